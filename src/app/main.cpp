@@ -1,0 +1,23 @@
+#include <cstdio>
+
+#include "app/run_context.h"
+#include "app/run_loop.h"
+#include "platform/platform.h"
+
+int main(int argc, char** argv) {
+  using namespace zelvane;
+  if (!platform::StartUp()) {
+    std::fputs("Fatal Error: MFC initialization failed\n", stderr);
+    std::fflush(stderr);
+    return 1;
+  }
+  platform::UseConsoleCodePage();
+  {
+    RunContext ctx;
+    BuildRunContext(ctx, argc, argv);
+    RunLoop(ctx);
+  }
+  std::fflush(stdout);
+  // Every run that got this far ends with 0: failed commands, an abort and an empty match list included.
+  return 0;
+}

@@ -1,0 +1,48 @@
+// The run's one object: every setting, the match list and the counters, from start to end.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "search/match_list.h"
+
+namespace zelvane {
+
+struct RunContext {
+  PathList MatchList;         // full paths of the files the run visits, in order
+  char abortKey = 'q';        // ends the run between two commands
+  int changeDir = 0;          // -c
+  char breakChar = ';';       // -b<char>
+  char codeChar = '#';        // -t<char>
+  int depthFirst = 0;         // -DepthFirst
+  int echoCommand = 0;        // -e, -eo
+  int echoOnly = 0;           // -eo
+  int batch = 0;              // -Batch
+  int confirm = 0;            // -p
+  int lowercase = 0;          // -lowercase
+  char macroChar = '$';       // -m<char>
+  int noCrLf = 0;             // -NoCrLf
+  int recurseSubdirs = 0;     // -s
+  int timeSlop = 3;           // -TimeSlop<n>, seconds
+  int ignoreDst = 0;          // -ignoreDST
+  int useAccessTime = 0;      // -a
+  int useShortNames = 0;      // -8
+  std::string searchPath;     // -S<path>
+  std::string outputFile;     // -xo<file>
+  std::string stopFile;       // -Stop:<file>
+  std::string filespec;       // first argument, plus -f<spec>
+  std::string xspec;          // -x<spec>
+  std::string command;        // cut from the raw command line
+  char pathSeparator = '\\';  // -sep<char>; the native separator by default
+  char expandPrefix = '@';    // -exp<char>
+  int startDrive = 0;         // current drive at start, 0 when there is none
+  std::string startDir;       // current directory at start
+  std::string shell;          // COMSPEC, emptied by -n
+  int totalCount = 0;         // entries of MatchList after the exclusion
+  int fileNumber = 0;         // number of the file being processed, from 1
+};
+
+// Fills the defaults and runs the whole preparation: options, search, exclusion, count, the Command.
+void BuildRunContext(RunContext& ctx, int argc, char** argv);
+
+}  // namespace zelvane

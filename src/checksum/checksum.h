@@ -1,0 +1,13 @@
+// The CRC-32 (zip, PNG) of a file, whole or with its CR and LF bytes skipped.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zelvane {
+
+// Status 0: `checksum` holds the file's CRC-32 (0 for an empty file). Status 2: the file could not be
+// opened, and `checksum` is left as it was.
+int ComputeChecksum(const std::string& path, bool eolBlind, std::uint32_t& checksum);
+
+}  // namespace zelvane

@@ -1,0 +1,33 @@
+// The Filespec and Xspec language: single specs, quotes, attribute switches and qualifier texts.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "search/match_list.h"
+
+namespace zelvane {
+
+struct RunContext;
+
+// The four qualifier texts, each empty or an operator with its parenthesised operand ("gt(MY.EXE)").
+struct QualifierSet {
+  std::string size;
+  std::string time;
+  std::string comp;
+  std::string cont;
+};
+
+// Searches every single spec of `spec` into `target`, under the attribute switches and qualifiers in force
+// where it stands, then removes adjacent duplicates unless the run recurses.
+void CollectMatches(RunContext& ctx, const std::string& spec, PathList& target);
+
+// Moves the first qualifier of kind `keyword` out of `specText` into `qualifierText`; false when none.
+bool TakeQualifier(std::string_view keyword, std::string& specText, std::string& qualifierText);
+
+// Index at which the first token of `text` ends (its closing quote for a quoted token).
+std::size_t TokenEnd(std::string_view text);
+
+}  // namespace zelvane

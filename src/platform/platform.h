@@ -1,0 +1,195 @@
+// The one door to the operating system. Everything the tool needs from the OS goes through these plain
+// functions and small value types; no OS type or header appears here, so the core compiles unchanged over
+// the POSIX and the Win32 implementations. The layer carries no policy: it answers questions and performs
+// single operations, and the rules of the tool live in the core.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Win32 file-attribute bits, under their platform names. The Win32 backend gets the same values from the
+// system headers, so the guards let either be seen first.
+#ifndef FILE_ATTRIBUTE_READONLY
+inline constexpr std::uint32_t FILE_ATTRIBUTE_READONLY = 0x01;
+#endif
+#ifndef FILE_ATTRIBUTE_HIDDEN
+inline constexpr std::uint32_t FILE_ATTRIBUTE_HIDDEN = 0x02;
+#endif
+#ifndef FILE_ATTRIBUTE_SYSTEM
+inline constexpr std::uint32_t FILE_ATTRIBUTE_SYSTEM = 0x04;
+#endif
+#ifndef FILE_ATTRIBUTE_DIRECTORY
+inline constexpr std::uint32_t FILE_ATTRIBUTE_DIRECTORY = 0x10;
+#endif
+#ifndef FILE_ATTRIBUTE_ARCHIVE
+inline constexpr std::uint32_t FILE_ATTRIBUTE_ARCHIVE = 0x20;
+#endif
+#ifndef FILE_ATTRIBUTE_TEMPORARY
+inline constexpr std::uint32_t FILE_ATTRIBUTE_TEMPORARY = 0x100;
+#endif
+#ifndef FILE_ATTRIBUTE_COMPRESSED
+inline constexpr std::uint32_t FILE_ATTRIBUTE_COMPRESSED = 0x800;
+#endif
+
+namespace zelvane::platform {
+
+// ---------------------------------------------------------------------------------------------------------
+// Start-up and process
+
+// The platform's own start-up. Fails when the process cannot learn its current directory (and, on Win32,
+// its module handle or command line); the caller then prints the fatal message and ends with status 1.
+bool StartUp();
+
+// Makes file-system calls take and return names in the console's code page. Nothing to do on POSIX.
+void UseConsoleCodePage();
+
+// The whole command line as typed. On POSIX, which only has the argument vector, it is argv[0] and every
+// argument joined by single spaces, nothing quoted, so each argument stands in it with its exact length.
+std::string RawCommandLine(int argc, char** argv);
+
+// Flushes what the program wrote to standard output, so it stands before anything a child writes.
+void FlushOutput();
+
+// ---------------------------------------------------------------------------------------------------------
+// Paths and the current directory
+
+// '\' on Win32, '/' on POSIX.
+char NativeSeparator();
+
+// Whether text that begins with '-' or '/' is a switch rather than a path. '-' always starts a switch. On
+// POSIX a '/' starts a switch only when no other '/' follows before the end of the text (callers pass a
+// Filespec token up to its first blank or tab); on Win32 '/' always starts a switch. Text that begins with
+// neither character is never a switch.
+bool IsSwitchText(std::string_view text);
+
+// Full path of the current directory. False when it cannot be learned (for example it was deleted).
+bool GetCurrentDir(std::string& out);
+
+// Makes `path` the current directory. A relative path is taken from the current directory. '\' and '/'
+// are both accepted.
+bool SetCurrentDir(const std::string& path);
+
+// 1 = A:, 2 = B:, ...; 0 when the current directory has no drive letter (always on POSIX).
+int CurrentDrive();
+
+// Makes drive `drive` (1 = A:) current; does nothing for 0 or on POSIX.
+bool SetCurrentDrive(int drive);
+
+// ---------------------------------------------------------------------------------------------------------
+// Environment
+
+// False when the variable is not set.
+bool GetEnv(const std::string& name, std::string& value);
+
+// Sets a variable of the process's own environment, which every child inherits. An empty value sets the
+// variable to the empty text.
+bool SetEnv(const std::string& name, const std::string& value);
+
+// ---------------------------------------------------------------------------------------------------------
+// Directory entries
+
+// What a directory lookup reports of one entry, as Win32's WIN32_FIND_DATAA does.
+struct FindData {
+  std::uint32_t attributes = 0;  // FILE_ATTRIBUTE_* bits
+  std::string name;              // the long name, in its stored letter case
+  std::string alternateName;     // the 8.3 name where the file system has one; empty otherwise
+  std::uint64_t size = 0;
+  std::uint64_t lastWriteTime = 0;   // 100-ns ticks since 1601-01-01 00:00 UTC
+  std::uint64_t lastAccessTime = 0;  // same unit
+};
+
+// Looks up the first entry that matches `pattern` (a path whose last component may hold '*' and '?'), as
+// FindFirstFileA does, and closes the search at once. False when nothing matches.
+bool FindFirst(const std::string& pattern, FindData& out);
+
+// True when `pattern` (wildcards allowed) matches at least one existing file or directory.
+bool NameExists(const std::string& pattern);
+
+// Deletes one file; false when it could not (a directory, no permission, a name with wildcards...).
+bool RemoveFile(const std::string& path);
+
+// Name matching as the DIR command does it, without regard to case (see the wildcard rules). Pure.
+bool MatchesPattern(std::string_view pattern, std::string_view name);
+
+// ---------------------------------------------------------------------------------------------------------
+// Directory enumeration (the search)
+
+// One entry of a directory listing. Reading a directory once serves both the name pattern and the
+// walk into subdirectories: the type comes with the listing, attributes only when asked for.
+struct DirEntry {
+  std::string name;
+  std::uint32_t attributes = 0;  // filled only by ListDirectory with wantAttributes
+  bool isDirectory = false;      // a symbolic link counts as what it points to
+  bool isLink = false;           // reached through a symbolic link (never walked into)
+};
+
+// Lists every entry of the current directory, "." and ".." left out. With `wantAttributes` every entry's
+// attributes are filled in (which may cost one status call per entry). False when the directory cannot be
+// read.
+bool ListDirectory(std::vector<DirEntry>& out, bool wantAttributes);
+
+// ---------------------------------------------------------------------------------------------------------
+// Reading files
+
+// An open file for reading, or none (-1).
+using FileHandle = std::intptr_t;
+inline constexpr FileHandle kNoFile = -1;
+
+// Opens a file read-only, in binary, sharing reading and writing with other openers.
+FileHandle OpenForReading(const std::string& path);
+// Size of an open file in bytes.
+std::uint64_t FileSizeOf(FileHandle file);
+// Reads up to `size` bytes; returns how many were read, 0 at the end, -1 on an error.
+std::int64_t ReadBytes(FileHandle file, void* buffer, std::size_t size);
+void CloseFile(FileHandle file);
+
+// ---------------------------------------------------------------------------------------------------------
+// Time
+
+// Calendar fields as Win32's SYSTEMTIME holds them.
+struct SystemTime {
+  int year = 0;
+  int month = 0;      // 1..12
+  int dayOfWeek = 0;  // 0 = Sunday
+  int day = 0;        // 1..31
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int milliseconds = 0;
+};
+
+// The current local time, read once.
+SystemTime LocalNow();
+
+// File time (UTC ticks) to local calendar fields; false when out of range.
+bool FileTimeToLocalSystemTime(std::uint64_t fileTime, SystemTime& out);
+
+// Local calendar fields to a file time (UTC ticks); false when a field is out of range.
+bool LocalSystemTimeToFileTime(const SystemTime& local, std::uint64_t& fileTime);
+
+// UTC calendar fields to a file time; false when a field is out of range.
+bool SystemTimeToFileTime(const SystemTime& utc, std::uint64_t& fileTime);
+
+// ---------------------------------------------------------------------------------------------------------
+// Console keys (from standard input; see the rules on terminals, pipes and end of input)
+
+// Is a key waiting? Never blocks. A pushed-back key counts.
+bool KeyWaiting();
+
+// Reads one key without echo, the pushed-back one first. Returns -1 at the end of input (no key).
+int ReadKey();
+
+// Hands one key back for the next KeyWaiting / ReadKey. There is room for one only.
+void PushBackKey(int key);
+
+// ---------------------------------------------------------------------------------------------------------
+// Child processes
+
+// Starts `args[0]` with the argument vector `args` (looked up as the platform does: on POSIX a name holding
+// '/' as given, any other along PATH), waits for it and returns its exit code: on POSIX 128 + the signal
+// number when a signal ended it. -1 when it could not be started. Standard output is flushed first.
+int RunProcess(const std::vector<std::string>& args);
+
+}  // namespace zelvane::platform

@@ -1,0 +1,190 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/posix/posix_util.h"
+
+namespace zelvane::platform {
+namespace posix {
+
+std::string ToOsPath(const std::string& path) {
+  std::string out = path;
+  for (char& c : out) {
+    if (c == '\\') c = '/';
+  }
+  return out;
+}
+
+std::uint64_t TicksFromTimespec(const struct timespec& ts) {
+  // 1601-01-01 to 1970-01-01 is 11,644,473,600 seconds.
+  const std::int64_t seconds = static_cast<std::int64_t>(ts.tv_sec) + 11644473600LL;
+  if (seconds < 0) return 0;
+  return static_cast<std::uint64_t>(seconds) * 10000000ULL + static_cast<std::uint64_t>(ts.tv_nsec / 100);
+}
+
+std::uint32_t AttributesOf(const std::string& name, const struct stat& st) {
+  std::uint32_t attributes = 0;
+  if (S_ISDIR(st.st_mode)) {
+    attributes |= FILE_ATTRIBUTE_DIRECTORY;
+  } else if (S_ISREG(st.st_mode)) {
+    attributes |= FILE_ATTRIBUTE_ARCHIVE;
+  } else {
+    attributes |= FILE_ATTRIBUTE_SYSTEM;
+  }
+  if ((st.st_mode & S_IWUSR) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
+  if (!name.empty() && name[0] == '.') attributes |= FILE_ATTRIBUTE_HIDDEN;
+  return attributes;
+}
+
+}  // namespace posix
+
+namespace {
+
+bool HasWildcards(const std::string& s) {
+  return s.find_first_of("*?") != std::string::npos;
+}
+
+// Status of a name, following a symbolic link; a dangling link reports itself.
+bool StatusOf(const std::string& path, struct stat& st) {
+  if (stat(path.c_str(), &st) == 0) return true;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+void Fill(const std::string& name, const struct stat& st, FindData& out) {
+  out.attributes = posix::AttributesOf(name, st);
+  out.name = name;
+  out.alternateName.clear();
+  out.size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
+  out.lastWriteTime = posix::TicksFromTimespec(st.st_mtim);
+  out.lastAccessTime = posix::TicksFromTimespec(st.st_atim);
+}
+
+bool EqualFolded(const char* a, const std::string& b) {
+  std::size_t i = 0;
+  for (; a[i] != '\0' && i < b.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return a[i] == '\0' && i == b.size();
+}
+
+}  // namespace
+
+bool FindFirst(const std::string& pattern, FindData& out) {
+  const std::string path = posix::ToOsPath(pattern);
+  if (path.empty()) return false;
+  const std::size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (last.empty()) return false;
+  struct stat st {};
+  if (!HasWildcards(last)) {
+    if (StatusOf(path, st)) {
+      Fill(last, st, out);
+      return true;
+    }
+  }
+  // A wildcard pattern, or a name whose letter case differs from the stored one.
+  DIR* d = opendir(dir.c_str());
+  if (d == nullptr) return false;
+  bool found = false;
+  while (dirent* e = readdir(d)) {
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    const bool match = HasWildcards(last) ? MatchesPattern(last, e->d_name) : EqualFolded(e->d_name, last);
+    if (!match) continue;
+    const std::string full = (slash == std::string::npos ? std::string() : dir) + e->d_name;
+    if (StatusOf(full, st)) {
+      Fill(e->d_name, st, out);
+      found = true;
+      break;
+    }
+  }
+  closedir(d);
+  return found;
+}
+
+bool NameExists(const std::string& pattern) {
+  FindData data;
+  return FindFirst(pattern, data);
+}
+
+bool RemoveFile(const std::string& path) {
+  const std::string os = posix::ToOsPath(path);
+  struct stat st {};
+  // Win32 deletes files only, and never by a wildcard pattern.
+  if (HasWildcards(os)) return false;
+  if (lstat(os.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+  return unlink(os.c_str()) == 0;
+}
+
+bool ListDirectory(std::vector<DirEntry>& out, bool wantAttributes) {
+  out.clear();
+  DIR* d = opendir(".");
+  if (d == nullptr) return false;
+  const int dfd = dirfd(d);
+  while (dirent* e = readdir(d)) {
+    const char* n = e->d_name;
+    if (n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0'))) continue;
+    DirEntry entry;
+    entry.name = n;
+    const unsigned char type = e->d_type;
+    entry.isLink = type == DT_LNK;
+    struct stat st {};
+    const bool needStat = wantAttributes || type == DT_LNK || type == DT_UNKNOWN;
+    if (needStat) {
+      if (fstatat(dfd, n, &st, 0) != 0 && fstatat(dfd, n, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      if (type == DT_UNKNOWN && S_ISLNK(st.st_mode)) entry.isLink = true;
+      if (type == DT_UNKNOWN && !entry.isLink) {
+        struct stat lst {};
+        if (fstatat(dfd, n, &lst, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(lst.st_mode)) entry.isLink = true;
+      }
+      entry.isDirectory = S_ISDIR(st.st_mode);
+      if (wantAttributes) entry.attributes = posix::AttributesOf(entry.name, st);
+    } else {
+      entry.isDirectory = type == DT_DIR;
+    }
+    out.push_back(std::move(entry));
+  }
+  closedir(d);
+  return true;
+}
+
+FileHandle OpenForReading(const std::string& path) {
+  const int fd = open(posix::ToOsPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return kNoFile;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    close(fd);
+    return kNoFile;
+  }
+  return fd;
+}
+
+std::uint64_t FileSizeOf(FileHandle file) {
+  struct stat st {};
+  if (fstat(static_cast<int>(file), &st) != 0) return 0;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::int64_t ReadBytes(FileHandle file, void* buffer, std::size_t size) {
+  for (;;) {
+    const ssize_t n = read(static_cast<int>(file), buffer, size);
+    if (n >= 0) return n;
+    if (errno != EINTR) return -1;
+  }
+}
+
+void CloseFile(FileHandle file) {
+  if (file != kNoFile) close(static_cast<int>(file));
+}
+
+}  // namespace zelvane::platform

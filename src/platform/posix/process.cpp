@@ -1,0 +1,56 @@
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+extern char** environ;
+
+namespace zelvane::platform {
+
+bool StartUp() {
+  std::string dir;
+  return GetCurrentDir(dir);
+}
+
+void UseConsoleCodePage() {}
+
+std::string RawCommandLine(int argc, char** argv) {
+  std::string line;
+  for (int i = 0; i < argc; ++i) {
+    if (i > 0) line += ' ';
+    line += argv[i];
+  }
+  return line;
+}
+
+void FlushOutput() {
+  std::fflush(stdout);
+}
+
+int RunProcess(const std::vector<std::string>& args) {
+  if (args.empty()) return -1;
+  FlushOutput();
+  std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
+  for (const std::string& a : args)
+    argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  // posix_spawnp searches PATH only for names without '/', as execvp does.
+  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
+}
+
+}  // namespace zelvane::platform

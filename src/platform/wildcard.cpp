@@ -1,0 +1,55 @@
+// Name matching as the DIR command does it. Shared by both targets: the POSIX enumeration uses it, and
+// the Win32 build keeps it for tests against the system's own matcher.
+#include <cstddef>
+
+#include "platform/platform.h"
+
+namespace zelvane::platform {
+namespace {
+
+char Fold(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Classic '*' / '?' matching without backtracking blow-up: remember the last star and retry from there.
+bool Glob(std::string_view pattern, std::string_view name) {
+  std::size_t p = 0, n = 0;
+  std::size_t starP = std::string_view::npos, starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      starP = p++;
+      starN = n;
+    } else if (p < pattern.size() && (pattern[p] == '?' || Fold(pattern[p]) == Fold(name[n]))) {
+      ++p;
+      ++n;
+    } else if (starP != std::string_view::npos) {
+      p = starP + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*')
+    ++p;
+  return p == pattern.size();
+}
+
+}  // namespace
+
+bool MatchesPattern(std::string_view pattern, std::string_view name) {
+  if (pattern == "*.*") return true;
+  const bool nameHasDot = name.find('.') != std::string_view::npos;
+  // A trailing '.' asks for names without an extension: "*." matches "Makefile", not "a.c".
+  if (!pattern.empty() && pattern.back() == '.') {
+    if (nameHasDot) return false;
+    return Glob(pattern.substr(0, pattern.size() - 1), name);
+  }
+  if (Glob(pattern, name)) return true;
+  // "a.*" also matches "a": the ".*" may stand for an empty extension.
+  if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*" && !nameHasDot) {
+    return Glob(pattern.substr(0, pattern.size() - 2), name);
+  }
+  return false;
+}
+
+}  // namespace zelvane::platform

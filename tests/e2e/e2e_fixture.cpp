@@ -1,0 +1,160 @@
+#include "e2e/e2e_fixture.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace zelvane::test {
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+  std::string pattern = (fs::temp_directory_path() / "zelvane-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  // Resolved, so the paths the program reports compare equal to ours.
+  path_ = fs::canonical(pattern).string();
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  // Make everything writable and searchable again, so tests that took permissions away clean up.
+  for (auto it = fs::recursive_directory_iterator(path_, fs::directory_options::skip_permission_denied, ec);
+       it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    if (!it->is_symlink(ec)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  }
+  fs::remove_all(path_, ec);
+}
+
+void TempDir::MakeDir(const std::string& relative) const {
+  fs::create_directories(*this / relative);
+}
+
+void TempDir::WriteFile(const std::string& relative, const std::string& content) const {
+  const fs::path p = *this / relative;
+  if (p.has_parent_path()) fs::create_directories(p.parent_path());
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+std::string TempDir::ReadFile(const std::string& relative) const {
+  std::ifstream in(*this / relative, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool TempDir::Exists(const std::string& relative) const {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(*this / relative, ec));
+}
+
+std::string ZelvaneBinary() {
+  return ZELVANE_BINARY;
+}
+std::string ArgvPrinter() {
+  return ARGV_PRINTER;
+}
+
+namespace {
+
+std::string Slurp(int fd) {
+  std::string data;
+  lseek(fd, 0, SEEK_SET);
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    data.append(buffer, static_cast<std::size_t>(n));
+  }
+  return data;
+}
+
+int TempFile() {
+  char name[] = "/tmp/zelvane-out-XXXXXX";
+  const int fd = mkstemp(name);
+  if (fd < 0) throw std::runtime_error("mkstemp failed");
+  unlink(name);
+  return fd;
+}
+
+}  // namespace
+
+RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd,
+                     const RunOptions& options) {
+  std::vector<std::string> envText;
+  if (const char* path = std::getenv("PATH")) envText.push_back(std::string("PATH=") + path);
+  envText.push_back("TZ=UTC");
+  envText.push_back("LC_ALL=C");
+  for (const auto& [name, value] : options.env)
+    envText.push_back(name + "=" + value);
+
+  std::vector<char*> args, env;
+  for (const std::string& a : argv)
+    args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  for (const std::string& e : envText)
+    env.push_back(const_cast<char*>(e.c_str()));
+  env.push_back(nullptr);
+
+  const int outFd = TempFile();
+  const int errFd = TempFile();
+  int inPipe[2];
+  if (pipe(inPipe) != 0) throw std::runtime_error("pipe failed");
+
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(inPipe[0], 0);
+    dup2(outFd, 1);
+    dup2(errFd, 2);
+    close(inPipe[0]);
+    close(inPipe[1]);
+    if (chdir(cwd.c_str()) != 0) _exit(126);
+    execve(args[0], args.data(), env.data());
+    _exit(127);
+  }
+  close(inPipe[0]);
+  // Input for tests is small; a child that exits early must not kill us with SIGPIPE.
+  signal(SIGPIPE, SIG_IGN);
+  std::size_t written = 0;
+  while (written < options.input.size()) {
+    const ssize_t n = write(inPipe[1], options.input.data() + written, options.input.size() - written);
+    if (n <= 0) break;
+    written += static_cast<std::size_t>(n);
+  }
+  close(inPipe[1]);
+
+  // A hung run fails the test instead of hanging the suite.
+  int status = 0;
+  for (int waited = 0;; ++waited) {
+    const pid_t r = waitpid(pid, &status, WNOHANG);
+    if (r == pid) break;
+    if (waited > 60 * 100) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      break;
+    }
+    usleep(10000);
+  }
+  RunResult result;
+  result.out = Slurp(outFd);
+  result.err = Slurp(errFd);
+  close(outFd);
+  close(errFd);
+  if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.status = 128 + WTERMSIG(status);
+  return result;
+}
+
+RunResult RunZelvane(const TempDir& dir, const std::vector<std::string>& args, const RunOptions& options) {
+  std::vector<std::string> argv{ZelvaneBinary()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProgram(argv, options.cwd.empty() ? dir.path() : options.cwd, options);
+}
+
+}  // namespace zelvane::test

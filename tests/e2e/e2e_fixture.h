@@ -1,0 +1,54 @@
+// Runs the real zelvane binary in a fresh temporary directory with a controlled environment and a given
+// standard input, and captures what it writes.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace zelvane::test {
+
+struct RunResult {
+  std::string out;
+  std::string err;
+  int status = -1;  // exit status; 128 + signal when killed
+};
+
+struct RunOptions {
+  std::string input;  // bytes on standard input (a pipe that ends after them)
+  std::string cwd;    // working directory; empty for the temporary directory's root
+  std::vector<std::pair<std::string, std::string>> env;  // added to PATH, TZ=UTC and LC_ALL=C
+};
+
+// A fresh directory below the system's temporary directory, removed with everything in it at the end.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // Absolute path of a relative name inside the directory.
+  std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
+
+  void MakeDir(const std::string& relative) const;                                     // with parents
+  void WriteFile(const std::string& relative, const std::string& content = "") const;  // parents too
+  std::string ReadFile(const std::string& relative) const;
+  bool Exists(const std::string& relative) const;
+
+ private:
+  std::string path_;
+};
+
+// Runs zelvane with `args` (argv[0] is supplied) in `dir` (or options.cwd).
+RunResult RunZelvane(const TempDir& dir, const std::vector<std::string>& args,
+                     const RunOptions& options = {});
+
+// Runs any program (argv[0] included) the same way.
+RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd, const RunOptions& options);
+
+std::string ZelvaneBinary();
+std::string ArgvPrinter();
+
+}  // namespace zelvane::test

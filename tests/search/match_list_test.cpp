@@ -1,0 +1,129 @@
+#include "search/match_list.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace zelvane {
+namespace {
+
+std::vector<std::string> Insert(const std::vector<std::string>& paths) {
+  PathList list;
+  for (const std::string& p : paths)
+    InsertSorted(list, p);
+  return Entries(list);
+}
+
+TEST(ComparePaths, FoldsLettersAndComparesOtherBytesUnsigned) {
+  EXPECT_EQ(ComparePaths("a.c", "A.C"), 0);
+  EXPECT_EQ(ComparePaths("a", "ab"), -1);
+  EXPECT_EQ(ComparePaths("ab", "a"), 1);
+  // '.' < '\' < '_' < letters, and bytes above 0x7F after everything ASCII.
+  EXPECT_EQ(ComparePaths("a.c", "a\\x"), -1);
+  EXPECT_EQ(ComparePaths("a\\x", "a_x"), -1);
+  EXPECT_EQ(ComparePaths("a_x", "aax"), -1);
+  EXPECT_EQ(ComparePaths("z", "\xe9"), -1);
+  // Folding maps upper onto lower, so '[' (0x5B) sorts before 'a' but after 'Z' unfolded would not.
+  EXPECT_EQ(ComparePaths("[", "A"), -1);
+}
+
+TEST(InsertSorted, OrdersCaseInsensitivelyAndKeepsEqualEntriesInInsertionOrder) {
+  EXPECT_EQ(Insert({"B.c", "a.c"}), (std::vector<std::string>{"a.c", "B.c"}));
+  EXPECT_EQ(Insert({"x\\A.C", "x\\b.c", "x\\a.c"}), (std::vector<std::string>{"x\\A.C", "x\\a.c", "x\\b.c"}));
+  // A file of a directory, then the entries of its namesake subdirectory, then the longer names.
+  EXPECT_EQ(Insert({"d\\ab.c", "d\\a\\z.c", "d\\a.c"}),
+            (std::vector<std::string>{"d\\a.c", "d\\a\\z.c", "d\\ab.c"}));
+}
+
+TEST(InsertSorted, LaterInsertionsGoBehindEqualEntriesAlreadyRead) {
+  PathList list;
+  InsertSorted(list, "b");
+  InsertSorted(list, "A");
+  ASSERT_EQ(Entries(list), (std::vector<std::string>{"A", "b"}));
+  InsertSorted(list, "a");
+  InsertSorted(list, "B");
+  InsertSorted(list, "0");
+  EXPECT_EQ(Entries(list), (std::vector<std::string>{"0", "A", "a", "b", "B"}));
+  EXPECT_EQ(Count(list), 5u);
+}
+
+TEST(SamePath, FoldsCaseAndMakesTheEarlierSeparatorsLikeTheCurrentOnes) {
+  EXPECT_TRUE(SamePath("C:\\x\\A.c", "c:\\X\\a.C"));
+  EXPECT_TRUE(SamePath("c:/x/a.c", "c:\\x\\a.c"));
+  EXPECT_TRUE(SamePath("c:\\x\\a.c", "c:/x/a.c"));
+  // Only the earlier copy is converted, and only when the current one holds a separator.
+  EXPECT_FALSE(SamePath("a.c", "x\\a.c"));
+  EXPECT_FALSE(SamePath("c:\\x\\a.c", ""));
+}
+
+TEST(RemoveAdjacentDuplicates, KeepsTheFirstOfEachRunOfSamePaths) {
+  PathList list;
+  for (const char* p : {"c:\\d\\a.c", "C:\\D\\A.C", "c:/d/a.c", "c:\\d\\b.c", "c:\\d\\b.c"})
+    InsertSorted(list, p);
+  RemoveAdjacentDuplicates(list);
+  // '/' sorts before '\', so the slashed spelling leads the run and is the one kept.
+  EXPECT_EQ(Entries(list), (std::vector<std::string>{"c:/d/a.c", "c:\\d\\b.c"}));
+}
+
+TEST(RemoveAdjacentDuplicates, ComparesOnlyWithTheEntryKeptBefore) {
+  PathList list;
+  // "/x/a" and "\x\a" are equal to "/x/a"'s eyes only when they stand next to each other.
+  for (const char* p : {"/x/a", "/x/b", "/x/a"})
+    InsertSorted(list, p);
+  RemoveAdjacentDuplicates(list);
+  EXPECT_EQ(Entries(list), (std::vector<std::string>{"/x/a", "/x/b"}));
+}
+
+TEST(RemoveExactMatches, EachScratchEntryRemovesTheFirstExactlyEqualEntry) {
+  PathList list, scratch;
+  for (const char* p : {"d/a.c", "d/a.c", "d/A.c", "d/b.c"})
+    InsertSorted(list, p);
+  for (const char* p : {"d/a.c", "D/B.C", "d/x.c"})
+    InsertSorted(scratch, p);
+  RemoveExactMatches(list, scratch);
+  // One copy of d/a.c stays; case matters, so D/B.C removes nothing.
+  EXPECT_EQ(Entries(list), (std::vector<std::string>{"d/a.c", "d/A.c", "d/b.c"}));
+}
+
+TEST(RemoveExactMatches, RemovesTheEarliestOfEqualButDifferentlyCasedNeighbours) {
+  PathList list, scratch;
+  for (const char* p : {"a", "A", "a"})
+    InsertSorted(list, p);
+  InsertSorted(scratch, "a");
+  InsertSorted(scratch, "a");
+  RemoveExactMatches(list, scratch);
+  EXPECT_EQ(Entries(list), (std::vector<std::string>{"A"}));
+}
+
+TEST(MatchListScale, TwoHundredThousandEntriesInsertAndExcludeQuickly) {
+  constexpr int kCount = 200000;
+  std::vector<std::string> paths;
+  paths.reserve(kCount);
+  // A deterministic shuffle over directories and names, with letter-case variants.
+  std::uint32_t state = 12345;
+  for (int i = 0; i < kCount; ++i) {
+    state = state * 1103515245u + 12345u;
+    const unsigned r = (state >> 8) % kCount;
+    paths.push_back("/data/dir" + std::to_string(r % 1000) + ((r & 1) ? "/File" : "/file") +
+                    std::to_string(r) + ".c");
+  }
+  const auto start = std::chrono::steady_clock::now();
+  PathList list, scratch;
+  for (const std::string& p : paths)
+    InsertSorted(list, p);
+  for (int i = 0; i < kCount; i += 2)
+    InsertSorted(scratch, paths[static_cast<std::size_t>(i)]);
+  RemoveExactMatches(list, scratch);
+  RemoveAdjacentDuplicates(list);
+  const std::vector<std::string>& entries = Entries(list);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 1.0);
+  for (std::size_t i = 1; i < entries.size(); ++i)
+    ASSERT_LE(ComparePaths(entries[i - 1], entries[i]), 0);
+  EXPECT_LE(entries.size(), static_cast<std::size_t>(kCount / 2));
+}
+
+}  // namespace
+}  // namespace zelvane
