@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -191,5 +192,14 @@ void PushBackKey(int key);
 // '/' as given, any other along PATH), waits for it and returns its exit code: on POSIX 128 + the signal
 // number when a signal ended it. -1 when it could not be started. Standard output is flushed first.
 int RunProcess(const std::vector<std::string>& args);
+
+// The argument vector that runs `commandText` through the command shell `shell`: `shell`, " /c " + text;
+// on POSIX, when the shell's file name is a POSIX shell (sh, bash, dash, ksh, mksh, zsh, ash, busybox),
+// `shell`, "-c", text.
+std::vector<std::string> ShellArguments(const std::string& shell, const std::string& commandText);
+
+// Creates or truncates a text file and opens it for reading and writing ("w+"); nullptr when it cannot.
+// '\' and '/' are both accepted.
+std::FILE* CreateTextFile(const std::string& path);
 
 }  // namespace zelvane::platform
