@@ -30,16 +30,19 @@ bool StartsWithFolded(const std::string& text, const std::string& prefix) {
   return true;
 }
 
-// $r: the directory relative to startDir, or drive and directory when the file lies elsewhere. The test is
-// a plain prefix comparison of the file's own path (never the completed bare name). A startDir that ends in
-// a separator (a root) is followed directly by the tail; any other by one separator first.
+// $r: the directory relative to startDir, or drive and directory when the file lies elsewhere. The test
+// uses the file's own path (never the completed bare name), without regard to case. The start directory
+// must end at a separator of the path: /home/meadow/x is not below /home/me. A startDir that ends in a
+// separator (a root) is followed directly by the tail; any other by the separator first.
 std::string RelativeDirectory(const RunContext& ctx, const FileMacros& file) {
   const MacroParts& parts = file.parts;
   const std::string& start = ctx.startDir;
-  if (!StartsWithFolded(file.path, start)) return parts.drive + parts.directory;
-  std::size_t from = start.size() + (!start.empty() && IsSeparator(start.back()) ? 0 : 1);
+  const bool rootStart = !start.empty() && IsSeparator(start.back());
+  const bool below = StartsWithFolded(file.path, start) &&
+                     (rootStart || (file.path.size() > start.size() && IsSeparator(file.path[start.size()])));
+  if (!below) return parts.drive + parts.directory;
+  std::size_t from = start.size() + (rootStart ? 0 : 1);
   from = from > parts.drive.size() ? from - parts.drive.size() : 0;
-  // A startDir that is only a prefix of a longer name in the same directory leaves nothing to show.
   if (from >= parts.directory.size()) return std::string();
   return parts.directory.substr(from);
 }
