@@ -16,6 +16,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
+platform::SystemTime LocalTime(int year, int month, int day, int hour, int minute, int second) {
+  platform::SystemTime t;
+  t.year = year;
+  t.month = month;
+  t.day = day;
+  t.hour = hour;
+  t.minute = minute;
+  t.second = second;
+  return t;
+}
+
 TEST(DayName, TableAndOutOfRange) {
   const char* const shortNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
   const char* const fullNames[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
@@ -29,14 +40,8 @@ TEST(DayName, TableAndOutOfRange) {
 }
 
 TEST(MakePseudoEnvironment, Formats) {
-  platform::SystemTime t;
-  t.year = 2000;
-  t.month = 3;
-  t.day = 5;
+  platform::SystemTime t = LocalTime(2000, 3, 5, 9, 5, 3);
   t.dayOfWeek = 0;
-  t.hour = 9;
-  t.minute = 5;
-  t.second = 3;
   const PseudoEnvironment env = MakePseudoEnvironment(t, "/some/dir");
   EXPECT_EQ(env.date, "03/05/00");
   EXPECT_EQ(env.time, "09:05:03");
@@ -46,13 +51,7 @@ TEST(MakePseudoEnvironment, Formats) {
 }
 
 TEST(MakeFileStamp, SizeIsPaddedAndNeverCut) {
-  platform::SystemTime t;
-  t.year = 2001;
-  t.month = 3;
-  t.day = 7;
-  t.hour = 9;
-  t.minute = 5;
-  t.second = 3;
+  const platform::SystemTime t = LocalTime(2001, 3, 7, 9, 5, 3);
   const FileStamp small = MakeFileStamp(1234, t);
   EXPECT_EQ(small.size, "    1234");
   EXPECT_EQ(small.time, "09:05:03");
@@ -103,13 +102,7 @@ TEST(SetPseudoEnvironment, AgreesWithTheClockAndTheDirectory) {
 TEST(GetFileStamp, ReadsSizeAndLocalWriteTime) {
   test::TempDir dir;
   dir.WriteFile("a.txt", std::string(1234, 'x'));
-  platform::SystemTime local;
-  local.year = 2001;
-  local.month = 3;
-  local.day = 7;
-  local.hour = 9;
-  local.minute = 5;
-  local.second = 3;
+  const platform::SystemTime local = LocalTime(2001, 3, 7, 9, 5, 3);
   std::uint64_t ticks = 0;
   ASSERT_TRUE(platform::LocalSystemTimeToFileTime(local, ticks));
   const std::chrono::sys_seconds utc{
