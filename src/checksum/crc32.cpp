@@ -82,10 +82,10 @@ std::uint32_t UpdateRegister(std::uint32_t reg, const unsigned char* p, std::siz
 // Folding constants for the reflected polynomial: x^(4*128+32), x^(4*128-32), x^(128+32), x^(128-32) and
 // x^64 modulo P, each bit-reflected and shifted left by one; then P itself and the Barrett quotient
 // floor(x^64 / P), both reflected.
-alignas(16) constexpr std::uint64_t kFold4[2] = {0x0154442BD4, 0x01C6E41596};
-alignas(16) constexpr std::uint64_t kFold1[2] = {0x01751997D0, 0x00CCAA009E};
-alignas(16) constexpr std::uint64_t kFold64[2] = {0x0163CD6124, 0};
-alignas(16) constexpr std::uint64_t kBarrett[2] = {0x01DB710641, 0x01F7011641};
+alignas(16) constexpr std::uint64_t kFold4[2] = {0x0154442BD4ull, 0x01C6E41596ull};
+alignas(16) constexpr std::uint64_t kFold1[2] = {0x01751997D0ull, 0x00CCAA009Eull};
+alignas(16) constexpr std::uint64_t kFold64[2] = {0x0163CD6124ull, 0};
+alignas(16) constexpr std::uint64_t kBarrett[2] = {0x01DB710641ull, 0x01F7011641ull};
 
 __attribute__((target("pclmul,sse4.1"))) inline __m128i Load128(const unsigned char* at) {
   return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
