@@ -21,10 +21,10 @@ std::uint32_t Crc32UpdateClmul(std::uint32_t crc, const void* data, std::size_t 
 // Whether this build and this CPU can run the carry-less multiplication kernel.
 bool HasClmul();
 
-// Moves every byte other than 0x0D and 0x0A to the front of `data`, keeping their order, and returns how
-// many there are. RemoveLineEnds uses the widest scan the build has; the portable one reads a machine word
-// at a time.
-std::size_t RemoveLineEnds(unsigned char* data, std::size_t len);
-std::size_t RemoveLineEndsPortable(unsigned char* data, std::size_t len);
+// Copies every byte of `in` other than 0x0D and 0x0A to `out`, keeping their order, and returns how many
+// there are. `out` holds `len` bytes and does not overlap `in`. RemoveLineEnds uses the widest scan the build
+// has; the portable one reads a machine word at a time.
+std::size_t RemoveLineEnds(const unsigned char* in, std::size_t len, unsigned char* out);
+std::size_t RemoveLineEndsPortable(const unsigned char* in, std::size_t len, unsigned char* out);
 
 }  // namespace zelvane::crc32
