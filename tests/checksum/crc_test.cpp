@@ -211,5 +211,22 @@ TEST_F(ChecksumFile, UnopenableLeavesTheChecksumAlone) {
   }
 }
 
+// Linux files that show the two ways a file can mislead a reader that trusts the size or ignores errors.
+TEST_F(ChecksumFile, ReadsToTheEndAndRefusesAFailedRead) {
+  if (!fs::exists("/proc/self/cmdline")) GTEST_SKIP() << "no /proc";
+  // Reports a size of 0, yet holds this process's arguments.
+  std::ifstream in("/proc/self/cmdline", std::ios::binary);
+  const std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(cmdline.empty());
+  std::uint32_t crc = 0;
+  ASSERT_EQ(ComputeChecksum("/proc/self/cmdline", false, crc), 0);
+  EXPECT_EQ(crc, ReferenceCrc(cmdline));
+
+  // Opens, but reading from its start fails.
+  crc = 0x12345678;
+  EXPECT_EQ(ComputeChecksum("/proc/self/mem", false, crc), 2);
+  EXPECT_EQ(crc, 0x12345678u);
+}
+
 }  // namespace
 }  // namespace zelvane
