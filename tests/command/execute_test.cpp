@@ -19,6 +19,7 @@ RunContext NoShellContext() {
 }
 
 TEST(ExecuteCommand, ResultIsTheLastStartedPart) {
+  if (platform::NativeSeparator() != '/') GTEST_SKIP() << "starts the POSIX programs true and false";
   struct Case {
     std::string command;
     int expected;
@@ -70,9 +71,11 @@ TEST(ExecuteCommand, ChangeDirWritesRelativeOutputFileBesideTheFileAndRestores) 
   ASSERT_TRUE(platform::GetCurrentDir(before));
 
   testing::internal::CaptureStdout();
-  EXPECT_EQ(ExecuteCommand(ctx, dir / "sub/a.txt", "echo in $d;true"), 0);
+  EXPECT_EQ(ExecuteCommand(ctx, dir / "sub/a.txt", "echo in $n"), 0);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-  EXPECT_EQ(dir.ReadFile("sub/a.out"), "in " + dir.path() + "/sub/\n");
+  std::string written = dir.ReadFile("sub/a.out");
+  std::erase(written, '\r');  // a text file on Win32
+  EXPECT_EQ(written, "in a.txt\n");
 
   std::string after;
   ASSERT_TRUE(platform::GetCurrentDir(after));

@@ -176,7 +176,8 @@ TEST(ShortenPath, KeepsNamesWithoutAlternatesAndMakesSeparatorsNative) {
   EXPECT_EQ(ShortenPath("file.txt"), "file.txt");
 
   // With -8, $r compares the shortened path with startDir.
-  RunContext ctx = PosixContext("/no/such");
+  RunContext ctx = PosixContext(std::string(1, s) + "no" + s + "such");
+  ctx.pathSeparator = s;
   ctx.useShortNames = 1;
   ExpectExpansions(ctx, "/no\\such\\dir\\file.txt", {{"$r", std::string("dir") + s}});
 }
