@@ -182,6 +182,21 @@ TEST(ShortenPath, KeepsNamesWithoutAlternatesAndMakesSeparatorsNative) {
   ExpectExpansions(ctx, "/no\\such\\dir\\file.txt", {{"$r", std::string("dir") + s}});
 }
 
+TEST(ExpandMacros, ChecksumsAreReadOncePerFile) {
+  test::TempDir dir;
+  dir.WriteFile("a.txt", "a\r\nb");
+  RunContext ctx = PosixContext(dir.path());
+  ctx.lowercase = 1;  // never touches the hexadecimal digits
+  EXPECT_EQ(ExpandMacros(ctx, dir / "a.txt", 0, "$k $K"), "0xF35534D7 0x9E83486D");
+  EXPECT_EQ(ExpandMacros(ctx, dir / "gone.txt", 0, "$k $K"), "0x00000000 0x00000000");
+
+  // All templates of one file share one reading.
+  FileMacros file = PrepareFileMacros(ctx, dir / "a.txt");
+  EXPECT_EQ(ExpandTemplate(ctx, file, "$k"), "0xF35534D7");
+  dir.WriteFile("a.txt", "changed");
+  EXPECT_EQ(ExpandTemplate(ctx, file, "$k"), "0xF35534D7");
+}
+
 TEST(ExpandMacros, ChangesDirectoryAndRefreshesPseudoEnvironment) {
   test::TempDir dir;
   dir.WriteFile("sub/a.txt", "abc");
