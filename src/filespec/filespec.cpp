@@ -12,6 +12,8 @@
 namespace zelvane {
 namespace {
 
+constexpr std::array<std::string_view, 4> kKeywords = {"size", "time", "comp", "cont"};
+
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
 }
@@ -72,6 +74,14 @@ std::size_t ReadAttributeSwitch(std::string_view text, std::uint32_t& required, 
   return i;
 }
 
+// A qualifier at the front is left for the next cycle, which takes it: one cycle takes one of each kind.
+bool StartsWithQualifier(std::string_view text) {
+  for (std::string_view keyword : kKeywords) {
+    if (text.substr(1, keyword.size()) == keyword) return text.find('(', 1) != std::string_view::npos;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::size_t TokenEnd(std::string_view text) {
@@ -122,15 +132,12 @@ std::vector<SearchStep> ParseFilespec(std::string_view spec) {
   QualifierSet qualifiers;
   std::uint32_t required = 0;
   std::uint32_t excluded = 0;
-  const std::array<std::pair<std::string_view, std::string QualifierSet::*>, 4> kinds = {{
-      {"size", &QualifierSet::size},
-      {"time", &QualifierSet::time},
-      {"comp", &QualifierSet::comp},
-      {"cont", &QualifierSet::cont},
-  }};
+  // In the fixed order size, time, comp, cont, as kKeywords.
+  const std::array<std::string QualifierSet::*, 4> kinds = {&QualifierSet::size, &QualifierSet::time,
+                                                            &QualifierSet::comp, &QualifierSet::cont};
   while (!text.empty()) {
-    for (const auto& [keyword, member] : kinds)
-      TakeQualifier(keyword, text, qualifiers.*member);
+    for (std::size_t k = 0; k < kinds.size(); ++k)
+      TakeQualifier(kKeywords[k], text, qualifiers.*kinds[k]);
     const std::size_t first = text.find_first_not_of(" \t");
     text.erase(0, first == std::string::npos ? text.size() : first);
     if (text.empty()) break;
@@ -139,7 +146,7 @@ std::vector<SearchStep> ParseFilespec(std::string_view spec) {
     if (platform::IsSwitchText(std::string_view(text).substr(0, BlankOrEnd(text)))) {
       if (text.size() > 1 && (text[1] == 'a' || text[1] == 'A')) {
         text.erase(0, ReadAttributeSwitch(text, required, excluded));
-      } else {
+      } else if (!StartsWithQualifier(text)) {
         // Unknown switches (DIR's /s, /o...) and names beginning with '-' are not searched.
         text.erase(0, BlankOrEnd(text));
       }

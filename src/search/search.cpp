@@ -123,7 +123,9 @@ void SearchDirectory(RunContext& ctx, const std::string& spec, std::uint32_t req
   std::string searchedPath = parts.drive + parts.directory;
   std::string currentDir = remembered;
   const bool moves = !searchedPath.empty();
-  if (moves) {
+  if (!moves) {
+    searchedPath = remembered;
+  } else {
     if (IsRelativeDir(searchedPath)) {
       const char last = remembered.empty() ? '\0' : remembered.back();
       searchedPath =
