@@ -126,14 +126,14 @@ void SearchDirectory(RunContext& ctx, const std::string& spec, std::uint32_t req
   if (!moves) {
     searchedPath = remembered;
   } else {
-    if (IsRelativeDir(searchedPath)) {
+    const bool relative = IsRelativeDir(searchedPath);
+    if (relative) {
       const char last = remembered.empty() ? '\0' : remembered.back();
-      searchedPath =
-          remembered +
-          (last == '\\' || last == '/' || last == ':' ? "" : std::string(1, platform::NativeSeparator())) +
-          searchedPath;
+      if (last != '\\' && last != '/' && last != ':') searchedPath.insert(0, 1, platform::NativeSeparator());
+      searchedPath.insert(0, remembered);
     }
-    if (!platform::SetCurrentDir(searchedPath)) return;
+    // A relative directory is entered from here by its own text, which is as long as the user typed it.
+    if (!platform::SetCurrentDir(relative ? parts.directory : searchedPath)) return;
     // The directories below are stored under the path the OS reports for this one ("sub/../x/" gives
     // its matches as typed, those of its subdirectories under the real path).
     if (!platform::GetCurrentDir(currentDir)) currentDir = searchedPath;
@@ -143,9 +143,13 @@ void SearchDirectory(RunContext& ctx, const std::string& spec, std::uint32_t req
   }
 
   if (!parts.pattern.empty()) {
-    const Walk walk{parts.pattern, requiredAttributes,  excludedAttributes,
-                    recurse != 0,  ctx.depthFirst != 0, (requiredAttributes | excludedAttributes) != 0,
-                    target};
+    const Walk walk{.pattern = parts.pattern,
+                    .required = requiredAttributes,
+                    .excluded = excludedAttributes,
+                    .recurse = recurse != 0,
+                    .depthFirst = ctx.depthFirst != 0,
+                    .wantAttributes = (requiredAttributes | excludedAttributes) != 0,
+                    .target = target};
     SearchHere(walk, searchedPath, currentDir);
   }
   if (moves) platform::SetCurrentDir(remembered);
