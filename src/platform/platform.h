@@ -131,6 +131,14 @@ struct DirEntry {
 // read.
 bool ListDirectory(std::vector<DirEntry>& out, bool wantAttributes);
 
+// Whether paths may begin with a drive letter and colon ("C:"). False on POSIX, where "c:x" is a
+// relative name like any other.
+bool HasDriveLetters();
+
+// Whether the file system gives entries short (8.3) alternate names that a path may be typed with. False
+// on POSIX, whose current directory always comes back in long names.
+bool HasAlternateNames();
+
 // ---------------------------------------------------------------------------------------------------------
 // Reading files
 

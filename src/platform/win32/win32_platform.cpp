@@ -230,3 +230,15 @@ bool SystemTimeToFileTime(const SystemTime& utc, std::uint64_t& fileTime) {
 }
 
 }  // namespace zelvane::platform
+
+namespace zelvane::platform {
+
+bool HasDriveLetters() {
+  return true;
+}
+
+bool HasAlternateNames() {
+  return true;
+}
+
+}  // namespace zelvane::platform
