@@ -176,6 +176,16 @@ TEST(CommandE2E, FileNumbersOverTheMatchList) {
   EXPECT_EQ(r.out, expected);
 }
 
+TEST(CommandE2E, ChangeDirPutsRelativeOutputFilesBesideEachFile) {
+  TempDir dir;
+  dir.WriteFile("a.tmp");
+  dir.WriteFile("sub/b.tmp");
+  const RunResult r = RunZelvane(dir, {"*.tmp", "-s", "-c", "-xo$b.out", "echo", "[$r]"});
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(dir.ReadFile("a.out"), "[]\n");
+  EXPECT_EQ(dir.ReadFile("sub/b.out"), "[sub/]\n");
+}
+
 TEST(CommandE2E, ChildrenSeeThePseudoEnvironment) {
   TempDir dir;
   dir.WriteFile("a.tmp");
