@@ -90,8 +90,7 @@ bool IsInternalEcho(const std::string& text) {
   return true;
 }
 
-int Run(const std::vector<std::string>& args, const std::string& name) {
-  const int result = platform::RunProcess(args);
+int Reported(int result, const std::string& name) {
   if (result == -1) std::printf("Could not execute %s.\n", name.c_str());
   return result;
 }
@@ -126,14 +125,14 @@ int ExecuteCommand(RunContext& ctx, const std::string& path, const std::string& 
       if (part.text.empty()) break;
       if (shellMode) {
         if (ctx.echoCommand) std::printf("%s\n", part.text.c_str());
-        if (!ctx.echoOnly) result = Run(platform::ShellArguments(ctx.shell, part.text), ctx.shell);
+        if (!ctx.echoOnly) result = Reported(platform::RunShell(ctx.shell, part.text), ctx.shell);
       } else if (IsInternalEcho(part.text)) {
         // Performed here even with -eo; the only writer of the -xo file.
         std::FILE* to = output != nullptr ? output : stdout;
         std::fprintf(to, ctx.noCrLf ? "%s" : "%s\n", part.text.c_str() + 5);
       } else {
         if (ctx.echoCommand) std::printf("%s\n", part.text.c_str());
-        if (!ctx.echoOnly) result = Run(part.args, part.args.front());
+        if (!ctx.echoOnly) result = Reported(platform::RunProcess(part.args), part.args.front());
       }
     }
   }

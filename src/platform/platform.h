@@ -201,10 +201,11 @@ void PushBackKey(int key);
 // number when a signal ended it. -1 when it could not be started. Standard output is flushed first.
 int RunProcess(const std::vector<std::string>& args);
 
-// The argument vector that runs `commandText` through the command shell `shell`: `shell`, " /c " + text;
-// on POSIX, when the shell's file name is a POSIX shell (sh, bash, dash, ksh, mksh, zsh, ash, busybox),
-// `shell`, "-c", text.
-std::vector<std::string> ShellArguments(const std::string& shell, const std::string& commandText);
+// Runs `commandText` through the command shell `shell` and returns as RunProcess does. The shell gets
+// argument 0 `shell` and argument 1 " /c " + text, as they stand: on Win32 the command line is their
+// concatenation, unquoted, which is what cmd.exe expects. On POSIX, when the shell's file name is a POSIX
+// shell (sh, bash, dash, ksh, mksh, zsh, ash, busybox), the arguments are `shell`, "-c", text.
+int RunShell(const std::string& shell, const std::string& commandText);
 
 // Creates or truncates a text file and opens it for reading and writing ("w+"); nullptr when it cannot.
 // '\' and '/' are both accepted.

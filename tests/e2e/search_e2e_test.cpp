@@ -20,14 +20,6 @@ RunOptions In(const std::string& cwd) {
 
 class SearchE2e : public ::testing::Test {
  protected:
-  void SetUp() override {
-    // These tests read the match list through the internal echo with $f expanded.
-    dir_.WriteFile("probe");
-    const RunResult probe = RunZelvane(dir_, {"probe", "-n", "echo", "$f"});
-    fs::remove(dir_ / "probe");
-    if (probe.out == "$f\n") GTEST_SKIP() << "the internal echo does not expand macros yet";
-  }
-
   // Runs zelvane with `args` followed by "-n echo $f" and returns what it printed.
   std::string Paths(std::vector<std::string> args, const RunOptions& options = {}) {
     for (const char* word : {"-n", "echo", "$f"})

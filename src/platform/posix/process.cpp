@@ -56,14 +56,14 @@ int RunProcess(const std::vector<std::string>& args) {
   return -1;
 }
 
-std::vector<std::string> ShellArguments(const std::string& shell, const std::string& commandText) {
+int RunShell(const std::string& shell, const std::string& commandText) {
   static const char* const kPosixShells[] = {"sh", "bash", "dash", "ksh", "mksh", "zsh", "ash", "busybox"};
   const std::size_t slash = shell.find_last_of("/\\");
   const std::string name = slash == std::string::npos ? shell : shell.substr(slash + 1);
   for (const char* posixShell : kPosixShells) {
-    if (name == posixShell) return {shell, "-c", commandText};
+    if (name == posixShell) return RunProcess({shell, "-c", commandText});
   }
-  return {shell, " /c " + commandText};
+  return RunProcess({shell, " /c " + commandText});
 }
 
 std::FILE* CreateTextFile(const std::string& path) {

@@ -80,4 +80,9 @@ int RunProcess(const std::vector<std::string>& args) {
   return Start(args[0], line);
 }
 
+int RunShell(const std::string& shell, const std::string& commandText) {
+  // Argument 0 and " /c " + text joined by one space and nothing quoted, so cmd.exe reads its switch.
+  return Start(shell, shell + "  /c " + commandText);
+}
+
 }  // namespace zelvane::platform
