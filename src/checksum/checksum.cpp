@@ -9,11 +9,11 @@
 namespace zelvane {
 namespace {
 
-constexpr std::size_t kSmallestBuffer = 64 * 1024;
-constexpr std::size_t kLargestBuffer = 1024 * 1024;
+constexpr std::size_t kSmallestBuffer = std::size_t{64} * 1024;
+constexpr std::size_t kLargestBuffer = std::size_t{1024} * 1024;
 // Line ends are removed into a second, small buffer a piece at a time, so that what the CRC reads next is
 // still in the cache.
-constexpr std::size_t kPiece = 64 * 1024;
+constexpr std::size_t kPiece = std::size_t{64} * 1024;
 
 // One read buffer for the process, grown to fit the files seen so far up to 1 MiB, so a search that tests
 // thousands of small files neither allocates per file nor touches a megabyte for each.

@@ -95,8 +95,8 @@ bool SystemTimeToFileTime(const SystemTime& utc, std::uint64_t& fileTime) {
   if (!Valid(utc)) return false;
   const std::int64_t days =
       DaysFromCivil(utc.year, static_cast<unsigned>(utc.month), static_cast<unsigned>(utc.day));
-  const std::int64_t seconds =
-      days * 86400 + utc.hour * 3600 + utc.minute * 60 + utc.second + kEpochOffsetSeconds;
+  const std::int64_t seconds = days * 86400 + std::int64_t{utc.hour} * 3600 + std::int64_t{utc.minute} * 60 +
+                               utc.second + kEpochOffsetSeconds;
   fileTime = static_cast<std::uint64_t>(seconds) * kTicksPerSecond +
              static_cast<std::uint64_t>(utc.milliseconds) * 10000ULL;
   return true;
