@@ -13,6 +13,10 @@ void RunLoop(RunContext& ctx) {
   for (const std::string& path : entries) {
     ExecuteCommand(ctx, path, ctx.command);
 
+    // Output that cannot be written (a pipe nobody reads, a full disk) leaves the user blind to what the
+    // run does: end it quietly rather than go on running commands nobody sees.
+    if (std::ferror(stdout)) return;
+
     // Between two commands only: a running command always finishes.
     if (platform::KeyWaiting()) {
       const int key = platform::ReadKey();

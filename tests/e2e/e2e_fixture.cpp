@@ -106,19 +106,29 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cw
   const int errFd = TempFile();
   int inPipe[2];
   if (pipe(inPipe) != 0) throw std::runtime_error("pipe failed");
+  int deadPipe[2] = {-1, -1};
+  if (options.outputToClosedPipe) {
+    if (pipe(deadPipe) != 0) throw std::runtime_error("pipe failed");
+    close(deadPipe[0]);
+  }
 
   const pid_t pid = fork();
   if (pid == 0) {
     dup2(inPipe[0], 0);
-    dup2(outFd, 1);
+    dup2(options.outputToClosedPipe ? deadPipe[1] : outFd, 1);
     dup2(errFd, 2);
     close(inPipe[0]);
     close(inPipe[1]);
+    if (options.outputToClosedPipe) close(deadPipe[1]);
+    if (options.closeInput) close(0);
+    // Not inherited from this process, which ignores SIGPIPE below.
+    signal(SIGPIPE, options.ignoreBrokenPipe ? SIG_IGN : SIG_DFL);
     if (chdir(cwd.c_str()) != 0) _exit(126);
     execve(args[0], args.data(), env.data());
     _exit(127);
   }
   close(inPipe[0]);
+  if (options.outputToClosedPipe) close(deadPipe[1]);
   // Input for tests is small; a child that exits early must not kill us with SIGPIPE.
   signal(SIGPIPE, SIG_IGN);
   std::size_t written = 0;

@@ -24,6 +24,13 @@ struct RunOptions {
   std::string input;  // bytes on standard input (a pipe that ends after them)
   std::string cwd;    // working directory; empty for the temporary directory's root
   std::vector<std::pair<std::string, std::string>> env;  // added to PATH, TZ=UTC and LC_ALL=C
+  // POSIX only: the program starts with descriptor 0 closed (no standard input at all, not an empty one).
+  bool closeInput = false;
+  // POSIX only: standard output is a pipe whose reading end is already closed; `out` stays empty.
+  bool outputToClosedPipe = false;
+  // POSIX only: the program starts with SIGPIPE ignored, as some launchers leave it, so a write to a closed
+  // pipe fails with an error instead of ending the process. Otherwise it has the default action.
+  bool ignoreBrokenPipe = false;
 };
 
 // A fresh directory below the system's temporary directory, removed with everything in it at the end.

@@ -1,0 +1,328 @@
+// Hostile input: huge arguments and argument files, deep trees and long paths, unreadable and vanishing
+// files, names full of characters that mean something elsewhere, missing or closed standard streams, a
+// shell that does not exist, a Stop file that cannot be deleted. Whatever comes, the run ends promptly,
+// says what it has a message for and nothing else, and touches only the files the Command names.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "e2e/e2e_fixture.h"
+
+namespace zelvane::test {
+namespace {
+
+const std::string kPrinter = ArgvPrinter();
+
+struct Scenario {
+  std::vector<std::string> args;
+  RunOptions options;
+  std::string out;
+  std::string err;
+  // The run may also end by SIGPIPE: standard output is a pipe nobody reads.
+  bool brokenPipeMayEndIt = false;
+  std::function<void(const TempDir&)> check;    // what must hold of the tree afterwards
+  std::function<void(const TempDir&)> cleanUp;  // for what the fixture cannot remove itself
+  std::string skip;                             // why this run cannot mean anything here
+};
+
+struct HostileRow {
+  const char* name;
+  Scenario (*make)(const TempDir& dir);
+};
+
+std::string Repeat(const std::string& text, int times) {
+  std::string out;
+  out.reserve(text.size() * static_cast<std::size_t>(times));
+  for (int i = 0; i < times; ++i)
+    out += text;
+  return out;
+}
+
+// "f<number>.tmp", built by appending: GCC 12 warns falsely on a chain of + with a temporary here.
+std::string Numbered(int number) {
+  std::string name = "f";
+  name += std::to_string(number);
+  name += ".tmp";
+  return name;
+}
+
+std::string Printed(const std::vector<std::string>& args) {
+  std::string out;
+  for (const std::string& a : args)
+    out += "[" + a + "]\n";
+  return out;
+}
+
+// Builds `depth` nested directories called `name` below `root` by relative steps, since the whole path is
+// longer than the system lets one call take, and puts an empty `leaf` file at the bottom. Returns its path.
+std::string MakeDeepTree(const std::string& root, const std::string& name, int depth,
+                         const std::string& leaf) {
+  int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY);
+  std::string path = root;
+  for (int i = 0; i < depth && fd >= 0; ++i) {
+    mkdirat(fd, name.c_str(), 0755);
+    const int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+    close(fd);
+    fd = next;
+    path += "/" + name;
+  }
+  if (fd >= 0) {
+    close(openat(fd, leaf.c_str(), O_WRONLY | O_CREAT, 0644));
+    close(fd);
+  }
+  return path + "/" + leaf;
+}
+
+// Removes `name` below the directory `parent` with everything in it, by relative steps.
+void RemoveTree(int parent, const char* name) {
+  const int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+  if (fd < 0) {
+    unlinkat(parent, name, 0);
+    return;
+  }
+  fchmod(fd, 0700);
+  if (DIR* d = fdopendir(fd)) {
+    while (dirent* e = readdir(d)) {
+      const std::string entry = e->d_name;
+      if (entry == "." || entry == "..") continue;
+      if (e->d_type == DT_DIR) {
+        RemoveTree(fd, entry.c_str());
+      } else {
+        unlinkat(fd, entry.c_str(), 0);
+      }
+    }
+    closedir(d);
+  }
+  unlinkat(parent, name, AT_REMOVEDIR);
+}
+
+// Names that a shell, the command line, the macro expander or a terminal would each read as more than
+// text, in the order the match list keeps them.
+const std::vector<std::string> kOddNames = {
+    "\"quoted\"", "#065hash",    "$n dollar", "'single'",  "-dash",
+    ";semi",      "bad\xff\xfe", "new\nline", "tab\there",
+};
+
+// Files that a mangled odd name would hit instead.
+const std::vector<std::string> kDecoys = {"quoted", "Ahash", "hash", "n dollar", "dollar", "single", "dash",
+                                          "semi",   "bad",   "new",  "line",     "tab",    "here"};
+
+const HostileRow kRows[] = {
+    {"MebibyteFilespec",
+     [](const TempDir& dir) {
+       // No single argument of a mebibyte gets through exec; an argument file carries it.
+       dir.WriteFile("a.c");
+       dir.WriteFile("big.args", std::string(1 << 20, 'a') + ".c\n");
+       return Scenario{.args = {"@big.args", kPrinter, "$n"}};
+     }},
+    {"MebibyteCommandWord",
+     [](const TempDir& dir) {
+       // The system refuses an argument this long to any program: the start fails with the message.
+       dir.WriteFile("a.c");
+       dir.WriteFile("big.args", kPrinter + "\n" + std::string(1 << 20, 'w') + "\n");
+       return Scenario{.args = {"*.c", "@big.args"}, .out = "Could not execute " + kPrinter + ".\n"};
+     }},
+    {"HundredThousandLineArgumentFile",
+     [](const TempDir& dir) {
+       dir.WriteFile("a.c");
+       dir.WriteFile("many.args", Repeat("-Batch\n", 49999) + kPrinter + "\n" + Repeat("$b\n", 50000));
+       return Scenario{.args = {"*.c", "@many.args"}, .out = Repeat("[a]\n", 50000)};
+     }},
+    {"DeepTreeAndLongPath",
+     [](const TempDir& dir) {
+       const std::string deep = MakeDeepTree(dir.path(), "directory", 500, "deep.txt");
+       EXPECT_GT(deep.size(), 4096u);
+       dir.WriteFile("top.txt");
+       return Scenario{.args = {"*.txt", "-s", kPrinter, "$f"},
+                       .out = Printed({deep, dir / "top.txt"}),
+                       .cleanUp = [](const TempDir& d) {
+                         const int fd = open(d.path().c_str(), O_RDONLY | O_DIRECTORY);
+                         RemoveTree(fd, "directory");
+                         close(fd);
+                       }};
+     }},
+    {"UnreadableDirectory",
+     [](const TempDir& dir) {
+       dir.WriteFile("a.txt");
+       dir.WriteFile("locked/b.txt");
+       dir.WriteFile("open/c.txt");
+       chmod((dir / "locked").c_str(), 0);
+       Scenario s{.args = {"*.txt", "-s", kPrinter, "$f"},
+                  .out = Printed({dir / "a.txt", dir / "open/c.txt"}),
+                  .check = [](const TempDir& d) {
+                    chmod((d / "locked").c_str(), 0700);
+                    EXPECT_TRUE(d.Exists("locked/b.txt"));
+                  }};
+       if (geteuid() == 0) s.skip = "running as root, whom permissions do not stop from reading";
+       return s;
+     }},
+    {"FileVanishesBeforeItsCommand",
+     [](const TempDir& dir) {
+       // The first file's command deletes the second; the second's macros then describe a missing file.
+       dir.WriteFile("a.tmp", "hello");
+       dir.WriteFile("b.tmp", "hello");
+       return Scenario{.args = {"*.tmp", "rm", "-f", "b.tmp;" + kPrinter, "$n", "$S", "$k", "$K"},
+                       .out = Printed({"a.tmp", "       5", "0x3610A686", "0x3610A686", "b.tmp", "       0",
+                                       "0x00000000", "0x00000000"}),
+                       .check = [](const TempDir& d) { EXPECT_TRUE(d.Exists("a.tmp")); }};
+     }},
+    {"OddNamesReachTheCommandUnchanged",
+     [](const TempDir& dir) {
+       for (const std::string& name : kOddNames)
+         dir.WriteFile("odd/" + name);
+       return Scenario{.args = {"odd/*", kPrinter, "$n"}, .out = Printed(kOddNames)};
+     }},
+    {"OddNamesRemoveOnlyThemselves",
+     [](const TempDir& dir) {
+       for (const std::string& name : kOddNames)
+         dir.WriteFile("odd/" + name);
+       for (const std::string& name : kDecoys) {
+         dir.WriteFile(name);
+         dir.WriteFile("odd-decoys/" + name);
+       }
+       return Scenario{.args = {"odd/*", "rm", "$f"}, .check = [](const TempDir& d) {
+                         for (const std::string& name : kOddNames)
+                           EXPECT_FALSE(d.Exists("odd/" + name)) << name;
+                         for (const std::string& name : kDecoys)
+                           EXPECT_TRUE(d.Exists(name) && d.Exists("odd-decoys/" + name)) << name;
+                       }};
+     }},
+    {"NoStandardInputDeclines",
+     [](const TempDir& dir) {
+       // Without standard input no key says yes; the output file, opened first, is no keyboard either.
+       dir.WriteFile("a.tmp");
+       return Scenario{.args = {"*.tmp", "-p", "-xo$b.out", "rm", "$f"},
+                       .options = {.closeInput = true},
+                       .out = "Execute \"rm " + dir / "a.tmp" + "\"? [y/n] n\n",
+                       .check = [](const TempDir& d) {
+                         EXPECT_TRUE(d.Exists("a.tmp"));
+                         EXPECT_EQ(d.ReadFile("a.out"), "");
+                       }};
+     }},
+    {"NoStandardInputBetweenCommands",
+     [](const TempDir& dir) {
+       dir.WriteFile("a.c");
+       dir.WriteFile("b.c");
+       return Scenario{
+           .args = {"*.c", kPrinter, "$n"}, .options = {.closeInput = true}, .out = Printed({"a.c", "b.c"})};
+     }},
+    {"ClosedOutputPipeStopsTheRun",
+     [](const TempDir& dir) {
+       for (int i = 0; i < 50; ++i)
+         dir.WriteFile(Numbered(100 + i));
+       return Scenario{.args = {"*.tmp", "-e", "rm", "$f"},
+                       .options = {.outputToClosedPipe = true},
+                       .brokenPipeMayEndIt = true,
+                       .check = [](const TempDir& d) {
+                         // Nobody sees what is done: at most the command already under way runs.
+                         int left = 0;
+                         for (int i = 0; i < 50; ++i)
+                           left += d.Exists(Numbered(100 + i)) ? 1 : 0;
+                         EXPECT_GE(left, 49);
+                       }};
+     }},
+    {"ClosedOutputPipeStopsTheRunWithSigpipeIgnored",
+     [](const TempDir& dir) {
+       for (int i = 0; i < 50; ++i)
+         dir.WriteFile(Numbered(100 + i));
+       return Scenario{.args = {"*.tmp", "-e", "rm", "$f"},
+                       .options = {.outputToClosedPipe = true, .ignoreBrokenPipe = true},
+                       .check = [](const TempDir& d) {
+                         int left = 0;
+                         for (int i = 0; i < 50; ++i)
+                           left += d.Exists(Numbered(100 + i)) ? 1 : 0;
+                         EXPECT_GE(left, 49);
+                       }};
+     }},
+    {"MissingShell",
+     [](const TempDir& dir) {
+       dir.WriteFile("a.c");
+       dir.WriteFile("b.c");
+       const std::string missing = dir / "no-such-shell";
+       return Scenario{.args = {"*.c", "x;y"},
+                       .options = {.env = {{"COMSPEC", missing}}},
+                       .out = Repeat("Could not execute " + missing + ".\n", 4)};
+     }},
+    {"StopFileIsADirectory",
+     [](const TempDir& dir) {
+       dir.WriteFile("a.c");
+       dir.WriteFile("b.c");
+       dir.MakeDir("stopdir");
+       return Scenario{.args = {"*.c", "-Stop:stopdir", kPrinter, "$n"},
+                       .out = Printed({"a.c"}),
+                       .err = "WARNING:  could not delete Stop file \"stopdir\".\n",
+                       .check = [](const TempDir& d) { EXPECT_TRUE(d.Exists("stopdir")); }};
+     }},
+};
+
+// Rows show by name, not as bytes.
+void PrintTo(const HostileRow& row, std::ostream* os) {
+  *os << row.name;
+}
+
+class Hostile : public ::testing::TestWithParam<HostileRow> {};
+
+TEST_P(Hostile, EndsPromptlyAndSafely) {
+  TempDir dir;
+  const Scenario s = GetParam().make(dir);
+  if (!s.skip.empty()) {
+    if (s.cleanUp) s.cleanUp(dir);
+    GTEST_SKIP() << s.skip;
+  }
+  const auto start = std::chrono::steady_clock::now();
+  const RunResult r = RunZelvane(dir, s.args, s.options);
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 20);
+  if (s.brokenPipeMayEndIt && r.status == 128 + SIGPIPE) {
+    EXPECT_EQ(r.err, "");
+  } else {
+    EXPECT_EQ(r.status, 0);
+    // A long output is shown by its size and first difference rather than as a diff of every line.
+    if (s.out.size() > 4096) {
+      EXPECT_EQ(r.out.size(), s.out.size());
+      EXPECT_TRUE(r.out == s.out)
+          << "first difference at byte "
+          << std::mismatch(r.out.begin(), r.out.end(), s.out.begin(), s.out.end()).first - r.out.begin();
+    } else {
+      EXPECT_EQ(r.out, s.out);
+    }
+    EXPECT_EQ(r.err, s.err);
+  }
+  if (s.check) s.check(dir);
+  if (s.cleanUp) s.cleanUp(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Hostile, ::testing::ValuesIn(kRows),
+                         [](const ::testing::TestParamInfo<HostileRow>& info) { return info.param.name; });
+
+// A real pipeline that stops reading after one line: the run ends at once, and quietly.
+TEST(HostilePipe, HeadOfTheOutputEndsTheRunQuietly) {
+  TempDir dir;
+  for (int i = 0; i < 2000; ++i)
+    dir.WriteFile(Numbered(10000 + i));
+  const std::string script = "'" + ZelvaneBinary() + "' '*.tmp' -eo rm '$f' | head -n 1";
+  const auto start = std::chrono::steady_clock::now();
+  const RunResult r = RunProgram({"/bin/sh", "-c", script}, dir.path(), {});
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 20);
+  EXPECT_EQ(r.out, "rm " + dir / "f10000.tmp" + "\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(dir.Exists("f10000.tmp"));
+}
+
+}  // namespace
+}  // namespace zelvane::test
