@@ -62,10 +62,11 @@ bool HasWildcards(std::string_view name) {
 
 // The last checksum taken of an operand file, one for each mode. A qualifier such as /compeq(a.bak)
 // names the same file for every file of a search; this way that file is read once rather than once per
-// tested file. The value is used again only while the name, the entry found for it, its size and its
-// write time are all the same.
+// tested file. The value is used again only while the current directory, the name, the entry found for
+// it, its size and its write time are all the same.
 struct OperandChecksum {
   bool valid = false;
+  std::string directory;
   std::string name;
   std::string foundName;
   std::uint64_t size = 0;
@@ -82,12 +83,14 @@ std::uint32_t OperandFileChecksum(const std::string& name, const platform::FindD
   }
   static OperandChecksum memo[2];
   OperandChecksum& last = memo[eolBlind ? 1 : 0];
-  if (last.valid && last.name == name && last.foundName == found.name && last.size == found.size &&
-      last.writeTime == found.lastWriteTime) {
+  std::string directory;
+  platform::GetCurrentDir(directory);
+  if (last.valid && last.directory == directory && last.name == name && last.foundName == found.name &&
+      last.size == found.size && last.writeTime == found.lastWriteTime) {
     return last.checksum;
   }
   ComputeChecksum(name, eolBlind, checksum);
-  last = OperandChecksum{true, name, found.name, found.size, found.lastWriteTime, checksum};
+  last = OperandChecksum{true, directory, name, found.name, found.size, found.lastWriteTime, checksum};
   return checksum;
 }
 

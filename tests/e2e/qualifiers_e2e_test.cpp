@@ -30,14 +30,7 @@ std::int64_t UnixSeconds(const Calendar& c) {
   return days.time_since_epoch().count() * 86400LL + c.hour * 3600 + c.minute * 60 + c.second;
 }
 
-// Sets a file's last-write time, and its last-access time (the same unless given).
-void SetTimes(const TempDir& dir, const std::string& relative, const Calendar& write) {
-  struct timespec times[2] = {};
-  times[1].tv_sec = UnixSeconds(write);
-  times[0] = times[1];
-  ASSERT_EQ(utimensat(AT_FDCWD, (dir / relative).c_str(), times, 0), 0) << relative;
-}
-
+// Sets a file's last-write and last-access times.
 void SetTimes(const TempDir& dir, const std::string& relative, const Calendar& write,
               const Calendar& access) {
   struct timespec times[2] = {};
@@ -49,7 +42,7 @@ void SetTimes(const TempDir& dir, const std::string& relative, const Calendar& w
 void WriteDated(const TempDir& dir, const std::string& relative, const Calendar& write,
                 const std::string& content = "") {
   dir.WriteFile(relative, content);
-  SetTimes(dir, relative, write);
+  SetTimes(dir, relative, write, write);
 }
 
 // Runs with the Filespec and options given, and "echo $n" as the Command; returns what was printed.
