@@ -50,33 +50,39 @@ void Report(std::string& messages, const char* format, std::uint16_t value) {
   messages += line;
 }
 
+// The fields after the year, in the order written. Any one character stands before each, except before the
+// hour, where blanks and tabs are skipped instead (so a 'T' there is read as the hour, giving 0).
+struct FieldStep {
+  std::uint16_t TimestampFields::*field;
+  bool separatorBefore;
+  std::uint16_t limit;  // larger values are reported, though the limit itself forms no valid time either
+  const char* message;
+};
+
+constexpr FieldStep kFieldSteps[] = {
+    {&TimestampFields::month, true, 12, "Invalid month:  %d.\n"},
+    {&TimestampFields::day, true, 31, "Invalid day: %d.\n"},
+    {&TimestampFields::hour, false, 24, "Invalid hour: %d.\n"},
+    {&TimestampFields::minute, true, 60, "Invalid minutes: %d.\n"},
+    {&TimestampFields::second, true, 60, "Invalid seconds: %d.\n"},
+};
+
 }  // namespace
 
 TimestampFields ReadTimestampFields(std::string_view text, std::string& messages) {
   TimestampFields f;
   std::size_t pos = 0;
   f.year = ReadField(text, pos);
-  if (AtStop(text, pos)) return f;
-  ++pos;
-  f.month = ReadField(text, pos);
-  if (f.month > 12) Report(messages, "Invalid month:  %d.\n", f.month);
-  if (AtStop(text, pos)) return f;
-  ++pos;
-  f.day = ReadField(text, pos);
-  if (f.day > 31) Report(messages, "Invalid day: %d.\n", f.day);
-  while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t'))
-    ++pos;
-  if (AtStop(text, pos)) return f;
-  f.hour = ReadField(text, pos);  // no separator before the hour: "T" is read as part of it
-  if (f.hour > 24) Report(messages, "Invalid hour: %d.\n", f.hour);
-  if (AtStop(text, pos)) return f;
-  ++pos;
-  f.minute = ReadField(text, pos);
-  if (f.minute > 60) Report(messages, "Invalid minutes: %d.\n", f.minute);
-  if (AtStop(text, pos)) return f;
-  ++pos;
-  f.second = ReadField(text, pos);
-  if (f.second > 60) Report(messages, "Invalid seconds: %d.\n", f.second);
+  for (const FieldStep& step : kFieldSteps) {
+    if (!step.separatorBefore) {
+      while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t'))
+        ++pos;
+    }
+    if (AtStop(text, pos)) break;
+    if (step.separatorBefore) ++pos;
+    const std::uint16_t value = f.*step.field = ReadField(text, pos);
+    if (value > step.limit) Report(messages, step.message, value);
+  }
   return f;
 }
 
@@ -85,21 +91,12 @@ std::uint64_t ParseTimestamp(std::string_view text) {
   const TimestampFields f = ReadTimestampFields(text, messages);
   if (!messages.empty()) std::fputs(messages.c_str(), stdout);
 
-  platform::SystemTime local;
-  local.year = f.year;
-  local.month = f.month;
-  local.day = f.day;
-  local.hour = f.hour;
-  local.minute = f.minute;
-  local.second = f.second;
+  const platform::SystemTime local{
+      .year = f.year, .month = f.month, .day = f.day, .hour = f.hour, .minute = f.minute, .second = f.second};
   std::uint64_t fileTime = 0;
   if (platform::LocalSystemTimeToFileTime(local, fileTime)) return fileTime;
-
   // Fields that form no valid time count as the earliest local instant.
-  platform::SystemTime earliest;
-  earliest.year = 1601;
-  earliest.month = 1;
-  earliest.day = 1;
+  const platform::SystemTime earliest{.year = 1601, .month = 1, .day = 1};
   if (platform::LocalSystemTimeToFileTime(earliest, fileTime)) return fileTime;
   return 0;
 }
