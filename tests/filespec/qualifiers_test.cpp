@@ -58,13 +58,9 @@ TEST(CompareOperandTest, SizeLiteralsAreWhole64BitSizes) {
 
 TEST(CompareOperandTest, TimeLiteralAgainstWriteOrAccessTime) {
   RunContext ctx;
-  platform::SystemTime noon;
-  noon.year = 2001;
-  noon.month = 3;
-  noon.day = 7;
-  noon.hour = 12;
   std::uint64_t fileTime = 0;
-  ASSERT_TRUE(platform::LocalSystemTimeToFileTime(noon, fileTime));
+  ASSERT_TRUE(
+      platform::LocalSystemTimeToFileTime({.year = 2001, .month = 3, .day = 7, .hour = 12}, fileTime));
   platform::FindData entry;
   entry.lastWriteTime = fileTime;
   entry.lastAccessTime = fileTime + 3600ULL * 10000000;

@@ -61,25 +61,17 @@ TEST(ReadTimestampFieldsTest, ReadsFieldsSeparatorsAndMessages) {
 }
 
 std::uint64_t LocalFileTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
-  platform::SystemTime t;
-  t.year = year;
-  t.month = month;
-  t.day = day;
-  t.hour = hour;
-  t.minute = minute;
-  t.second = second;
+  const platform::SystemTime t{
+      .year = year, .month = month, .day = day, .hour = hour, .minute = minute, .second = second};
   std::uint64_t fileTime = 0;
   EXPECT_TRUE(platform::LocalSystemTimeToFileTime(t, fileTime));
   return fileTime;
 }
 
+// 1601-01-01 00:00 local time, or 0 where that lies before the first file time.
 std::uint64_t EarliestInstant() {
-  platform::SystemTime t;
-  t.year = 1601;
-  t.month = 1;
-  t.day = 1;
   std::uint64_t fileTime = 0;
-  return platform::LocalSystemTimeToFileTime(t, fileTime) ? fileTime : 0;
+  return platform::LocalSystemTimeToFileTime({.year = 1601, .month = 1, .day = 1}, fileTime) ? fileTime : 0;
 }
 
 TEST(ParseTimestampTest, ConvertsLocalTimeAndPrintsMessages) {
