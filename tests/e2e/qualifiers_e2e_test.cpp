@@ -180,6 +180,8 @@ TEST(QualifiersE2eTest, TimestampLiteralsWithSlopDstAndAccessTime) {
                        {{"/timeeq(2001-03-07 01:00:01) f?.t"}, ""},
                        {{"/timeeq(2001-03-06 23:00:02) f?.t", "-ignoreDST"}, ""},
                        {{"/timelt(2001-03-06) f?.t", "-a"}, "f3.t\n"},
+                       {{"/timeeq(f3.t) f?.t", "-a"}, "f3.t\n"},
+                       {{"/timeeq(f3.t) f?.t"}, "f2.t\nf3.t\n"},
                        // The 'T' is read as the hour, so this is 00:12:00.
                        {{"/timeeq(2001-03-07T12:00:00) *.t"}, "noon.t\n"},
                    });
