@@ -86,15 +86,15 @@ TEST(ParseTimestampTest, ConvertsLocalTimeAndPrintsMessages) {
 }
 
 TEST(ParseTimestampTest, InvalidFieldsGiveTheEarliestInstant) {
-  const char* invalid[] = {"2001-03-07 24:00:00", "2001-00-07",
-                           "2001-03-07 12:60:00", "2001-03-07 12:00:60",
-                           "2001-02-29",          "01-03-07",
-                           "1600-12-31",          "30828-01-01",
-                           "2001--1-01",          ""};
-  testing::internal::CaptureStdout();
-  for (const char* text : invalid)
-    EXPECT_EQ(ParseTimestamp(text), EarliestInstant()) << text;
-  testing::internal::GetCapturedStdout();
+  const char* invalid[] = {"2001-03-07 24:00:00", "2001-00-07", "2001-03-07 12:60:00",
+                           "2001-03-07 12:00:60", "01-03-07",   "1600-12-31",
+                           "30828-01-01",         "2001--1-01", ""};
+  for (const char* text : invalid) {
+    testing::internal::CaptureStdout();
+    const std::uint64_t parsed = ParseTimestamp(text);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(parsed, EarliestInstant()) << text;
+  }
   EXPECT_EQ(ParseTimestamp("2000-02-29 23:59:59"), LocalFileTime(2000, 2, 29, 23, 59, 59));
 }
 
