@@ -239,15 +239,19 @@ bool LocateCommand(const std::string& rawLine, const std::vector<std::string>& a
     return pos;
   };
 
-  // The search for the Filespec starts after the program's own name, so a Filespec whose text also
-  // stands in the program's path (or an empty one) is found where it was typed.
+  // The search for the Filespec starts after the program's own name (and the opening quote of a quoted
+  // Filespec), so a Filespec whose text also stands in the program's path, or an empty one, is found where
+  // it was typed.
   std::size_t pos = 0;
   const std::size_t nameAt = rawLine.find(args[0]);
   if (nameAt != std::string::npos) {
     pos = nameAt + args[0].size();
     if (pos < end && rawLine[pos] == '"') ++pos;
   }
-  const std::size_t specAt = rawLine.find(args[1], pos);
+  pos = skipBlanks(pos);
+  std::size_t specAt = std::string::npos;
+  if (pos < end && rawLine[pos] == '"') specAt = rawLine.find(args[1], pos + 1);
+  if (specAt == std::string::npos) specAt = rawLine.find(args[1], pos);
   if (specAt == std::string::npos) return false;
   pos = skipBlanks(specAt + args[1].size());
   if (pos < end && rawLine[pos] == '"') ++pos;

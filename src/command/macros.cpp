@@ -1,9 +1,254 @@
 #include "command/macros.h"
 
-namespace zelvane {
+#include <cstdio>
 
-std::string ExpandMacros(RunContext&, const std::string&, int, const std::string& templateText) {
-  return templateText;
+#include "app/run_context.h"
+#include "checksum/checksum.h"
+#include "platform/platform.h"
+
+namespace zelvane {
+namespace {
+
+bool IsSeparator(char c) {
+  return c == '\\' || c == '/';
+}
+
+char FoldCase(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+void LowerCase(std::string& text) {
+  for (char& c : text)
+    c = FoldCase(c);
+}
+
+bool StartsWithFolded(const std::string& text, const std::string& prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (FoldCase(text[i]) != FoldCase(prefix[i])) return false;
+  }
+  return true;
+}
+
+// $r: the directory relative to startDir, or drive and directory when the file lies elsewhere. The test
+// uses the file's own path (never the completed bare name), without regard to case. The start directory
+// must end at a separator of the path: /home/meadow/x is not below /home/me. A startDir that ends in a
+// separator (a root) is followed directly by the tail; any other by the separator first.
+std::string RelativeDirectory(const RunContext& ctx, const FileMacros& file) {
+  const MacroParts& parts = file.parts;
+  const std::string& start = ctx.startDir;
+  const bool rootStart = !start.empty() && IsSeparator(start.back());
+  const bool below = StartsWithFolded(file.path, start) &&
+                     (rootStart || (file.path.size() > start.size() && IsSeparator(file.path[start.size()])));
+  if (!below) return parts.drive + parts.directory;
+  std::size_t from = start.size() + (rootStart ? 0 : 1);
+  from = from > parts.drive.size() ? from - parts.drive.size() : 0;
+  if (from >= parts.directory.size()) return std::string();
+  return parts.directory.substr(from);
+}
+
+std::string ChecksumText(const FileMacros& file, bool eolBlind, std::optional<std::uint32_t>& cached) {
+  if (!cached) {
+    std::uint32_t crc = 0;
+    // An unreadable file shows 0x00000000.
+    if (ComputeChecksum(file.path, eolBlind, crc) != 0) crc = 0;
+    cached = crc;
+  }
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "0x%.8X", static_cast<unsigned>(*cached));
+  return buffer;
+}
+
+const FileStamp& StampOf(const RunContext& ctx, FileMacros& file) {
+  if (!file.stamp) file.stamp = GetFileStamp(ctx, file.path);
+  return *file.stamp;
+}
+
+// $c: the file number, padded with spaces to as many characters as totalCount has digits.
+std::string FileNumberText(const RunContext& ctx) {
+  const int width = std::snprintf(nullptr, 0, "%d", ctx.totalCount);
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%*d", width, ctx.fileNumber);
+  return buffer;
+}
+
+// Appends the expansion of macro letter `letter`; false when the letter is not a macro.
+bool AppendMacro(const RunContext& ctx, FileMacros& file, char letter, std::string& out) {
+  const MacroParts& p = file.parts;
+  switch (letter) {
+    case 'f':
+      out += p.drive;
+      out += p.directory;
+      out += p.baseName;
+      out += p.extension;
+      return true;
+    case 'n':
+      out += p.baseName;
+      out += p.extension;
+      return true;
+    case 'b':
+      out += p.baseName;
+      return true;
+    case 'e':
+      out += p.extension;
+      return true;
+    case 'p':
+      out += p.drive;
+      out += p.directory;
+      return true;
+    case 'd':
+      out += p.directory;
+      return true;
+    case 'r':
+      out += RelativeDirectory(ctx, file);
+      return true;
+    case 'v':
+      out += p.drive;
+      return true;
+    case 'S':
+      out += StampOf(ctx, file).size;
+      return true;
+    case 'T':
+      out += StampOf(ctx, file).time;
+      return true;
+    case 'D':
+      out += StampOf(ctx, file).day;
+      return true;
+    case 'M':
+      out += StampOf(ctx, file).month;
+      return true;
+    case 'Y':
+      out += StampOf(ctx, file).year;
+      return true;
+    case 'C':
+      out += std::to_string(ctx.totalCount);
+      return true;
+    case 'c':
+      out += FileNumberText(ctx);
+      return true;
+    case 'k':
+      out += ChecksumText(file, false, file.checksum);
+      return true;
+    case 'K':
+      out += ChecksumText(file, true, file.eolBlindChecksum);
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Looks up `prefix` and appends its last component: the 8.3 alternate name where there is one, else the
+// path's own text from `from` to `to`, separators made native.
+void AppendShortComponent(const std::string& path, const std::string& prefix, std::size_t from,
+                          std::size_t to, std::string& out) {
+  const char native = platform::NativeSeparator();
+  platform::FindData data;
+  if (!prefix.empty() && platform::FindFirst(prefix, data) && !data.alternateName.empty()) {
+    if (out.empty() && path.size() > 1 && path[1] == ':') out += path.substr(0, 2);
+    out += native;
+    out += data.alternateName;
+    return;
+  }
+  for (std::size_t i = from; i < to; ++i)
+    out += IsSeparator(path[i]) ? native : path[i];
+}
+
+}  // namespace
+
+MacroParts SplitMacroParts(const std::string& path) {
+  MacroParts parts;
+  std::size_t pos = 0;
+  if (path.size() >= 2 && path[1] == ':') {
+    parts.drive = path.substr(0, 2);
+    pos = 2;
+  }
+  const std::size_t lastSeparator = path.find_last_of("\\/");
+  std::size_t nameStart = pos;
+  if (lastSeparator != std::string::npos && lastSeparator >= pos) {
+    nameStart = lastSeparator + 1;
+    parts.directory = path.substr(pos, nameStart - pos);
+  }
+  const std::size_t dot = path.rfind('.');
+  if (dot != std::string::npos && dot >= nameStart) {
+    parts.baseName = path.substr(nameStart, dot - nameStart);
+    parts.extension = path.substr(dot);
+  } else {
+    parts.baseName = path.substr(nameStart);
+  }
+  return parts;
+}
+
+std::string ShortenPath(const std::string& path) {
+  std::string out;
+  std::size_t marker = 0;
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    if (!IsSeparator(path[i])) continue;
+    // The root separator of D:\ belongs to the drive.
+    if (i > 0 && path[i - 1] == ':') continue;
+    AppendShortComponent(path, path.substr(0, i), marker, i, out);
+    marker = i;
+  }
+  AppendShortComponent(path, path, marker, path.size(), out);
+  return out;
+}
+
+FileMacros PrepareFileMacros(const RunContext& ctx, const std::string& path) {
+  FileMacros file;
+  file.path = ctx.useShortNames ? ShortenPath(path) : path;
+  file.parts = SplitMacroParts(file.path);
+  if (file.parts.directory.empty()) {
+    // A bare name lies in the start directory.
+    std::string completed = ctx.startDir;
+    if (completed.empty() || !IsSeparator(completed.back())) completed += platform::NativeSeparator();
+    completed += file.path;
+    file.parts = SplitMacroParts(completed);
+  }
+  MacroParts& p = file.parts;
+  if (ctx.lowercase) {
+    LowerCase(p.drive);
+    LowerCase(p.directory);
+    LowerCase(p.baseName);
+    LowerCase(p.extension);
+  }
+  if (ctx.pathSeparator != 0) {
+    for (char& c : p.directory) {
+      if (IsSeparator(c)) c = ctx.pathSeparator;
+    }
+  }
+  return file;
+}
+
+void ChangeToFileDirectory(const FileMacros& file) {
+  platform::SetCurrentDir(file.parts.drive + file.parts.directory);
+}
+
+std::string ExpandTemplate(const RunContext& ctx, FileMacros& file, std::string_view templateText) {
+  std::string out;
+  out.reserve(templateText.size() + 64);
+  const char macro = ctx.macroChar;
+  for (std::size_t i = 0; i < templateText.size(); ++i) {
+    const char c = templateText[i];
+    if (c == macro && i + 1 < templateText.size()) {
+      // The macro character and the one after it go together: a macro, or both copied as they stand ($$
+      // stays $$, so there is no escape). A trailing macro character is plain text.
+      const char letter = templateText[++i];
+      if (!AppendMacro(ctx, file, letter, out)) {
+        out += c;
+        out += letter;
+      }
+      continue;
+    }
+    out += c;
+  }
+  return out;
+}
+
+std::string ExpandMacros(RunContext& ctx, const std::string& path, int changeDirectory,
+                         const std::string& templateText) {
+  FileMacros file = PrepareFileMacros(ctx, path);
+  if (changeDirectory) ChangeToFileDirectory(file);
+  SetPseudoEnvironment();
+  return ExpandTemplate(ctx, file, templateText);
 }
 
 }  // namespace zelvane

@@ -1,11 +1,52 @@
 // Expanding the Command template (and -xo names, and qualifier file names) for one file.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
+
+#include "command/stamps.h"
 
 namespace zelvane {
 
 struct RunContext;
+
+// The four parts of a file path; concatenated they give the path back.
+struct MacroParts {
+  std::string drive;      // "D:" when the second character is a colon; else empty
+  std::string directory;  // up to and including the last '\' or '/'
+  std::string baseName;   // up to the last dot after the directory
+  std::string extension;  // from that dot, included
+};
+
+// Splits a path into its MacroParts. Pure.
+MacroParts SplitMacroParts(const std::string& path);
+
+// The path with each component replaced by its 8.3 alternate name where the file system has one; kept
+// components (and components that cannot be looked up) keep their text. Separators come out native.
+std::string ShortenPath(const std::string& path);
+
+// What the macros of one file expand from, worked out once and reused for every template of the file.
+// The stamp and the checksums are looked up when a template first needs them.
+struct FileMacros {
+  std::string path;  // as the caller holds it, or shortened with -8; the base of $r, stamps, checksums
+  MacroParts parts;  // completed when bare, lower-cased with -lowercase, separators replaced with -sep
+  std::optional<FileStamp> stamp;
+  std::optional<std::uint32_t> checksum;          // $k
+  std::optional<std::uint32_t> eolBlindChecksum;  // $K
+};
+
+// Shortens (-8), splits, completes a bare name with startDir, lower-cases and replaces separators. Touches
+// the disk only with -8.
+FileMacros PrepareFileMacros(const RunContext& ctx, const std::string& path);
+
+// Makes the file's drive and directory current (option -c); a failure is ignored.
+void ChangeToFileDirectory(const FileMacros& file);
+
+// Expands every macro of `templateText` for the prepared file. No side effects but the lookups of the stamp
+// and the checksums on first use.
+std::string ExpandTemplate(const RunContext& ctx, FileMacros& file, std::string_view templateText);
 
 // Expands every macro of `templateText` for the file `path`. With `changeDirectory` the file's directory
 // becomes current. Refreshes the pseudo environment variables on every call.

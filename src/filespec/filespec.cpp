@@ -1,32 +1,189 @@
-// Minimal: blank-separated specs without switches or qualifiers. The full language replaces this.
+// The Filespec and Xspec language. Parsing is kept apart from searching so that the language is a pure
+// function of the text; CollectMatches then runs the steps against the disk.
 #include "filespec/filespec.h"
 
+#include <array>
+
 #include "app/run_context.h"
+#include "filespec/qualifiers.h"
+#include "platform/platform.h"
 #include "search/search.h"
 
 namespace zelvane {
+namespace {
 
-void CollectMatches(RunContext& ctx, const std::string& spec, PathList& target) {
-  std::size_t pos = 0;
-  while (pos < spec.size()) {
-    while (pos < spec.size() && (spec[pos] == ' ' || spec[pos] == '\t'))
-      ++pos;
-    std::size_t end = pos;
-    while (end < spec.size() && spec[end] != ' ' && spec[end] != '\t')
-      ++end;
-    if (end > pos) SearchSpec(ctx, spec.substr(pos, end - pos), 0, 0, ctx.recurseSubdirs, target);
-    pos = end;
-  }
-  if (!ctx.recurseSubdirs) RemoveAdjacentDuplicates(target);
+constexpr std::array<std::string_view, 4> kKeywords = {"size", "time", "comp", "cont"};
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
 }
 
-bool TakeQualifier(std::string_view, std::string&, std::string&) {
+bool IsQuote(char c) {
+  return c == '"' || c == '\'';
+}
+
+std::size_t BlankOrEnd(std::string_view text) {
+  const std::size_t end = text.find_first_of(" \t");
+  return end == std::string_view::npos ? text.size() : end;
+}
+
+std::uint32_t AttributeBit(char letter) {
+  switch (letter) {
+    case 'a':
+    case 'A':
+      return FILE_ATTRIBUTE_ARCHIVE;
+    case 'c':
+    case 'C':
+      return FILE_ATTRIBUTE_COMPRESSED;
+    case 'd':
+    case 'D':
+      return FILE_ATTRIBUTE_DIRECTORY;
+    case 'h':
+    case 'H':
+      return FILE_ATTRIBUTE_HIDDEN;
+    case 'r':
+    case 'R':
+      return FILE_ATTRIBUTE_READONLY;
+    case 's':
+    case 'S':
+      return FILE_ATTRIBUTE_SYSTEM;
+    case 't':
+    case 'T':
+      return FILE_ATTRIBUTE_TEMPORARY;
+    default:
+      return 0;
+  }
+}
+
+// Reads an attribute switch ("/ar-h") at the front of `text` into both masks; returns its length. A '-'
+// takes the next character as its letter whatever it is, a blank included, so "/ar- *.c" runs on.
+std::size_t ReadAttributeSwitch(std::string_view text, std::uint32_t& required, std::uint32_t& excluded) {
+  required = 0;
+  excluded = 0;
+  std::size_t i = 2;
+  while (i < text.size() && !IsBlank(text[i])) {
+    bool negated = false;
+    if (text[i] == '-') {
+      if (i + 1 >= text.size()) return text.size();
+      negated = true;
+      ++i;
+    }
+    (negated ? excluded : required) |= AttributeBit(text[i]);
+    ++i;
+  }
+  return i;
+}
+
+// A qualifier at the front is left for the next cycle, which takes it: one cycle takes one of each kind.
+bool StartsWithQualifier(std::string_view text) {
+  for (std::string_view keyword : kKeywords) {
+    if (text.substr(1, keyword.size()) == keyword) return text.find('(', 1) != std::string_view::npos;
+  }
   return false;
 }
 
+}  // namespace
+
 std::size_t TokenEnd(std::string_view text) {
-  const std::size_t end = text.find_first_of(" \t");
-  return end == std::string_view::npos ? text.size() : end;
+  if (!text.empty() && IsQuote(text[0])) {
+    const std::size_t close = text.find(text[0], 1);
+    return close == std::string_view::npos ? text.size() : close;
+  }
+  return BlankOrEnd(text);
+}
+
+bool TakeQualifier(std::string_view keyword, std::string& specText, std::string& qualifierText) {
+  std::size_t start = 0;
+  for (;;) {
+    if (start >= specText.size()) return false;
+    const char c = specText[start];
+    if (c != '/' && c != '-') {
+      ++start;
+      continue;
+    }
+    if (specText.compare(start + 1, keyword.size(), keyword) == 0) break;
+    // The character after a '/' or '-' is never itself taken as a switch character.
+    start += 2;
+  }
+  const std::size_t open = specText.find('(', start + 1);
+  if (open == std::string::npos) return false;
+  std::size_t close = specText.size() - 1;
+  int depth = 0;
+  for (std::size_t i = open + 1; i < specText.size(); ++i) {
+    if (specText[i] == '(') {
+      ++depth;
+    } else if (specText[i] == ')') {
+      if (depth == 0) {
+        close = i;
+        break;
+      }
+      --depth;
+    }
+  }
+  const std::size_t textStart = start + 1 + keyword.size();
+  qualifierText = specText.substr(textStart, close + 1 - textStart);
+  specText.erase(start, close + 1 - start);
+  return true;
+}
+
+std::vector<SearchStep> ParseFilespec(std::string_view spec) {
+  std::vector<SearchStep> steps;
+  std::string text(spec);
+  QualifierSet qualifiers;
+  std::uint32_t required = 0;
+  std::uint32_t excluded = 0;
+  // In the fixed order size, time, comp, cont, as kKeywords.
+  const std::array<std::string QualifierSet::*, 4> kinds = {&QualifierSet::size, &QualifierSet::time,
+                                                            &QualifierSet::comp, &QualifierSet::cont};
+  while (!text.empty()) {
+    for (std::size_t k = 0; k < kinds.size(); ++k)
+      TakeQualifier(kKeywords[k], text, qualifiers.*kinds[k]);
+    const std::size_t first = text.find_first_not_of(" \t");
+    text.erase(0, first == std::string::npos ? text.size() : first);
+    if (text.empty()) break;
+
+    // On POSIX "/home/me/*.c" is a path, not a switch: the platform decides on the token's first word.
+    if (platform::IsSwitchText(std::string_view(text).substr(0, BlankOrEnd(text)))) {
+      if (text.size() > 1 && (text[1] == 'a' || text[1] == 'A')) {
+        text.erase(0, ReadAttributeSwitch(text, required, excluded));
+      } else if (!StartsWithQualifier(text)) {
+        // Unknown switches (DIR's /s, /o...) and names beginning with '-' are not searched.
+        text.erase(0, BlankOrEnd(text));
+      }
+      continue;
+    }
+
+    const std::size_t end = TokenEnd(text);
+    std::string single;
+    std::size_t consumed = end;
+    if (IsQuote(text[0])) {
+      single = text.substr(1, end > 0 ? end - 1 : 0);
+      if (end < text.size()) consumed = end + 1;
+    } else {
+      single = text.substr(0, end);
+    }
+    text.erase(0, consumed);
+    if (!single.empty()) steps.push_back({std::move(single), required, excluded, qualifiers});
+  }
+  return steps;
+}
+
+void CollectMatches(RunContext& ctx, const std::string& spec, PathList& target) {
+  for (const SearchStep& step : ParseFilespec(spec)) {
+    PathList found;
+    SearchSpec(ctx, step.spec, step.requiredAttributes, step.excludedAttributes, ctx.recurseSubdirs, found);
+    const QualifierSet& q = step.qualifiers;
+    if (!q.size.empty() || !q.time.empty() || !q.comp.empty() || !q.cont.empty()) {
+      // Only the entries of this search are tested, each once, in list order.
+      const std::vector<std::string>& entries = Entries(found);
+      std::vector<bool> keep(entries.size());
+      for (std::size_t i = 0; i < entries.size(); ++i)
+        keep[i] = PassesQualifiers(ctx, entries[i], q);
+      KeepEntries(found, keep);
+    }
+    MoveEntries(found, target);
+  }
+  if (!ctx.recurseSubdirs) RemoveAdjacentDuplicates(target);
 }
 
 }  // namespace zelvane

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "search/match_list.h"
 
@@ -23,6 +24,18 @@ struct QualifierSet {
 // Searches every single spec of `spec` into `target`, under the attribute switches and qualifiers in force
 // where it stands, then removes adjacent duplicates unless the run recurses.
 void CollectMatches(RunContext& ctx, const std::string& spec, PathList& target);
+
+// One single spec of a Filespec with the attribute masks and qualifier texts in force where it stands.
+struct SearchStep {
+  std::string spec;
+  std::uint32_t requiredAttributes = 0;
+  std::uint32_t excludedAttributes = 0;
+  QualifierSet qualifiers;
+};
+
+// Reads a Filespec or Xspec into the single specs it searches, in order, without touching the disk.
+// Switches that are not attribute switches, and tokens that begin with '-', are consumed silently.
+std::vector<SearchStep> ParseFilespec(std::string_view spec);
 
 // Moves the first qualifier of kind `keyword` out of `specText` into `qualifierText`; false when none.
 bool TakeQualifier(std::string_view keyword, std::string& specText, std::string& qualifierText);

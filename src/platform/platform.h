@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -130,6 +131,14 @@ struct DirEntry {
 // read.
 bool ListDirectory(std::vector<DirEntry>& out, bool wantAttributes);
 
+// Whether paths may begin with a drive letter and colon ("C:"). False on POSIX, where "c:x" is a
+// relative name like any other.
+bool HasDriveLetters();
+
+// Whether the file system gives entries short (8.3) alternate names that a path may be typed with. False
+// on POSIX, whose current directory always comes back in long names.
+bool HasAlternateNames();
+
 // ---------------------------------------------------------------------------------------------------------
 // Reading files
 
@@ -191,5 +200,15 @@ void PushBackKey(int key);
 // '/' as given, any other along PATH), waits for it and returns its exit code: on POSIX 128 + the signal
 // number when a signal ended it. -1 when it could not be started. Standard output is flushed first.
 int RunProcess(const std::vector<std::string>& args);
+
+// Runs `commandText` through the command shell `shell` and returns as RunProcess does. The shell gets
+// argument 0 `shell` and argument 1 " /c " + text, as they stand: on Win32 the command line is their
+// concatenation, unquoted, which is what cmd.exe expects. On POSIX, when the shell's file name is a POSIX
+// shell (sh, bash, dash, ksh, mksh, zsh, ash, busybox), the arguments are `shell`, "-c", text.
+int RunShell(const std::string& shell, const std::string& commandText);
+
+// Creates or truncates a text file and opens it for reading and writing ("w+"); nullptr when it cannot.
+// '\' and '/' are both accepted.
+std::FILE* CreateTextFile(const std::string& path);
 
 }  // namespace zelvane::platform

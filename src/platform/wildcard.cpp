@@ -45,9 +45,10 @@ bool MatchesPattern(std::string_view pattern, std::string_view name) {
     return Glob(pattern.substr(0, pattern.size() - 1), name);
   }
   if (Glob(pattern, name)) return true;
-  // "a.*" also matches "a": the ".*" may stand for an empty extension.
-  if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*" && !nameHasDot) {
-    return Glob(pattern.substr(0, pattern.size() - 2), name);
+  // "a.*" also matches "a": the ".*" may stand for an empty extension, and what stands before it is a
+  // pattern of its own ("*.*.*" matches whatever "*.*" matches).
+  if (pattern.size() >= 2 && pattern.substr(pattern.size() - 2) == ".*") {
+    return MatchesPattern(pattern.substr(0, pattern.size() - 2), name);
   }
   return false;
 }

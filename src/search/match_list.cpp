@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <string_view>
-#include <unordered_map>
 
 #include "app/run_context.h"
 #include "filespec/filespec.h"
@@ -34,6 +33,7 @@ void Settle(PathList& list) {
 int ComparePaths(std::string_view a, std::string_view b) {
   const std::size_t n = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < n; ++i) {
+    if (a[i] == b[i]) continue;  // most bytes of two paths agree: skip the folding for them
     const unsigned char x = FoldByte(a[i]);
     const unsigned char y = FoldByte(b[i]);
     if (x != y) return x < y ? -1 : 1;
@@ -103,27 +103,56 @@ void RemoveAdjacentDuplicates(PathList& list) {
 void RemoveExactMatches(PathList& list, PathList& scratch) {
   const std::vector<std::string>& entries = Entries(list);
   const std::vector<std::string>& removals = Entries(scratch);
-  if (removals.empty()) return;
-  // For each text, its first position in list order; next[i] chains the later positions of the same text.
-  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-  std::unordered_map<std::string_view, std::size_t> first;
-  first.reserve(entries.size());
-  std::vector<std::size_t> next(entries.size(), kNone);
-  for (std::size_t i = entries.size(); i-- > 0;) {
-    auto [it, inserted] = first.try_emplace(entries[i], i);
-    if (!inserted) {
-      next[i] = it->second;
-      it->second = i;
+  if (removals.empty() || entries.empty()) return;
+  // Exactly equal texts are equal under the folding order too, so both sorted lists are walked side by
+  // side, one run of fold-equal entries at a time. Which copy of a text goes does not show in the result,
+  // but the earliest ones are taken, as a search from the head would.
+  std::vector<bool> keep(entries.size(), true);
+  std::vector<std::size_t> ours, theirs;
+  std::size_t i = 0, j = 0;
+  while (i < entries.size() && j < removals.size()) {
+    const int order = ComparePaths(entries[i], removals[j]);
+    if (order < 0) {
+      ++i;
+    } else if (order > 0) {
+      ++j;
+    } else {
+      std::size_t iEnd = i + 1, jEnd = j + 1;
+      while (iEnd < entries.size() && ComparePaths(entries[iEnd], entries[i]) == 0)
+        ++iEnd;
+      while (jEnd < removals.size() && ComparePaths(removals[jEnd], removals[j]) == 0)
+        ++jEnd;
+      if (iEnd - i == 1 && jEnd - j == 1) {
+        if (entries[i] == removals[j]) keep[i] = false;
+      } else {
+        // Letter-case variants or repeated copies: match them up by their exact bytes.
+        ours.clear();
+        theirs.clear();
+        for (std::size_t k = i; k < iEnd; ++k)
+          ours.push_back(k);
+        for (std::size_t k = j; k < jEnd; ++k)
+          theirs.push_back(k);
+        std::stable_sort(ours.begin(), ours.end(),
+                         [&](std::size_t x, std::size_t y) { return entries[x] < entries[y]; });
+        std::stable_sort(theirs.begin(), theirs.end(),
+                         [&](std::size_t x, std::size_t y) { return removals[x] < removals[y]; });
+        std::size_t a = 0, b = 0;
+        while (a < ours.size() && b < theirs.size()) {
+          const int exact = entries[ours[a]].compare(removals[theirs[b]]);
+          if (exact < 0) {
+            ++a;
+          } else if (exact > 0) {
+            ++b;
+          } else {
+            keep[ours[a++]] = false;
+            ++b;
+          }
+        }
+      }
+      i = iEnd;
+      j = jEnd;
     }
   }
-  std::vector<bool> keep(entries.size(), true);
-  for (const std::string& path : removals) {
-    auto it = first.find(path);
-    if (it == first.end() || it->second == kNone) continue;
-    keep[it->second] = false;
-    it->second = next[it->second];
-  }
-  first.clear();
   KeepEntries(list, keep);
 }
 

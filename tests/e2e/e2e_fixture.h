@@ -8,6 +8,12 @@
 
 namespace zelvane::test {
 
+#ifdef _WIN32
+inline constexpr char kSeparator = '\\';
+#else
+inline constexpr char kSeparator = '/';
+#endif
+
 struct RunResult {
   std::string out;
   std::string err;
@@ -29,8 +35,8 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::string& path() const { return path_; }
-  // Absolute path of a relative name inside the directory.
-  std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
+  // Absolute path of a relative name inside the directory, with the native separator.
+  std::string operator/(const std::string& relative) const { return path_ + kSeparator + relative; }
 
   void MakeDir(const std::string& relative) const;                                     // with parents
   void WriteFile(const std::string& relative, const std::string& content = "") const;  // parents too
@@ -47,6 +53,12 @@ RunResult RunZelvane(const TempDir& dir, const std::vector<std::string>& args,
 
 // Runs any program (argv[0] included) the same way.
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd, const RunOptions& options);
+
+#ifdef _WIN32
+// Starts `program` with exactly `commandLine` as its command line (what GetCommandLineA returns to it).
+RunResult RunCommandLine(const std::string& program, const std::string& commandLine, const std::string& cwd,
+                         const RunOptions& options);
+#endif
 
 std::string ZelvaneBinary();
 std::string ArgvPrinter();

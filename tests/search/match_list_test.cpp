@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -109,7 +109,8 @@ TEST(MatchListScale, TwoHundredThousandEntriesInsertAndExcludeQuickly) {
     paths.push_back("/data/dir" + std::to_string(r % 1000) + ((r & 1) ? "/File" : "/file") +
                     std::to_string(r) + ".c");
   }
-  const auto start = std::chrono::steady_clock::now();
+  // Processor time, so a busy machine does not fail the test; the bound is on the work done.
+  const std::clock_t start = std::clock();
   PathList list, scratch;
   for (const std::string& p : paths)
     InsertSorted(list, p);
@@ -118,7 +119,7 @@ TEST(MatchListScale, TwoHundredThousandEntriesInsertAndExcludeQuickly) {
   RemoveExactMatches(list, scratch);
   RemoveAdjacentDuplicates(list);
   const std::vector<std::string>& entries = Entries(list);
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
   EXPECT_LT(seconds, 1.0);
   for (std::size_t i = 1; i < entries.size(); ++i)
     ASSERT_LE(ComparePaths(entries[i - 1], entries[i]), 0);

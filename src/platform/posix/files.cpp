@@ -158,6 +158,14 @@ bool ListDirectory(std::vector<DirEntry>& out, bool wantAttributes) {
   return true;
 }
 
+bool HasDriveLetters() {
+  return false;
+}
+
+bool HasAlternateNames() {
+  return false;
+}
+
 FileHandle OpenForReading(const std::string& path) {
   const int fd = open(posix::ToOsPath(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return kNoFile;

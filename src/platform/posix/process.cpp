@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/posix_util.h"
 
 extern char** environ;
 
@@ -42,8 +43,10 @@ int RunProcess(const std::vector<std::string>& args) {
     argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
   pid_t pid = 0;
-  // posix_spawnp searches PATH only for names without '/', as execvp does.
-  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  // posix_spawnp searches PATH only for names without '/', as execvp does. The child's own argv[0] keeps
+  // the text as given.
+  const std::string program = posix::ToOsPath(args[0]);
+  if (posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return -1;
   int status = 0;
   while (waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return -1;
@@ -51,6 +54,20 @@ int RunProcess(const std::vector<std::string>& args) {
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return -1;
+}
+
+int RunShell(const std::string& shell, const std::string& commandText) {
+  static const char* const kPosixShells[] = {"sh", "bash", "dash", "ksh", "mksh", "zsh", "ash", "busybox"};
+  const std::size_t slash = shell.find_last_of("/\\");
+  const std::string name = slash == std::string::npos ? shell : shell.substr(slash + 1);
+  for (const char* posixShell : kPosixShells) {
+    if (name == posixShell) return RunProcess({shell, "-c", commandText});
+  }
+  return RunProcess({shell, " /c " + commandText});
+}
+
+std::FILE* CreateTextFile(const std::string& path) {
+  return std::fopen(posix::ToOsPath(path).c_str(), "w+");
 }
 
 }  // namespace zelvane::platform

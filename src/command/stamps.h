@@ -1,0 +1,49 @@
+// The pseudo environment variables that every child sees, and the file stamps behind $S, $T, $D, $M, $Y.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace zelvane {
+
+struct RunContext;
+
+// The five texts of one file's stamp.
+struct FileStamp {
+  std::string size;   // "%8" decimal of the whole size
+  std::string day;    // "%02d"
+  std::string month;  // "%02d"
+  std::string year;   // the full year
+  std::string time;   // "HH:MM:SS"
+};
+
+// The values of the five pseudo environment variables.
+struct PseudoEnvironment {
+  std::string wday;
+  std::string weekday;
+  std::string cwd;
+  std::string date;  // MM/DD/YY
+  std::string time;  // HH:MM:SS
+};
+
+// Name of a day of the week (0 is Sunday): "Sun" or "Sunday"; "Err" or "Error" outside 0 to 6.
+const char* DayName(int dayOfWeek, bool full);
+
+// The pseudo environment for the local time `now` and the directory `cwd`. Pure.
+PseudoEnvironment MakePseudoEnvironment(const platform::SystemTime& now, const std::string& cwd);
+
+// Puts wday, weekday, cwd, date and time into the process environment, all from one reading of the clock
+// (so the day name always agrees with the date) and the current directory of any length.
+void SetPseudoEnvironment();
+
+// The stamp texts for a size and a local time. Pure.
+FileStamp MakeFileStamp(std::uint64_t size, const platform::SystemTime& local);
+
+// The stamp of the file `path`: its size and its last-write time (last-access time with -a) in local time.
+// An entry named exactly NUL, or a file that cannot be found, has the current local time; a file that
+// cannot be found has size 0.
+FileStamp GetFileStamp(const RunContext& ctx, const std::string& path);
+
+}  // namespace zelvane

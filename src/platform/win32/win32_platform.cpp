@@ -1,0 +1,244 @@
+// The platform layer over the real Win32 calls.
+#include <direct.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace zelvane::platform {
+namespace {
+
+std::uint64_t Ticks(const FILETIME& ft) {
+  return (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+FILETIME FromTicks(std::uint64_t ticks) {
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
+  ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  return ft;
+}
+
+SystemTime FromSystemTime(const SYSTEMTIME& st) {
+  SystemTime t;
+  t.year = st.wYear;
+  t.month = st.wMonth;
+  t.dayOfWeek = st.wDayOfWeek;
+  t.day = st.wDay;
+  t.hour = st.wHour;
+  t.minute = st.wMinute;
+  t.second = st.wSecond;
+  t.milliseconds = st.wMilliseconds;
+  return t;
+}
+
+bool ToSystemTime(const SystemTime& t, SYSTEMTIME& st) {
+  if (t.year < 1601 || t.year > 30827 || t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31 ||
+      t.hour < 0 || t.hour > 23 || t.minute < 0 || t.minute > 59 || t.second < 0 || t.second > 59 ||
+      t.milliseconds < 0 || t.milliseconds > 999) {
+    return false;
+  }
+  st.wYear = static_cast<WORD>(t.year);
+  st.wMonth = static_cast<WORD>(t.month);
+  st.wDayOfWeek = 0;
+  st.wDay = static_cast<WORD>(t.day);
+  st.wHour = static_cast<WORD>(t.hour);
+  st.wMinute = static_cast<WORD>(t.minute);
+  st.wSecond = static_cast<WORD>(t.second);
+  st.wMilliseconds = static_cast<WORD>(t.milliseconds);
+  return true;
+}
+
+void Fill(const WIN32_FIND_DATAA& d, FindData& out) {
+  out.attributes = d.dwFileAttributes;
+  out.name = d.cFileName;
+  out.alternateName = d.cAlternateFileName;
+  out.size = (static_cast<std::uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+  out.lastWriteTime = Ticks(d.ftLastWriteTime);
+  out.lastAccessTime = Ticks(d.ftLastAccessTime);
+}
+
+}  // namespace
+
+bool StartUp() {
+  if (GetModuleHandleA(nullptr) == nullptr || GetCommandLineA() == nullptr) return false;
+  std::string dir;
+  return GetCurrentDir(dir);
+}
+
+void UseConsoleCodePage() {
+  SetFileApisToOEM();
+}
+
+std::string RawCommandLine(int, char**) {
+  return GetCommandLineA();
+}
+
+void FlushOutput() {
+  std::fflush(stdout);
+}
+
+char NativeSeparator() {
+  return '\\';
+}
+
+bool GetCurrentDir(std::string& out) {
+  const DWORD needed = GetCurrentDirectoryA(0, nullptr);
+  if (needed == 0) return false;
+  std::vector<char> buffer(needed + 1);
+  const DWORD n = GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
+  if (n == 0 || n >= buffer.size()) return false;
+  out.assign(buffer.data(), n);
+  return true;
+}
+
+bool SetCurrentDir(const std::string& path) {
+  if (path.empty()) return false;
+  return SetCurrentDirectoryA(path.c_str()) != 0;
+}
+
+int CurrentDrive() {
+  std::string dir;
+  if (!GetCurrentDir(dir) || dir.size() < 2 || dir[1] != ':') return 0;
+  char letter = dir[0];
+  if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
+  if (letter < 'A' || letter > 'Z') return 0;
+  return letter - 'A' + 1;
+}
+
+bool SetCurrentDrive(int drive) {
+  if (drive <= 0) return true;
+  return _chdrive(drive) == 0;
+}
+
+bool GetEnv(const std::string& name, std::string& value) {
+  const DWORD needed = GetEnvironmentVariableA(name.c_str(), nullptr, 0);
+  if (needed == 0) {
+    if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return false;
+    value.clear();
+    return true;
+  }
+  std::vector<char> buffer(needed + 1);
+  const DWORD n = GetEnvironmentVariableA(name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+  value.assign(buffer.data(), n);
+  return true;
+}
+
+bool SetEnv(const std::string& name, const std::string& value) {
+  return SetEnvironmentVariableA(name.c_str(), value.c_str()) != 0;
+}
+
+bool FindFirst(const std::string& pattern, FindData& out) {
+  WIN32_FIND_DATAA data;
+  HANDLE h = FindFirstFileA(pattern.c_str(), &data);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  FindClose(h);
+  Fill(data, out);
+  return true;
+}
+
+bool NameExists(const std::string& pattern) {
+  WIN32_FIND_DATAA data;
+  HANDLE h = FindFirstFileA(pattern.c_str(), &data);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  FindClose(h);
+  return true;
+}
+
+bool RemoveFile(const std::string& path) {
+  return DeleteFileA(path.c_str()) != 0;
+}
+
+bool ListDirectory(std::vector<DirEntry>& out, bool) {
+  out.clear();
+  WIN32_FIND_DATAA data;
+  HANDLE h = FindFirstFileA("*", &data);
+  if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  do {
+    const char* n = data.cFileName;
+    if (n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0'))) continue;
+    DirEntry entry;
+    entry.name = n;
+    entry.attributes = data.dwFileAttributes;
+    entry.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entry.isLink = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    out.push_back(std::move(entry));
+  } while (FindNextFileA(h, &data));
+  FindClose(h);
+  return true;
+}
+
+FileHandle OpenForReading(const std::string& path) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return kNoFile;
+  return reinterpret_cast<FileHandle>(h);
+}
+
+std::uint64_t FileSizeOf(FileHandle file) {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(reinterpret_cast<HANDLE>(file), &size)) return 0;
+  return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+std::int64_t ReadBytes(FileHandle file, void* buffer, std::size_t size) {
+  DWORD got = 0;
+  const DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+  if (!ReadFile(reinterpret_cast<HANDLE>(file), buffer, want, &got, nullptr)) return -1;
+  return got;
+}
+
+void CloseFile(FileHandle file) {
+  if (file != kNoFile) CloseHandle(reinterpret_cast<HANDLE>(file));
+}
+
+SystemTime LocalNow() {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  return FromSystemTime(st);
+}
+
+bool FileTimeToLocalSystemTime(std::uint64_t fileTime, SystemTime& out) {
+  const FILETIME utc = FromTicks(fileTime);
+  FILETIME local;
+  SYSTEMTIME st;
+  if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &st)) return false;
+  out = FromSystemTime(st);
+  return true;
+}
+
+bool LocalSystemTimeToFileTime(const SystemTime& local, std::uint64_t& fileTime) {
+  SYSTEMTIME st;
+  FILETIME localTime, utc;
+  if (!ToSystemTime(local, st) || !::SystemTimeToFileTime(&st, &localTime) ||
+      !LocalFileTimeToFileTime(&localTime, &utc)) {
+    return false;
+  }
+  fileTime = Ticks(utc);
+  return true;
+}
+
+bool SystemTimeToFileTime(const SystemTime& utc, std::uint64_t& fileTime) {
+  SYSTEMTIME st;
+  FILETIME ft;
+  if (!ToSystemTime(utc, st) || !::SystemTimeToFileTime(&st, &ft)) return false;
+  fileTime = Ticks(ft);
+  return true;
+}
+
+}  // namespace zelvane::platform
+
+namespace zelvane::platform {
+
+bool HasDriveLetters() {
+  return true;
+}
+
+bool HasAlternateNames() {
+  return true;
+}
+
+}  // namespace zelvane::platform

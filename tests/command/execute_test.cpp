@@ -1,0 +1,86 @@
+#include "command/execute.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/run_context.h"
+#include "e2e/e2e_fixture.h"
+#include "platform/platform.h"
+
+namespace zelvane {
+namespace {
+
+RunContext NoShellContext() {
+  RunContext ctx;
+  ctx.pathSeparator = platform::NativeSeparator();
+  EXPECT_TRUE(platform::GetCurrentDir(ctx.startDir));
+  return ctx;
+}
+
+TEST(ExecuteCommand, ResultIsTheLastStartedPart) {
+  if (platform::NativeSeparator() != '/') GTEST_SKIP() << "starts the POSIX programs true and false";
+  struct Case {
+    std::string command;
+    int expected;
+    std::string output;
+  };
+  const Case cases[] = {
+      {"true", 0, ""},
+      {"false", 1, ""},
+      {"false;true", 0, ""},
+      {"true;false", 1, ""},
+      {"false;;true", 1, ""},  // the empty part stops the Command
+      {"no-such-program-zv;true", 0, "Could not execute no-such-program-zv.\n"},
+      {"true;no-such-program-zv", -1, "Could not execute no-such-program-zv.\n"},
+      {"echo hi", 0, "hi\n"},
+      {"", 0, ""},
+  };
+  for (const Case& c : cases) {
+    RunContext ctx = NoShellContext();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(ExecuteCommand(ctx, "/x/a.txt", c.command), c.expected) << c.command;
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), c.output) << c.command;
+    EXPECT_EQ(ctx.fileNumber, 1);
+  }
+}
+
+TEST(ExecuteCommand, EchoOnlyAndDeclinedStartNothing) {
+  RunContext ctx = NoShellContext();
+  ctx.echoCommand = ctx.echoOnly = 1;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(ExecuteCommand(ctx, "/x/a.txt", "false $n;echo $b"), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "false a.txt\na\n");
+
+  RunContext asked = NoShellContext();
+  asked.confirm = 1;
+  platform::PushBackKey('n');
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(ExecuteCommand(asked, "/x/a.txt", "false;false"), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Execute \"false;false\"? [y/n] n\n");
+  EXPECT_EQ(asked.fileNumber, 1);
+}
+
+TEST(ExecuteCommand, ChangeDirWritesRelativeOutputFileBesideTheFileAndRestores) {
+  test::TempDir dir;
+  dir.WriteFile("sub/a.txt");
+  RunContext ctx = NoShellContext();
+  ctx.changeDir = 1;
+  ctx.outputFile = "$b.out";
+  std::string before;
+  ASSERT_TRUE(platform::GetCurrentDir(before));
+
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(ExecuteCommand(ctx, dir / "sub/a.txt", "echo in $n"), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  std::string written = dir.ReadFile("sub/a.out");
+  std::erase(written, '\r');  // a text file on Win32
+  EXPECT_EQ(written, "in a.txt\n");
+
+  std::string after;
+  ASSERT_TRUE(platform::GetCurrentDir(after));
+  EXPECT_EQ(after, before);
+}
+
+}  // namespace
+}  // namespace zelvane

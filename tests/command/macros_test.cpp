@@ -1,0 +1,223 @@
+#include "command/macros.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/run_context.h"
+#include "e2e/e2e_fixture.h"
+#include "platform/platform.h"
+
+namespace zelvane {
+namespace {
+
+struct Case {
+  std::string templateText;
+  std::string expected;
+};
+
+// Expands each template for one path, the stamp and checksums filled in so nothing touches the disk.
+void ExpectExpansions(const RunContext& ctx, const std::string& path, const std::vector<Case>& cases) {
+  for (const Case& c : cases) {
+    FileMacros file = PrepareFileMacros(ctx, path);
+    file.stamp = FileStamp{"    1234", "07", "03", "2001", "09:05:03"};
+    file.checksum = 0xABCDEF01u;
+    file.eolBlindChecksum = 0x0000002Au;
+    EXPECT_EQ(ExpandTemplate(ctx, file, c.templateText), c.expected)
+        << "path " << path << ", template " << c.templateText;
+  }
+}
+
+RunContext Win32Context(const std::string& startDir) {
+  RunContext ctx;
+  ctx.startDir = startDir;
+  ctx.pathSeparator = '\\';
+  return ctx;
+}
+
+RunContext PosixContext(const std::string& startDir) {
+  RunContext ctx;
+  ctx.startDir = startDir;
+  ctx.pathSeparator = '/';
+  return ctx;
+}
+
+TEST(ExpandTemplate, UsageExampleOnWin32Path) {
+  ExpectExpansions(Win32Context("D:\\USR"), "D:\\USR\\DEFAULT\\SOMETHNG.TXT",
+                   {{"$f", "D:\\USR\\DEFAULT\\SOMETHNG.TXT"},
+                    {"$n", "SOMETHNG.TXT"},
+                    {"$b", "SOMETHNG"},
+                    {"$e", ".TXT"},
+                    {"$p", "D:\\USR\\DEFAULT\\"},
+                    {"$d", "\\USR\\DEFAULT\\"},
+                    {"$r", "DEFAULT\\"},
+                    {"$v", "D:"},
+                    {"$S|$T|$D|$M|$Y", "    1234|09:05:03|07|03|2001"},
+                    {"$k $K", "0xABCDEF01 0x0000002A"},
+                    {"copy $f $v$dbak\\$b.old",
+                     "copy D:\\USR\\DEFAULT\\SOMETHNG.TXT D:\\USR\\DEFAULT\\bak\\SOMETHNG.old"}});
+}
+
+TEST(ExpandTemplate, LowercaseAndSeparatorOptions) {
+  RunContext ctx = Win32Context("D:\\USR");
+  ctx.lowercase = 1;
+  ctx.pathSeparator = '/';
+  // Literal text and the checksum's hexadecimal digits keep their case.
+  ExpectExpansions(ctx, "D:\\USR\\DEFAULT\\SOMETHNG.TXT",
+                   {{"$f", "d:/usr/default/somethng.txt"},
+                    {"$d", "/usr/default/"},
+                    {"$r", "default/"},
+                    {"Copy $n $k", "Copy somethng.txt 0xABCDEF01"}});
+
+  // The default backslash turns forward slashes of the directory into backslashes, nothing else.
+  ExpectExpansions(Win32Context("C:\\x"), "D:/a/b.c/N/a.m/e.txt",
+                   {{"$f", "D:\\a\\b.c\\N\\a.m\\e.txt"}, {"$n", "e.txt"}});
+  // Separator 0 keeps every separator as it was written.
+  RunContext keep = Win32Context("C:\\x");
+  keep.pathSeparator = 0;
+  ExpectExpansions(keep, "D:\\a/b\\c.txt", {{"$d", "\\a/b\\"}});
+}
+
+TEST(ExpandTemplate, PosixPaths) {
+  ExpectExpansions(PosixContext("/home/me"), "/home/me/src/a.tar.gz",
+                   {{"$f", "/home/me/src/a.tar.gz"},
+                    {"$n", "a.tar.gz"},
+                    {"$b", "a.tar"},
+                    {"$e", ".gz"},
+                    {"$p", "/home/me/src/"},
+                    {"$d", "/home/me/src/"},
+                    {"$r", "src/"},
+                    {"[$v]", "[]"}});
+  ExpectExpansions(PosixContext("/home/me"), "/home/me/.profile", {{"[$b][$e][$r]", "[][.profile][]"}});
+  ExpectExpansions(PosixContext("/home/me"), "/home/me/v1.2/Makefile", {{"[$b][$e]", "[Makefile][]"}});
+  // No part is ever cut, however long.
+  const std::string longName(300, 'n');
+  const std::string longDir = "/" + std::string(280, 'd') + "/";
+  ExpectExpansions(PosixContext("/"), longDir + longName + ".txt",
+                   {{"$n", longName + ".txt"}, {"$d", longDir}});
+}
+
+TEST(ExpandTemplate, RelativeDirectory) {
+  struct RCase {
+    std::string startDir;
+    std::string path;
+    char separator;
+    std::string expected;
+  };
+  const std::vector<RCase> cases = {
+      {"D:\\USR", "D:\\USR\\DEFAULT\\SOMETHNG.TXT", '\\', "DEFAULT\\"},
+      {"D:\\", "D:\\USR\\DEFAULT\\SOMETHNG.TXT", '\\', "USR\\DEFAULT\\"},
+      {"d:\\usr", "D:\\USR\\DEFAULT\\SOMETHNG.TXT", '\\', "DEFAULT\\"},  // without regard to case
+      {"D:\\USR", "D:\\USR\\a.txt", '\\', ""},                           // directly in startDir
+      {"D:\\OTHER", "D:\\USR\\a.txt", '\\', "D:\\USR\\"},                // elsewhere: like $p
+      {"\\\\srv\\share\\", "\\\\srv\\share\\x\\a.txt", '\\', "x\\"},     // UNC root with separator
+      {"/", "/home/me/a.txt", '/', "home/me/"},
+      {"/home/me", "/home/me/a/b/c.txt", '/', "a/b/"},
+      {"/home/me", "/home/ME/x/c.txt", '/', "x/"},
+      {"/home/me", "/home/meadow/x/c.txt", '/', "/home/meadow/x/"},  // a prefix of a longer name
+      {"/home/me", "/home/meadow.txt", '/', "/home/"},
+      {"/home/me", "/srv/c.txt", '/', "/srv/"},
+  };
+  for (const RCase& c : cases) {
+    RunContext ctx;
+    ctx.startDir = c.startDir;
+    ctx.pathSeparator = c.separator;
+    ExpectExpansions(ctx, c.path, {{"$r", c.expected}});
+  }
+}
+
+TEST(ExpandTemplate, BareNameIsCompletedWithStartDir) {
+  // $r compares the bare name itself, so it falls back to $p.
+  ExpectExpansions(PosixContext("/home/me"), "notes.txt",
+                   {{"$f", "/home/me/notes.txt"}, {"$p", "/home/me/"}, {"$r", "/home/me/"}});
+  ExpectExpansions(PosixContext("/"), "notes.txt", {{"$f", "/notes.txt"}});
+  ExpectExpansions(Win32Context("D:\\USR"), "notes.txt",
+                   {{"$f", "D:\\USR\\notes.txt"}, {"$p", "D:\\USR\\"}, {"$r", "D:\\USR\\"}});
+}
+
+TEST(ExpandTemplate, MacroCharacterRules) {
+  ExpectExpansions(PosixContext("/d"), "/d/a.txt",
+                   {{"no macros here", "no macros here"},
+                    {"$$", "$$"},
+                    {"$$f", "$$f"},
+                    {"$x $s $", "$x $s $"},
+                    {"a$", "a$"},
+                    {"$f$", "/d/a.txt$"},
+                    {"$n$n", "a.txta.txt"}});
+  RunContext ctx = PosixContext("/d");
+  ctx.macroChar = '%';
+  ExpectExpansions(ctx, "/d/a.txt", {{"$n %n %%n %", "$n a.txt %%n %"}});
+}
+
+TEST(ExpandTemplate, FileNumberWidthFollowsTotalCount) {
+  struct CountCase {
+    int total;
+    int number;
+    std::string expected;
+  };
+  const std::vector<CountCase> cases = {
+      {9, 3, "[3/9]"}, {120, 7, "[  7/120]"}, {1000, 12, "[  12/1000]"},
+      {0, 1, "[1/0]"}, {12, 12, "[12/12]"},   {1234567890, 5, "[         5/1234567890]"},
+  };
+  for (const CountCase& c : cases) {
+    RunContext ctx = PosixContext("/d");
+    ctx.totalCount = c.total;
+    ctx.fileNumber = c.number;
+    ExpectExpansions(ctx, "/d/a.txt", {{"[$c/$C]", c.expected}});
+  }
+}
+
+TEST(ShortenPath, KeepsNamesWithoutAlternatesAndMakesSeparatorsNative) {
+  const char s = platform::NativeSeparator();
+  const std::string expected = std::string(1, s) + "no" + s + "such" + s + "dir" + s + "file.txt";
+  EXPECT_EQ(ShortenPath("/no\\such/dir\\file.txt"), expected);
+  EXPECT_EQ(ShortenPath("file.txt"), "file.txt");
+
+  // With -8, $r compares the shortened path with startDir.
+  RunContext ctx = PosixContext(std::string(1, s) + "no" + s + "such");
+  ctx.pathSeparator = s;
+  ctx.useShortNames = 1;
+  ExpectExpansions(ctx, "/no\\such\\dir\\file.txt", {{"$r", std::string("dir") + s}});
+}
+
+TEST(ExpandMacros, ChecksumsAreReadOncePerFile) {
+  test::TempDir dir;
+  dir.WriteFile("a.txt", "a\r\nb");
+  RunContext ctx = PosixContext(dir.path());
+  ctx.lowercase = 1;  // never touches the hexadecimal digits
+  EXPECT_EQ(ExpandMacros(ctx, dir / "a.txt", 0, "$k $K"), "0xF35534D7 0x9E83486D");
+  EXPECT_EQ(ExpandMacros(ctx, dir / "gone.txt", 0, "$k $K"), "0x00000000 0x00000000");
+
+  // All templates of one file share one reading.
+  FileMacros file = PrepareFileMacros(ctx, dir / "a.txt");
+  EXPECT_EQ(ExpandTemplate(ctx, file, "$k"), "0xF35534D7");
+  dir.WriteFile("a.txt", "changed");
+  EXPECT_EQ(ExpandTemplate(ctx, file, "$k"), "0xF35534D7");
+}
+
+TEST(ExpandMacros, ChangesDirectoryAndRefreshesPseudoEnvironment) {
+  test::TempDir dir;
+  dir.WriteFile("sub/a.txt", "abc");
+  std::string before;
+  ASSERT_TRUE(platform::GetCurrentDir(before));
+
+  RunContext ctx = PosixContext(before);
+  EXPECT_EQ(ExpandMacros(ctx, dir / "sub/a.txt", 1, "plain text"), "plain text");
+  std::string now, cwd;
+  ASSERT_TRUE(platform::GetCurrentDir(now));
+  EXPECT_EQ(now, dir / "sub");
+  ASSERT_TRUE(platform::GetEnv("cwd", cwd));
+  EXPECT_EQ(cwd, dir / "sub");
+
+  ASSERT_TRUE(platform::SetCurrentDir(before));
+  EXPECT_EQ(ExpandMacros(ctx, dir / "sub/a.txt", 0, "$S"), "       3");
+  ASSERT_TRUE(platform::GetCurrentDir(now));
+  EXPECT_EQ(now, before);
+  ASSERT_TRUE(platform::GetEnv("cwd", cwd));
+  EXPECT_EQ(cwd, before);
+}
+
+}  // namespace
+}  // namespace zelvane

@@ -1,0 +1,203 @@
+// Commands run for real: children started directly and through a shell, over temporary trees.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "e2e/e2e_fixture.h"
+
+namespace zelvane::test {
+namespace {
+
+const std::string kPrinter = ArgvPrinter();
+
+RunOptions WithShell(const std::string& shell, const std::string& input = "") {
+  RunOptions options;
+  options.input = input;
+  options.env = {{"COMSPEC", shell}};
+  return options;
+}
+
+RunOptions WithInput(const std::string& input) {
+  RunOptions options;
+  options.input = input;
+  return options;
+}
+
+TEST(CommandE2E, NoShellModeGivesEachMacroOneArgument) {
+  TempDir dir;
+  dir.WriteFile("my file.tmp", std::string(1234, 'x'));
+  // Two blanks give an empty argument; quotes mean nothing; a macro with blanks stays one argument.
+  const RunResult r = RunZelvane(dir, {"*.tmp", "-n", kPrinter, "$n", "\"a", "", "b\"", "$S"});
+  EXPECT_EQ(r.out, "[my file.tmp]\n[\"a]\n[]\n[b\"]\n[    1234]\n");
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 0);
+}
+
+TEST(CommandE2E, RemovingAFileWithBlanksRemovesThatFile) {
+  TempDir dir;
+  dir.WriteFile("my file.tmp");
+  dir.WriteFile("my");
+  dir.WriteFile("file.tmp2");
+  const RunResult r = RunZelvane(dir, {"*.tmp", "rm", "$f"});
+  EXPECT_EQ(r.out, "");
+  EXPECT_FALSE(dir.Exists("my file.tmp"));
+  EXPECT_TRUE(dir.Exists("my"));
+  EXPECT_TRUE(dir.Exists("file.tmp2"));
+}
+
+TEST(CommandE2E, ShellModeHandsThePartToTheShell) {
+  TempDir dir;
+  dir.WriteFile("a.tmp");
+  // -m frees $ for the shell's own variables; the shell does the redirection.
+  RunResult r = RunZelvane(dir, {"*.tmp", "-m%", kPrinter, "%n", "'x  y'", "\"$weekday\"", ">", "%b.out"},
+                           WithShell("/bin/sh"));
+  EXPECT_EQ(r.out, "");
+  EXPECT_TRUE(
+      std::regex_match(dir.ReadFile("a.out"),
+                       std::regex(R"(\[a.tmp\]\n\[x  y\]\n\[(Sun|Mon|Tues|Wednes|Thurs|Fri|Satur)day\]\n)")))
+      << dir.ReadFile("a.out");
+
+  // A shell that is not a POSIX shell gets " /c " and the part as one argument.
+  r = RunZelvane(dir, {"*.tmp", "del", "$n", "x;dir"}, WithShell(kPrinter));
+  EXPECT_EQ(r.out, "[ /c del a.tmp x]\n[ /c dir]\n");
+
+  r = RunZelvane(dir, {"*.tmp", "-e", "true", "$n"}, WithShell("/no/such/sh"));
+  EXPECT_EQ(r.out, "true a.tmp\nCould not execute /no/such/sh.\n");
+}
+
+TEST(CommandE2E, BreakCharacterSplitsTheTemplate) {
+  TempDir dir;
+  dir.WriteFile("x;y.txt");
+  const std::string p = kPrinter;
+  struct Case {
+    std::vector<std::string> args;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {{p + " a;" + p + " b"}, "[a]\n[b]\n"},
+      {{p + " a;"}, "[a]\n"},
+      {{p + " a;;" + p + " b"}, "[a]\n"},
+      {{";" + p + " a"}, ""},
+      {{"-b+", p + " a;b+" + p + " c"}, "[a;b]\n[c]\n"},
+      // A break character inside a file name splits nothing.
+      {{p + " $n;" + p + " $b"}, "[x;y.txt]\n[x;y]\n"},
+      {{"-m%", p + " %n;" + p + " %b"}, "[x;y.txt]\n[x;y]\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"*.txt", "-n"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(RunZelvane(dir, args).out, c.expected) << c.args.back();
+  }
+}
+
+TEST(CommandE2E, ConfirmationShowsTheWholeCommandAndOneAnswerCoversIt) {
+  TempDir dir;
+  dir.WriteFile("a.tmp");
+  dir.WriteFile("b.tmp");
+  dir.WriteFile("x;y.tmp");
+  const std::string command = kPrinter + " $n;" + kPrinter + " $c";
+  RunResult r = RunZelvane(dir, {"*.tmp", "-p", command}, WithInput("yNY"));
+  EXPECT_EQ(r.out, "Execute \"" + kPrinter + " a.tmp;" + kPrinter + " 1\"? [y/n] y\n[a.tmp]\n[1]\n" +
+                       "Execute \"" + kPrinter + " b.tmp;" + kPrinter + " 2\"? [y/n] n\n" + "Execute \"" +
+                       kPrinter + " x;y.tmp;" + kPrinter + " 3\"? [y/n] y\n[x;y.tmp]\n[3]\n");
+
+  // The end of input declines; -Batch asks nothing.
+  r = RunZelvane(dir, {"*.tmp", "-p", kPrinter, "$n"}, WithInput("y"));
+  EXPECT_EQ(r.out, "Execute \"" + kPrinter + " a.tmp\"? [y/n] y\n[a.tmp]\n" + "Execute \"" + kPrinter +
+                       " b.tmp\"? [y/n] n\n" + "Execute \"" + kPrinter + " x;y.tmp\"? [y/n] n\n");
+  r = RunZelvane(dir, {"*.tmp", "-p", "-Batch", kPrinter, "$n"});
+  EXPECT_EQ(r.out, "[a.tmp]\n[b.tmp]\n[x;y.tmp]\n");
+}
+
+TEST(CommandE2E, AbortKeyAfterTheThirdOfFiveCommands) {
+  TempDir dir;
+  for (const char* name : {"1.tmp", "2.tmp", "3.tmp", "4.tmp", "5.tmp"})
+    dir.WriteFile(name);
+  // Each key the run loop reads after a command and pushes back answers the next prompt; the 'q' after the
+  // third command ends the run.
+  const RunResult r = RunZelvane(dir, {"*.tmp", "-p", kPrinter, "$n"}, WithInput("yyyq"));
+  std::string expected;
+  for (const char* n : {"1", "2", "3"})
+    expected += "Execute \"" + kPrinter + " " + n + ".tmp\"? [y/n] y\n[" + n + ".tmp]\n";
+  expected += "Aborting at user's request after " + (dir / "3.tmp") + ".\n";
+  EXPECT_EQ(r.out, expected);
+}
+
+TEST(CommandE2E, StopFileCreatedByTheSecondCommand) {
+  TempDir dir;
+  for (const char* name : {"a.tmp", "b.tmp", "c.tmp"})
+    dir.WriteFile(name);
+  const RunResult r = RunZelvane(dir, {"*.tmp", "-Stop:stop2", kPrinter, "$n;touch", "stop$c"});
+  EXPECT_EQ(r.out, "[a.tmp]\n[b.tmp]\n");
+  EXPECT_TRUE(dir.Exists("stop1"));
+  EXPECT_FALSE(dir.Exists("stop2"));
+  EXPECT_FALSE(dir.Exists("stop3"));
+}
+
+TEST(CommandE2E, EchoOptions) {
+  TempDir dir;
+  dir.WriteFile("a.tmp");
+  dir.WriteFile("b.tmp");
+  const std::string p = kPrinter;
+  RunResult r = RunZelvane(dir, {"*.tmp", "-e", p, "$n"});
+  EXPECT_EQ(r.out, p + " a.tmp\n[a.tmp]\n" + p + " b.tmp\n[b.tmp]\n");
+
+  // -eo starts nothing, but the internal echo is still performed.
+  r = RunZelvane(dir, {"*.tmp", "-eo", "ECHO", "$b;" + p, "$n"});
+  EXPECT_EQ(r.out, "a\n" + p + " a.tmp\nb\n" + p + " b.tmp\n");
+
+  r = RunZelvane(dir, {"*.tmp", "-nocrlf", "echo", "[$n]"});
+  EXPECT_EQ(r.out, "[a.tmp][b.tmp]");
+  r = RunZelvane(dir, {"*.tmp", "echo\t$b", "x;echohello"});
+  EXPECT_EQ(r.out, "a x\nCould not execute echohello.\nb x\nCould not execute echohello.\n");
+
+  // Internal echo goes to the -xo file, created anew for each file, even when declined.
+  r = RunZelvane(dir, {"*.tmp", "-p", "-xoout-$b.txt", "-c", "echo", "$c", "of", "$C"}, WithInput("yn"));
+  EXPECT_EQ(r.out, "Execute \"echo 1 of 2\"? [y/n] y\nExecute \"echo 2 of 2\"? [y/n] n\n");
+  EXPECT_EQ(dir.ReadFile("out-a.txt"), "1 of 2\n");
+  EXPECT_TRUE(dir.Exists("out-b.txt"));
+  EXPECT_EQ(dir.ReadFile("out-b.txt"), "");
+}
+
+TEST(CommandE2E, FileNumbersOverTheMatchList) {
+  TempDir dir;
+  for (int i = 1; i <= 12; ++i)
+    dir.WriteFile(std::to_string(100 + i) + ".tmp");
+  const RunResult r = RunZelvane(dir, {"*.tmp", kPrinter, "$c/$C"});
+  std::string expected;
+  for (int i = 1; i <= 12; ++i) {
+    char line[16];
+    std::snprintf(line, sizeof line, "[%2d/12]\n", i);
+    expected += line;
+  }
+  EXPECT_EQ(r.out, expected);
+}
+
+TEST(CommandE2E, ChangeDirPutsRelativeOutputFilesBesideEachFile) {
+  TempDir dir;
+  dir.WriteFile("a.tmp");
+  dir.WriteFile("sub/b.tmp");
+  const RunResult r = RunZelvane(dir, {"*.tmp", "-s", "-c", "-xo$b.out", "echo", "[$r]"});
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(dir.ReadFile("a.out"), "[]\n");
+  EXPECT_EQ(dir.ReadFile("sub/b.out"), "[sub/]\n");
+}
+
+TEST(CommandE2E, ChildrenSeeThePseudoEnvironment) {
+  TempDir dir;
+  dir.WriteFile("a.tmp");
+  RunOptions options;
+  options.env = {{"ARGV_PRINTER_ENV", "cwd,date,time,wday,weekday"}};
+  const RunResult r = RunZelvane(dir, {"*.tmp", "-c", kPrinter}, options);
+  const std::regex expected(
+      "cwd=" + dir.path() +
+      R"(\ndate=\d\d/\d\d/\d\d\ntime=\d\d:\d\d:\d\d\nwday=(Sun|Mon|Tue|Wed|Thu|Fri|Sat)\n)"
+      R"(weekday=(Sun|Mon|Tues|Wednes|Thurs|Fri|Satur)day\n)");
+  EXPECT_TRUE(std::regex_match(r.out, expected)) << r.out;
+}
+
+}  // namespace
+}  // namespace zelvane::test

@@ -1,0 +1,186 @@
+// The end-to-end fixture for the Win32 build: programs start with CreateProcessA and an exact command line,
+// as a user would type it at a console.
+#include <windows.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "e2e/e2e_fixture.h"
+
+namespace zelvane::test {
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+  static unsigned counter = 0;
+  const fs::path base = fs::temp_directory_path();
+  for (;;) {
+    const fs::path candidate =
+        base / ("zelvane-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter));
+    if (fs::create_directory(candidate)) {
+      path_ = fs::canonical(candidate).string();
+      return;
+    }
+  }
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+}
+
+void TempDir::MakeDir(const std::string& relative) const {
+  fs::create_directories(*this / relative);
+}
+
+void TempDir::WriteFile(const std::string& relative, const std::string& content) const {
+  const fs::path p = *this / relative;
+  if (p.has_parent_path()) fs::create_directories(p.parent_path());
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+std::string TempDir::ReadFile(const std::string& relative) const {
+  std::ifstream in(*this / relative, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool TempDir::Exists(const std::string& relative) const {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(*this / relative, ec));
+}
+
+std::string ZelvaneBinary() {
+  return ZELVANE_BINARY;
+}
+std::string ArgvPrinter() {
+  return ARGV_PRINTER;
+}
+
+namespace {
+
+// What a user types for one argument: quotes only around text with blanks, or nothing at all.
+std::string Typed(const std::string& arg) {
+  if (!arg.empty() && arg.find_first_of(" \t") == std::string::npos) return arg;
+  return "\"" + arg + "\"";
+}
+
+HANDLE TempFile() {
+  char dir[MAX_PATH], name[MAX_PATH];
+  GetTempPathA(MAX_PATH, dir);
+  GetTempFileNameA(dir, "zvt", 0, name);
+  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+  return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                     CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+}
+
+std::string Slurp(HANDLE h) {
+  std::string data;
+  SetFilePointer(h, 0, nullptr, FILE_BEGIN);
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    data.append(buffer, got);
+  return data;
+}
+
+// The parent's environment without COMSPEC, with TZ=UTC and the test's own variables.
+std::string Environment(const RunOptions& options) {
+  std::string block;
+  char* env = GetEnvironmentStringsA();
+  for (const char* p = env; *p; p += std::strlen(p) + 1) {
+    const std::string entry = p;
+    const std::string upper = [&] {
+      std::string u = entry.substr(0, entry.find('=', 1));
+      for (char& c : u)
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+      return u;
+    }();
+    if (upper == "COMSPEC" || upper == "TZ") continue;
+    bool replaced = false;
+    for (const auto& [name, value] : options.env) {
+      std::string n = name;
+      for (char& c : n)
+        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+      if (n == upper) replaced = true;
+    }
+    if (!replaced) block += entry + '\0';
+  }
+  FreeEnvironmentStringsA(env);
+  block += std::string("TZ=UTC") + '\0';
+  for (const auto& [name, value] : options.env)
+    block += name + "=" + value + '\0';
+  block += '\0';
+  return block;
+}
+
+}  // namespace
+
+RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd,
+                     const RunOptions& options) {
+  std::string line;
+  for (std::size_t i = 0; i < argv.size(); ++i) {
+    if (i > 0) line += ' ';
+    line += Typed(argv[i]);
+  }
+  return RunCommandLine(argv[0], line, cwd, options);
+}
+
+RunResult RunCommandLine(const std::string& program, const std::string& commandLine, const std::string& cwd,
+                         const RunOptions& options) {
+  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+  HANDLE inRead = nullptr, inWrite = nullptr;
+  if (!CreatePipe(&inRead, &inWrite, &sa, 0)) throw std::runtime_error("CreatePipe failed");
+  SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
+  HANDLE out = TempFile(), err = TempFile();
+
+  STARTUPINFOA startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = inRead;
+  startup.hStdOutput = out;
+  startup.hStdError = err;
+  PROCESS_INFORMATION info;
+  ZeroMemory(&info, sizeof info);
+  std::string mutableLine = commandLine;
+  std::string env = Environment(options);
+  RunResult result;
+  if (!CreateProcessA(program.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, 0, env.data(), cwd.c_str(),
+                      &startup, &info)) {
+    CloseHandle(inRead);
+    CloseHandle(inWrite);
+    CloseHandle(out);
+    CloseHandle(err);
+    return result;
+  }
+  CloseHandle(inRead);
+  DWORD written = 0;
+  if (!options.input.empty()) {
+    WriteFile(inWrite, options.input.data(), static_cast<DWORD>(options.input.size()), &written, nullptr);
+  }
+  CloseHandle(inWrite);
+  if (WaitForSingleObject(info.hProcess, 60000) != WAIT_OBJECT_0) TerminateProcess(info.hProcess, 137);
+  DWORD code = 0;
+  GetExitCodeProcess(info.hProcess, &code);
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  result.out = Slurp(out);
+  result.err = Slurp(err);
+  CloseHandle(out);
+  CloseHandle(err);
+  result.status = static_cast<int>(code);
+  return result;
+}
+
+RunResult RunZelvane(const TempDir& dir, const std::vector<std::string>& args, const RunOptions& options) {
+  std::vector<std::string> argv{ZelvaneBinary()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProgram(argv, options.cwd.empty() ? dir.path() : options.cwd, options);
+}
+
+}  // namespace zelvane::test

@@ -1,0 +1,108 @@
+// The search as the user sees it: which paths the Command is run for, and in which order.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "e2e/e2e_fixture.h"
+
+namespace zelvane::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+RunOptions In(const std::string& cwd) {
+  RunOptions options;
+  options.cwd = cwd;
+  return options;
+}
+
+class SearchE2e : public ::testing::Test {
+ protected:
+  // Runs zelvane with `args` followed by "-n echo $f" and returns what it printed.
+  std::string Paths(std::vector<std::string> args, const RunOptions& options = {}) {
+    for (const char* word : {"-n", "echo", "$f"})
+      args.push_back(word);
+    const RunResult r = RunZelvane(dir_, args, options);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    return r.out;
+  }
+  // Each relative name as a full path on its own line.
+  std::string Lines(const std::vector<std::string>& relative) const {
+    std::string out;
+    for (const std::string& r : relative)
+      out += dir_ / r + "\n";
+    return out;
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(SearchE2e, RecursiveMatchesStandInOneCaseInsensitiveOrder) {
+  for (const char* f : {"b.c", "A.c", "a/z.C", "a/B/m.c", "ab.c", "_u.c", "x.h", ".hidden.c", ".git/k.c"})
+    dir_.WriteFile(f);
+  // Whole paths compare byte-wise with letters folded: '_' before letters, '.' before '/'.
+  EXPECT_EQ(Paths({"*.c", "-s"}), Lines({"_u.c", "A.c", "a/B/m.c", "a/z.C", "ab.c", "b.c"}));
+  EXPECT_EQ(Paths({"*.c", "-s", "-DepthFirst"}), Lines({"_u.c", "A.c", "a/B/m.c", "a/z.C", "ab.c", "b.c"}));
+}
+
+TEST_F(SearchE2e, SameFilesTwiceStayTwiceOnlyWithRecursion) {
+  dir_.WriteFile("a.c");
+  dir_.WriteFile("b.C");
+  EXPECT_EQ(Paths({"*.c *.C"}), Lines({"a.c", "b.C"}));
+  EXPECT_EQ(Paths({"*.c *.C", "-s"}), Lines({"a.c", "a.c", "b.C", "b.C"}));
+  const RunResult count = RunZelvane(dir_, {"*.c *.C", "-s", "-x*.c", "-n", "echo", "$C", "$f"});
+  EXPECT_EQ(count.out, "2 " + dir_ / "a.c\n" + "2 " + dir_ / "b.C\n");
+}
+
+TEST_F(SearchE2e, SearchPathEntriesAndFixedSpecs) {
+  for (const char* f : {"top.c", "one/a.c", "two/b.c", "two/in/c.c"})
+    dir_.WriteFile(f);
+  // A missing entry is skipped, not replaced by the start directory.
+  EXPECT_EQ(Paths({"*.c", "-Sone;missing;two"}), Lines({"one/a.c", "two/b.c"}));
+  EXPECT_EQ(Paths({"*.c", "-s", "-Sone;;two"}), Lines({"one/a.c", "two/b.c", "two/in/c.c"}));
+  EXPECT_EQ(Paths({"in/*.c", "-Sone;two"}), Lines({"two/in/c.c"}));
+  EXPECT_EQ(Paths({dir_ / "top.c", "-s", "-Sone;two"}), Lines({"top.c"}));
+}
+
+TEST_F(SearchE2e, AttributeSwitchesAndDirectoryExclusion) {
+  for (const char* f : {"f.c", "g.h", "ro.c", "d.x/in.c", "e.y/in.h"})
+    dir_.WriteFile(f);
+  fs::permissions(dir_ / "ro.c", fs::perms::owner_write, fs::perm_options::remove);
+  EXPECT_EQ(Paths({"/ad *.*"}), Lines({"d.x", "e.y"}));
+  EXPECT_EQ(Paths({"/a-d *.*"}), Lines({"f.c", "g.h", "ro.c"}));
+  EXPECT_EQ(Paths({"/ar-h *.c"}), Lines({"ro.c"}));
+  EXPECT_EQ(Paths({"/a-r *.c /a -x"}), Lines({"f.c"}));
+  EXPECT_EQ(Paths({"*.?", "-x/ad *.?"}), Lines({"f.c", "g.h", "ro.c"}));
+  EXPECT_EQ(Paths({"*.?", "-s", "-x/ad *.?"}), Lines({"d.x/in.c", "e.y/in.h", "f.c", "g.h", "ro.c"}));
+}
+
+TEST_F(SearchE2e, DirectoryPartsOfTheSpec) {
+  for (const char* f : {"sub/a.c", "sub/deep/b.c", "c.c", "sub/.dot/d.c"})
+    dir_.WriteFile(f);
+  EXPECT_EQ(Paths({"sub/*.c", "-s"}), Lines({"sub/a.c", "sub/deep/b.c"}));
+  EXPECT_EQ(Paths({"missing/*.c", "-s"}), "");
+  EXPECT_EQ(Paths({"../*.c"}, In(dir_ / "sub")), Lines({"sub/../c.c"}));
+  EXPECT_EQ(Paths({dir_ / "sub/*.c /home/nobody/none/*.c"}), Lines({"sub/a.c"}));
+}
+
+TEST_F(SearchE2e, SymbolicLinksMatchButAreNotWalked) {
+  dir_.WriteFile("real/a.c");
+  fs::create_directory_symlink("..", dir_ / "real/up");
+  fs::create_directory_symlink("real", dir_ / "alias");
+  EXPECT_EQ(Paths({"*", "-s"}), Lines({"alias", "real", "real/a.c", "real/up"}));
+}
+
+TEST_F(SearchE2e, CommandsRunInTheStartDirectory) {
+  dir_.WriteFile("w/sub/a.c");
+  dir_.WriteFile("w/other/b.c");
+  // Four matches: sub/a.c twice (once per spec), other/b.c under both entries.
+  const RunResult r = RunZelvane(dir_, {"sub/*.c *.c", "-s", "-S.;other", "-n", "pwd"}, In(dir_ / "w"));
+  const std::string line = dir_ / "w\n";
+  EXPECT_EQ(r.out, line + line + line + line);
+}
+
+}  // namespace
+}  // namespace zelvane::test

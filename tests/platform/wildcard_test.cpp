@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+
+namespace zelvane::platform {
+namespace {
+
+struct Row {
+  const char* pattern;
+  const char* name;
+  bool matches;
+};
+
+// DIR's rules, one row per case.
+const Row kRows[] = {
+    // "*.*" matches every name, with or without a dot.
+    {"*.*", "a.c", true},
+    {"*.*", "Makefile", true},
+    {"*.*", "a.b.c", true},
+    // A trailing '.' asks for names without any dot.
+    {"*.", "Makefile", true},
+    {"*.", "a.c", false},
+    {"M*.", "Makefile", true},
+    {"a.", "a", true},
+    {"a.", "a.", false},
+    // ".*" at the end may stand for no extension at all.
+    {"a.*", "a", true},
+    {"a.*", "a.c", true},
+    {"a.*", "ab", false},
+    {"a*.*", "abc", true},
+    {"a.b.*", "a.b.c", true},
+    // '*' runs over dots and may be empty.
+    {"*", "a.b.c", true},
+    {"*.c", "a.b.c", true},
+    {"*.c", ".c", true},
+    {"*.c", "a.cc", false},
+    {"a*b*c", "abc", true},
+    {"a*b*c", "axxbyyc", true},
+    {"a*b*c", "axxbyy", false},
+    {"*a*a*a*a*b", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", false},
+    // '?' is exactly one character.
+    {"?.c", "a.c", true},
+    {"?.c", ".c", false},
+    {"?.c", "ab.c", false},
+    {"a?c", "a.c", true},
+    {"*.?", "x.h", true},
+    {"*.?", "x.hh", false},
+    // Letters fold; other characters are plain.
+    {"*.C", "a.c", true},
+    {"ABC.txt", "abc.TXT", true},
+    {"[ab].c", "[ab].c", true},
+    {"[ab].c", "a.c", false},
+    // Leading dots are ordinary characters to the matcher (the search leaves such names out itself).
+    {".*", ".bashrc", true},
+    {"*rc", ".bashrc", true},
+    {"", "a", false},
+};
+
+TEST(MatchesPattern, FollowsDirRules) {
+  for (const Row& row : kRows) {
+    EXPECT_EQ(MatchesPattern(row.pattern, row.name), row.matches) << row.pattern << " vs " << row.name;
+  }
+}
+
+}  // namespace
+}  // namespace zelvane::platform

@@ -1,0 +1,194 @@
+#include "search/search.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/run_context.h"
+#include "e2e/e2e_fixture.h"
+#include "filespec/filespec.h"
+#include "platform/platform.h"
+
+namespace zelvane {
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+#ifndef _WIN32  // stored forms with the POSIX separator
+TEST(SearchPaths, MakeFullPath) {
+  EXPECT_EQ(MakeFullPath("/tmp", "a.c"), "/tmp/a.c");
+  EXPECT_EQ(MakeFullPath("/tmp/", "a.c"), "/tmp/a.c");
+  EXPECT_EQ(MakeFullPath("/", "a.c"), "/a.c");
+  EXPECT_EQ(MakeFullPath("/w/sub\\", "a.c"), "/w/sub\\a.c");
+  EXPECT_EQ(MakeFullPath("", "a.c"), "a.c");
+  // A root-relative path gets a drive letter only where there is a current drive.
+  const int drive = platform::CurrentDrive();
+  const std::string letter = drive == 0 ? "" : std::string(1, static_cast<char>('a' + drive - 1)) + ":";
+  EXPECT_EQ(MakeFullPath("\\tmp\\", "a.txt"), letter + "\\tmp\\a.txt");
+  EXPECT_EQ(MakeFullPath("\\\\srv\\share\\", "a"), "\\\\srv\\share\\a");
+}
+#endif
+
+TEST(SearchPaths, FixedAndRelativeWithoutDriveLetters) {
+  if (platform::HasDriveLetters()) GTEST_SKIP() << "rules for paths without drive letters";
+  struct Row {
+    const char* text;
+    bool fixed;
+    bool relativeDir;
+  };
+  const Row rows[] = {
+      {"/a/b.c", true, false},   {"\\a\\b.c", true, false}, {"/a/*.c", false, false},
+      {"/a/b?.c", false, false}, {"a/b.c", false, true},    {"C:\\x", false, true},
+      {"c:x", false, true},      {"", false, true},         {"\"/a/b\"", false, true},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(IsFixedPath(r.text), r.fixed) << r.text;
+    EXPECT_EQ(IsRelativeDir(r.text), r.relativeDir) << r.text;
+  }
+}
+
+TEST(SearchPaths, SplitSpec) {
+  struct Row {
+    const char* spec;
+    const char* directory;
+    const char* pattern;
+  };
+  const Row rows[] = {
+      {"*.c", "", "*.c"}, {"a/b\\c.d", "a/b\\", "c.d"}, {"/x/", "/x/", ""}, {"../*.c", "../", "*.c"},
+      {"/", "/", ""},     {"a.b/c", "a.b/", "c"},
+  };
+  for (const Row& r : rows) {
+    const SpecParts parts = SplitSpec(r.spec);
+    EXPECT_EQ(parts.drive, "") << r.spec;
+    EXPECT_EQ(parts.directory, r.directory) << r.spec;
+    EXPECT_EQ(parts.pattern, r.pattern) << r.spec;
+  }
+  if (!platform::HasDriveLetters()) {
+    EXPECT_EQ(SplitSpec("c:*.c").pattern, "c:*.c");
+  }
+}
+
+// A tree to search, made current for the test and left again afterwards.
+#ifndef _WIN32  // trees with symbolic links and POSIX permissions
+class SearchTree : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(platform::GetCurrentDir(saved_));
+    for (const char* f :
+         {"a.c", "B.c", "ab.c", "x.h", ".dot.c", "a/x.c", "a/b/y.C", "sub/q.c", ".hid/z.c", "sub/deep/r.c"})
+      dir_.WriteFile(f);
+    fs::create_directory_symlink("..", dir_ / "a/loop");
+    ASSERT_TRUE(platform::SetCurrentDir(dir_.path()));
+    ctx_.startDir = dir_.path();
+  }
+  void TearDown() override { platform::SetCurrentDir(saved_); }
+
+  Lines Search(const std::string& spec, int recurse, std::uint32_t required = 0, std::uint32_t excluded = 0) {
+    PathList list;
+    SearchSpec(ctx_, spec, required, excluded, recurse, list);
+    std::string now;
+    platform::GetCurrentDir(now);
+    EXPECT_EQ(now, dir_.path()) << "current directory after " << spec;
+    return Entries(list);
+  }
+  std::string P(const std::string& relative) const { return dir_ / relative; }
+
+  test::TempDir dir_;
+  RunContext ctx_;
+  std::string saved_;
+};
+
+TEST_F(SearchTree, StoredFormsFollowHowTheSpecWasTyped) {
+  EXPECT_EQ(Search("*.c", 0), (Lines{P("a.c"), P("ab.c"), P("B.c")}));
+  EXPECT_EQ(Search("sub/*.c", 0), (Lines{P("sub/q.c")}));
+  EXPECT_EQ(Search(P("sub") + "/*.c", 0), (Lines{P("sub/q.c")}));
+  EXPECT_EQ(Search(dir_.path() + "//sub/./*.c", 0), (Lines{dir_.path() + "//sub/./q.c"}));
+  EXPECT_EQ(Search("sub/../*.h", 0), (Lines{P("sub/../x.h")}));
+  EXPECT_EQ(Search("\"*.h\"", 0), (Lines{P("x.h")}));
+  // A literal name is found in any letter case, and stored as the directory holds it.
+  EXPECT_EQ(Search("A.C", 0), (Lines{P("a.c")}));
+}
+
+TEST_F(SearchTree, SpecsThatYieldNothing) {
+  for (const char* spec : {"", "sub/", "missing/*.c", "s*/*.c", "a.c/*.c"}) {
+    EXPECT_EQ(Search(spec, 0), Lines{}) << spec;
+    EXPECT_EQ(Search(spec, 1), Lines{}) << spec;
+  }
+}
+
+TEST_F(SearchTree, RecursionSortsAllDepthsSkipsDotNamesAndLinks) {
+  const Lines all{P("a.c"), P("a/b/y.C"), P("a/x.c"), P("ab.c"), P("B.c"), P("sub/deep/r.c"), P("sub/q.c")};
+  EXPECT_EQ(Search("*.c", 1), all);
+  ctx_.depthFirst = 1;
+  EXPECT_EQ(Search("*.c", 1), all);
+  EXPECT_EQ(Search("sub/*.c", 1), (Lines{P("sub/deep/r.c"), P("sub/q.c")}));
+  // The link to ".." matches, but is not walked into (which would never end).
+  EXPECT_EQ(Search("loop", 1), (Lines{P("a/loop")}));
+}
+
+TEST_F(SearchTree, AttributeMasks) {
+  fs::permissions(dir_ / "B.c", fs::perms::owner_write, fs::perm_options::remove);
+  EXPECT_EQ(Search("*.*", 0, 0x10), (Lines{P("a"), P("sub")}));
+  EXPECT_EQ(Search("*", 0, 0, 0x10), (Lines{P("a.c"), P("ab.c"), P("B.c"), P("x.h")}));
+  EXPECT_EQ(Search("*.c", 0, 0x01), (Lines{P("B.c")}));
+  EXPECT_EQ(Search("*.c", 0, 0x20, 0x01), (Lines{P("a.c"), P("ab.c")}));
+  // A link counts as what it points to; walking below masked-out directories goes on.
+  EXPECT_EQ(Search("*", 1, 0x10), (Lines{P("a"), P("a/b"), P("a/loop"), P("sub"), P("sub/deep")}));
+  EXPECT_EQ(Search("*.c", 1, 0, 0x02), Search("*.c", 1));
+}
+
+TEST_F(SearchTree, SearchPathEntriesAreEachSearchedAndMissingOnesSkipped) {
+  ctx_.searchPath = "sub;;a;missing;" + P("sub");
+  EXPECT_EQ(Search("*.c", 0), (Lines{P("a/x.c"), P("sub/q.c"), P("sub/q.c")}));
+  EXPECT_EQ(Search("*.c", 1), (Lines{P("a/b/y.C"), P("a/x.c"), P("sub/deep/r.c"), P("sub/deep/r.c"),
+                                     P("sub/q.c"), P("sub/q.c")}));
+  // A fixed spec is searched once; one with a directory part, once per entry, from each entry.
+  EXPECT_EQ(Search(P("a.c"), 0), (Lines{P("a.c")}));
+  EXPECT_EQ(Search("deep/*.c", 0), (Lines{P("sub/deep/r.c"), P("sub/deep/r.c")}));
+}
+
+TEST_F(SearchTree, CollectMatchesRemovesDuplicatesOnlyWithoutRecursion) {
+  PathList list;
+  CollectMatches(ctx_, "*.c *.C /ad a", list);
+  EXPECT_EQ(Entries(list), (Lines{P("a"), P("a.c"), P("ab.c"), P("B.c")}));
+  ctx_.recurseSubdirs = 1;
+  PathList twice;
+  CollectMatches(ctx_, "sub/*.c 'sub/*.C'", twice);
+  EXPECT_EQ(Entries(twice), (Lines{P("sub/deep/r.c"), P("sub/deep/r.c"), P("sub/q.c"), P("sub/q.c")}));
+}
+
+// Paths far beyond any fixed buffer, and deeper than the OS accepts as one path.
+TEST_F(SearchTree, LongNamesAndDeepTrees) {
+  const std::string name(200, 'n');
+  const int depth = 30;
+  for (int i = 0; i < depth; ++i) {
+    fs::create_directory(name);
+    ASSERT_TRUE(platform::SetCurrentDir(name));
+  }
+  std::ofstream("bottom.c").close();
+  for (int i = 0; i < depth; ++i)
+    platform::SetCurrentDir("..");
+  std::string expected = dir_.path();
+  for (int i = 0; i < depth; ++i)
+    expected += "/" + name;
+  expected += "/bottom.c";
+  const Lines found = Search("bot*.c", 1);
+  EXPECT_EQ(found, Lines{expected});
+  EXPECT_EQ(Search(name + "/" + name + "/*", 0), (Lines{P(name + "/" + name + "/" + name)}));
+  // Remove it from the bottom up, by relative names.
+  for (int i = 0; i < depth; ++i)
+    platform::SetCurrentDir(name);
+  fs::remove("bottom.c");
+  for (int i = 0; i < depth; ++i) {
+    platform::SetCurrentDir("..");
+    fs::remove(name);
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace zelvane
