@@ -14,11 +14,26 @@ char NativeSeparator() {
   return '/';
 }
 
+namespace {
+
+// Only this process changes its own current directory, and only through SetCurrentDir, so the answer
+// of getcwd is kept until then: a command per file asks for it every time.
+std::string knownDir;
+bool knownDirValid = false;
+
+}  // namespace
+
 bool GetCurrentDir(std::string& out) {
+  if (knownDirValid) {
+    out = knownDir;
+    return true;
+  }
   std::vector<char> buffer(4096);
   for (;;) {
     if (getcwd(buffer.data(), buffer.size()) != nullptr) {
-      out.assign(buffer.data());
+      knownDir.assign(buffer.data());
+      knownDirValid = true;
+      out = knownDir;
       return true;
     }
     if (errno != ERANGE) return false;
@@ -28,6 +43,7 @@ bool GetCurrentDir(std::string& out) {
 
 bool SetCurrentDir(const std::string& path) {
   if (path.empty()) return false;
+  knownDirValid = false;
   return chdir(posix::ToOsPath(path).c_str()) == 0;
 }
 

@@ -1,0 +1,202 @@
+#!/usr/bin/env python3
+"""Zelvane's benchmark suite: each pair of commands run alternately on the same data, medians and ratios.
+
+    python3 bench/run.py [--zelvane build/zelvane] [--rounds 5] [--quick] [--only walk,exec,...]
+
+Builds every tree it needs in a temporary directory (deterministic names and contents) and removes it
+afterwards. Needs find, and for some pairs fdfind (Debian's fd-find) and python3's zlib.
+Groups: walk, specs, exec, crc, scale.
+"""
+import argparse
+import os
+import platform
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+import zlib
+
+
+def run(cmd, cwd, env=None):
+    """Runs one command with its output thrown away; returns its wall time in seconds."""
+    start = time.perf_counter()
+    subprocess.run(cmd, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False, env=env)
+    return time.perf_counter() - start
+
+
+def output_of(cmd, cwd):
+    return subprocess.run(cmd, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, check=False).stdout
+
+
+def compare(title, commands, cwd, rounds, results, env=None):
+    """Runs each named command once to warm the cache, then `rounds` times alternately."""
+    for cmd in commands.values():
+        run(cmd, cwd, env)
+    times = {name: [] for name in commands}
+    for _ in range(rounds):
+        for name, cmd in commands.items():
+            times[name].append(run(cmd, cwd, env))
+    medians = {name: statistics.median(values) for name, values in times.items()}
+    first = next(iter(commands))
+    print(f"\n## {title}")
+    for name, cmd in commands.items():
+        ratio = medians[first] / medians[name] if medians[name] > 0 else float("nan")
+        shown = " ".join(cmd)
+        print(f"  {name:<8} median {medians[name]:8.3f} s   zelvane/this {ratio:5.2f}   {shown[:110]}")
+    results.append((title, medians, commands))
+    return medians
+
+
+def make_tree(root, directories, files_per_dir):
+    """`directories` directories in two levels, each with `files_per_dir` files of assorted extensions."""
+    names = ["main.c", "util.c", "Parse.C", "x.h", "readme.txt", "Makefile", "a.o", "data.csv", "c.cc", "lib.H"]
+    top = max(1, int(directories ** 0.5))
+    made = 0
+    i = 0
+    while made < directories:
+        parent = os.path.join(root, f"d{i:04d}")
+        os.makedirs(parent, exist_ok=True)
+        made += 1
+        for j in range(top - 1):
+            if made >= directories:
+                break
+            child = os.path.join(parent, f"s{j:04d}")
+            os.mkdir(child)
+            made += 1
+        i += 1
+    for dirpath, _, _ in os.walk(root):
+        for k in range(files_per_dir):
+            open(os.path.join(dirpath, names[k % len(names)] if k < len(names) else f"f{k}.c"), "w").close()
+
+
+def count_files(root):
+    return sum(len(files) for _, _, files in os.walk(root))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--zelvane", default="build/zelvane")
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--quick", action="store_true", help="smaller trees and files")
+    parser.add_argument("--only", default="walk,specs,exec,crc,scale")
+    args = parser.parse_args()
+    zelvane = os.path.abspath(args.zelvane)
+    groups = set(args.only.split(","))
+    fd = shutil.which("fdfind") or shutil.which("fd")
+    results = []
+
+    print(f"# Zelvane benchmarks on {platform.node()}: {os.cpu_count()} cores, {platform.machine()},"
+          f" {platform.platform()}, rounds {args.rounds}")
+    work = tempfile.mkdtemp(prefix="zelvane-bench-")
+    try:
+        sizes = [(2000, 10)] if args.quick else [(20000, 10), (100000, 10)]
+        if groups & {"walk", "specs"}:
+            for directories, per in sizes:
+                root = os.path.join(work, f"tree{directories}")
+                make_tree(root, directories, per)
+                n = count_files(root)
+                if "walk" in groups:
+                    cmds = {"zelvane": [zelvane, "*.c", "-s", "-n", "echo", "$f"],
+                            "find": ["find", ".", "-iname", "*.c"]}
+                    if fd:
+                        cmds["fd"] = [fd, "-HI", "-j1", "-e", "c"]
+                    compare(f"Walk and print: {n} files in {directories} directories", cmds, root, args.rounds, results)
+                if "specs" in groups and directories == sizes[0][0]:
+                    compare(f"Several specs and an Xspec: {n} files",
+                            {"zelvane": [zelvane, "*.c *.h", "-s", "-x*.o", "-n", "echo", "$f"],
+                             "find": ["find", ".", "(", "-iname", "*.c", "-o", "-iname", "*.h", ")"]},
+                            root, args.rounds, results)
+                shutil.rmtree(root)
+
+        if "exec" in groups:
+            root = os.path.join(work, "exec")
+            os.makedirs(root)
+            count = 500 if args.quick else 5000
+            for k in range(count):
+                open(os.path.join(root, f"f{k:05d}.txt"), "w").close()
+            cmds = {"zelvane": [zelvane, "*.txt", "-n", "/bin/true", "$f"],
+                    "find": ["find", ".", "-name", "*.txt", "-exec", "/bin/true", "{}", ";"]}
+            if fd:
+                cmds["fd"] = [fd, "-j1", "-e", "txt", "-x", "/bin/true"]
+            compare(f"One process per file: {count} files", cmds, root, args.rounds, results)
+            shutil.rmtree(root)
+
+        if "crc" in groups:
+            root = os.path.join(work, "crc")
+            os.makedirs(root)
+            big = os.path.join(root, "big.bin")
+            size_mib = 64 if args.quick else 512
+            block = b"".join(b"line %06d of some text\r\n" % i for i in range(40000))
+            with open(big, "wb") as f:
+                written = 0
+                while written < size_mib << 20:
+                    f.write(block)
+                    written += len(block)
+            zlib_script = ("import sys, zlib\n"
+                           "import glob\n"
+                           "for name in sorted(glob.glob(sys.argv[2])):\n"
+                           "    crc = 0\n"
+                           "    with open(name, 'rb') as f:\n"
+                           "        while True:\n"
+                           "            b = f.read(1 << 20)\n"
+                           "            if not b: break\n"
+                           "            if sys.argv[1] == 'K': b = b.replace(b'\\r', b'').replace(b'\\n', b'')\n"
+                           "            crc = zlib.crc32(b, crc)\n"
+                           "    print(name, hex(crc))\n")
+            script = os.path.join(work, "zcrc.py")
+            with open(script, "w") as f:
+                f.write(zlib_script)
+            mib = os.path.getsize(big) / (1 << 20)
+            for macro in ("k", "K"):
+                m = compare(f"${macro} over one {mib:.0f} MiB file",
+                            {"zelvane": [zelvane, "big.bin", "-n", "echo", "$" + macro],
+                             "zlib": [sys.executable, script, macro, "big.bin"]},
+                            root, args.rounds, results)
+                print(f"  throughput: zelvane {mib / m['zelvane']:.0f} MiB/s, zlib {mib / m['zlib']:.0f} MiB/s")
+            os.remove(big)
+            small = os.path.join(root, "small")
+            os.makedirs(small)
+            count = 2000 if args.quick else 20000
+            for k in range(count):
+                with open(os.path.join(small, f"s{k:05d}.dat"), "wb") as f:
+                    f.write(block[: 512 + (k * 37) % 4096])
+            compare(f"$k over {count} small files",
+                    {"zelvane": [zelvane, "*.dat", "-n", "echo", "$k"],
+                     "zlib": [sys.executable, script, "k", "*.dat"]},
+                    small, args.rounds, results)
+            shutil.rmtree(root)
+
+        if "scale" in groups:
+            print("\n## Scale: time and peak memory as the tree doubles")
+            steps = [(1250, 10), (2500, 10), (5000, 10)] if args.quick else \
+                [(12500, 10), (25000, 10), (50000, 10), (100000, 10)]
+            previous = None
+            for directories, per in steps:
+                root = os.path.join(work, f"scale{directories}")
+                make_tree(root, directories, per)
+                n = count_files(root)
+                # Every file matches: the match list holds n entries.
+                cmd = [zelvane, "*", "-s", "-n", "echo", "$f"]
+                run(cmd, root)
+                samples = [run(cmd, root) for _ in range(max(3, args.rounds // 2))]
+                median = statistics.median(samples)
+                growth = f"x{median / previous:.2f} for x2 matches" if previous else ""
+                print(f"  {n:>8} matches: median {median:7.3f} s  {growth}")
+                previous = median
+                shutil.rmtree(root)
+            # Peak memory needs its own process: ru_maxrss of children is a running maximum.
+            root = os.path.join(work, "mem")
+            make_tree(root, steps[-1][0], steps[-1][1])
+            n = count_files(root)
+            out = subprocess.run(["/usr/bin/time", "-f", "%M", zelvane, "*", "-s", "-n", "echo", "$f"],
+                                 cwd=root, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+            print(f"  peak resident memory at {n} matches: {int(out.stderr.strip().splitlines()[-1]) / 1024:.0f} MiB")
+            shutil.rmtree(root)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
