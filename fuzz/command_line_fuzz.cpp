@@ -77,8 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The Command is always the tail of the raw line.
   std::string command;
   if (zelvane::LocateCommand(rawLine, args, firstCommandArg, command)) {
-    if (command.size() > rawLine.size() || rawLine.compare(rawLine.size() - command.size(), command.size(),
-                                                           command) != 0)
+    if (command.size() > rawLine.size() ||
+        rawLine.compare(rawLine.size() - command.size(), command.size(), command) != 0)
       std::abort();
   }
 
