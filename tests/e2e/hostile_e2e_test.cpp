@@ -308,7 +308,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Hostile, ::testing::ValuesIn(kRows),
                          [](const ::testing::TestParamInfo<HostileRow>& info) { return info.param.name; });
 
 // A real pipeline that stops reading after one line: the run ends at once, and quietly.
-TEST(HostilePipe, HeadOfTheOutputEndsTheRunQuietly) {
+TEST(HostileStreams, HeadOfTheOutputEndsTheRunQuietly) {
   TempDir dir;
   for (int i = 0; i < 2000; ++i)
     dir.WriteFile(Numbered(10000 + i));
@@ -322,6 +322,21 @@ TEST(HostilePipe, HeadOfTheOutputEndsTheRunQuietly) {
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.status, 0);
   EXPECT_TRUE(dir.Exists("f10000.tmp"));
+}
+
+// Standard output closed outright (not a pipe): the -xo file, the first file opened, must not become the
+// program's standard output and take in the echo and the child's output.
+TEST(HostileStreams, ClosedStandardOutputReachesNoOutputFile) {
+  TempDir dir;
+  dir.WriteFile("a.c");
+  dir.WriteFile("b.c");
+  const std::string script = "exec '" + ZelvaneBinary() + "' '*.c' '-xo$b.out' -e '" + kPrinter + "' x >&-";
+  const RunResult r = RunProgram({"/bin/sh", "-c", script}, dir.path(), {});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(dir.ReadFile("a.out"), "");
+  // The echo could not be written, so the run ended after the first file.
+  EXPECT_FALSE(dir.Exists("b.out"));
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,6 +16,17 @@ extern char** environ;
 namespace zelvane::platform {
 
 bool StartUp() {
+  // A closed standard descriptor would go to the next file opened: an -xo file at descriptor 1 would take
+  // in every message and every child's output. Hold each free slot with /dev/null, read-only, so reads see
+  // the end of input and writes fail just as they would on the closed descriptor.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    const int held = open("/dev/null", O_RDONLY);
+    if (held >= 0 && held != fd) {
+      dup2(held, fd);
+      close(held);
+    }
+  }
   std::string dir;
   return GetCurrentDir(dir);
 }
