@@ -15,9 +15,10 @@ inline constexpr char kSeparator = '/';
 #endif
 
 struct RunResult {
-  std::string out;
-  std::string err;
-  int status = -1;  // exit status; 128 + signal when killed
+  std::string out;     // standard output; on Win32 with CR LF turned into LF, so tests read alike
+  std::string err;     // standard error, the same
+  std::string rawOut;  // on Win32: standard output byte for byte, CR LF kept; empty on POSIX
+  int status = -1;     // exit status; 128 + signal when killed
 };
 
 struct RunOptions {

@@ -54,11 +54,24 @@ bool TempDir::Exists(const std::string& relative) const {
   return fs::exists(fs::symlink_status(*this / relative, ec));
 }
 
+namespace {
+
+// The build's paths as a Win32 program types them: the build system may hand over a host path
+// (/work/build/x.exe under Wine, whose Z: drive is the host's root) or forward slashes.
+std::string NativePath(std::string path) {
+  if (!path.empty() && path[0] == '/') path.insert(0, "Z:");
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path;
+}
+
+}  // namespace
+
 std::string ZelvaneBinary() {
-  return ZELVANE_BINARY;
+  return NativePath(ZELVANE_BINARY);
 }
 std::string ArgvPrinter() {
-  return ARGV_PRINTER;
+  return NativePath(ARGV_PRINTER);
 }
 
 namespace {
@@ -86,6 +99,14 @@ std::string Slurp(HANDLE h) {
   while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0)
     data.append(buffer, got);
   return data;
+}
+
+std::string WithoutCarriageReturns(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i)
+    if (text[i] != '\r' || i + 1 >= text.size() || text[i + 1] != '\n') out += text[i];
+  return out;
 }
 
 // The parent's environment without COMSPEC, with TZ=UTC and the test's own variables.
@@ -169,8 +190,9 @@ RunResult RunCommandLine(const std::string& program, const std::string& commandL
   GetExitCodeProcess(info.hProcess, &code);
   CloseHandle(info.hThread);
   CloseHandle(info.hProcess);
-  result.out = Slurp(out);
-  result.err = Slurp(err);
+  result.rawOut = Slurp(out);
+  result.out = WithoutCarriageReturns(result.rawOut);
+  result.err = WithoutCarriageReturns(Slurp(err));
   CloseHandle(out);
   CloseHandle(err);
   result.status = static_cast<int>(code);
