@@ -2,6 +2,7 @@
 // standard input, and captures what it writes.
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,12 +37,16 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::string& path() const { return path_; }
-  // Absolute path of a relative name inside the directory, with the native separator.
-  std::string operator/(const std::string& relative) const { return path_ + kSeparator + relative; }
+  // Absolute path of a relative name inside the directory, every separator the native one.
+  std::string operator/(const std::string& relative) const {
+    std::string path = path_ + kSeparator + relative;
+    if (kSeparator != '/') std::replace(path.begin() + path_.size(), path.end(), '/', kSeparator);
+    return path;
+  }
 
   void MakeDir(const std::string& relative) const;                                     // with parents
   void WriteFile(const std::string& relative, const std::string& content = "") const;  // parents too
-  std::string ReadFile(const std::string& relative) const;
+  std::string ReadFile(const std::string& relative) const;  // on Win32 CR LF read as LF
   bool Exists(const std::string& relative) const;
 
  private:

@@ -13,6 +13,18 @@
 namespace zelvane::test {
 namespace fs = std::filesystem;
 
+namespace {
+
+std::string WithoutCarriageReturns(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i)
+    if (text[i] != '\r' || i + 1 >= text.size() || text[i + 1] != '\n') out += text[i];
+  return out;
+}
+
+}  // namespace
+
 TempDir::TempDir() {
   static unsigned counter = 0;
   const fs::path base = fs::temp_directory_path();
@@ -42,11 +54,12 @@ void TempDir::WriteFile(const std::string& relative, const std::string& content)
   out << content;
 }
 
+// Text as a program wrote it, its CR LF line ends read as LF (as the runs' output is).
 std::string TempDir::ReadFile(const std::string& relative) const {
   std::ifstream in(*this / relative, std::ios::binary);
   std::stringstream s;
   s << in.rdbuf();
-  return s.str();
+  return WithoutCarriageReturns(s.str());
 }
 
 bool TempDir::Exists(const std::string& relative) const {
@@ -76,10 +89,15 @@ std::string ArgvPrinter() {
 
 namespace {
 
-// What a user types for one argument: quotes only around text with blanks, or nothing at all.
-std::string Typed(const std::string& arg) {
-  if (!arg.empty() && arg.find_first_of(" \t") == std::string::npos) return arg;
-  return "\"" + arg + "\"";
+// What a user types for one argument at `index` of the vector: the program and the Filespec in quotes when
+// they hold blanks, an option with blanks as -x"text" (the form the program's own examples show), and every
+// other word as it is, so a Command given as several words stands on the line as they are joined.
+std::string Typed(const std::string& arg, std::size_t index) {
+  const bool blanks = arg.find_first_of(" \t") != std::string::npos;
+  if (index <= 1) return blanks || arg.empty() ? "\"" + arg + "\"" : arg;
+  if (blanks && arg.size() > 2 && (arg[0] == '-' || arg[0] == '/'))
+    return arg.substr(0, 2) + "\"" + arg.substr(2) + "\"";
+  return arg;
 }
 
 HANDLE TempFile() {
@@ -99,14 +117,6 @@ std::string Slurp(HANDLE h) {
   while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0)
     data.append(buffer, got);
   return data;
-}
-
-std::string WithoutCarriageReturns(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i)
-    if (text[i] != '\r' || i + 1 >= text.size() || text[i + 1] != '\n') out += text[i];
-  return out;
 }
 
 // The parent's environment without COMSPEC, with TZ=UTC and the test's own variables.
@@ -146,7 +156,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cw
   std::string line;
   for (std::size_t i = 0; i < argv.size(); ++i) {
     if (i > 0) line += ' ';
-    line += Typed(argv[i]);
+    line += Typed(argv[i], i);
   }
   return RunCommandLine(argv[0], line, cwd, options);
 }

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -54,6 +56,12 @@ std::string Quoted(const std::string& text) {
 // The directory part of a path, its final '\' included.
 std::string DirectoryOf(const std::string& path) {
   return path.substr(0, path.rfind('\\') + 1);
+}
+
+// A file's bytes as written, CR LF kept (TempDir::ReadFile reads line ends as LF).
+std::string RawFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 std::string ShortPath(const std::string& path) {
@@ -249,7 +257,7 @@ TEST_F(Win32E2e, ShellModeHandsEachPartToCmd) {
             "echo a.txt\na.txt\necho a\na\n");
   // The shell's own redirection and variables, the pseudo environment among them.
   Typed(dir_.path(), "*.txt echo $n in %cwd%> out.log", WithCmd());
-  EXPECT_EQ(dir_.ReadFile("out.log"), "a.txt in " + dir_.path() + "\r\n");
+  EXPECT_EQ(RawFile(dir_ / "out.log"), "a.txt in " + dir_.path() + "\r\n");
   r = Typed(dir_.path(), "*.txt echo $n", WithEnv({{"COMSPEC", "C:\\no\\such\\cmd.exe"}}));
   EXPECT_EQ(r.out, "Could not execute C:\\no\\such\\cmd.exe.\n");
 }
@@ -282,7 +290,7 @@ TEST_F(Win32E2e, LinesEndInCrLfOnTheConsoleAndInTheOutputFile) {
   EXPECT_EQ(r.rawOut, "a.txtb.txt");
   r = Typed(dir_.path(), "*.txt -xo$b.log -n echo $n", {});
   EXPECT_EQ(r.rawOut, "");
-  EXPECT_EQ(dir_.ReadFile("a.log"), "a.txt\r\n");
+  EXPECT_EQ(RawFile(dir_ / "a.log"), "a.txt\r\n");
 }
 
 TEST_F(Win32E2e, PathMacrosCarryTheDriveLetter) {
