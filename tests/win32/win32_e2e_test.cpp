@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -258,6 +259,8 @@ TEST_F(Win32E2e, ShellModeHandsEachPartToCmd) {
   // The shell's own redirection and variables, the pseudo environment among them.
   Typed(dir_.path(), "*.txt echo $n in %cwd%> out.log", WithCmd());
   EXPECT_EQ(RawFile(dir_ / "out.log"), "a.txt in " + dir_.path() + "\r\n");
+  // A shell named without a directory or extension is looked up along PATH.
+  EXPECT_EQ(Typed(dir_.path(), "*.txt echo $n", WithEnv({{"COMSPEC", "cmd"}})).out, "a.txt\n");
   r = Typed(dir_.path(), "*.txt echo $n", WithEnv({{"COMSPEC", "C:\\no\\such\\cmd.exe"}}));
   EXPECT_EQ(r.out, "Could not execute C:\\no\\such\\cmd.exe.\n");
 }
@@ -291,6 +294,35 @@ TEST_F(Win32E2e, LinesEndInCrLfOnTheConsoleAndInTheOutputFile) {
   r = Typed(dir_.path(), "*.txt -xo$b.log -n echo $n", {});
   EXPECT_EQ(r.rawOut, "");
   EXPECT_EQ(RawFile(dir_ / "a.log"), "a.txt\r\n");
+}
+
+TEST_F(Win32E2e, StampsAreTheSystemsLocalTimes) {
+  dir_.WriteFile("a.txt", std::string(70000, 'x'));
+  dir_.WriteFile("b.txt");
+  SetWriteTime(dir_ / "a.txt", 2001, 2, 3, 23, 59, 58);
+  SetWriteTime(dir_ / "b.txt", 1999, 12, 31, 0, 0, 1);
+  std::string expected;
+  for (const char* name : {"a.txt", "b.txt"}) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    ASSERT_TRUE(GetFileAttributesExA((dir_ / name).c_str(), GetFileExInfoStandard, &data));
+    FILETIME local;
+    SYSTEMTIME st;
+    ASSERT_TRUE(FileTimeToLocalFileTime(&data.ftLastWriteTime, &local));
+    ASSERT_TRUE(FileTimeToSystemTime(&local, &st));
+    char line[64];
+    std::snprintf(line, sizeof line, "%8lu %02d:%02d:%02d %02d %02d %d\n", data.nFileSizeLow, st.wHour,
+                  st.wMinute, st.wSecond, st.wDay, st.wMonth, st.wYear);
+    expected += line;
+  }
+  EXPECT_EQ(Typed(dir_.path(), "*.txt -n echo $S $T $D $M $Y").out, expected);
+}
+
+// A spec of a drive and a pattern without a directory searches that drive's current directory.
+TEST_F(Win32E2e, DriveRelativeSpecSearchesTheDrivesCurrentDirectory) {
+  dir_.WriteFile("a.c");
+  dir_.WriteFile("sub\\b.c");
+  const std::string drive = dir_.path().substr(0, 2);
+  EXPECT_EQ(Typed(dir_.path(), drive + "*.c -s -n echo $f").out, Lines({"a.c", "sub\\b.c"}));
 }
 
 TEST_F(Win32E2e, PathMacrosCarryTheDriveLetter) {
