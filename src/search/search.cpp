@@ -1,9 +1,9 @@
 // Finding the files and directories that match one single spec.
 //
 // Each directory is read once: the one listing serves both the name pattern and the walk into its
-// subdirectories. The walk enters a subdirectory by its name and leaves it by "..", so its depth is not
-// bounded by the length of a path the OS would accept, and the full path of each directory is built from
-// its parent's rather than asked of the OS again.
+// subdirectories. The walk opens each subdirectory relative to its parent's open handle, so its depth is
+// not bounded by the length of a path the OS would accept, the current directory stays where it is, and
+// the full path of each directory is built from its parent's rather than asked of the OS again.
 #include "search/search.h"
 
 #include <vector>
@@ -64,29 +64,44 @@ void AddMatches(const Walk& walk, const std::string& searchedPath,
   }
 }
 
-void SearchHere(const Walk& walk, const std::string& searchedPath, const std::string& currentDir);
+void SearchHere(const Walk& walk, platform::DirHandle& dir, const std::string& searchedPath,
+                const std::string& currentDir, int depth);
 
-// Walks every subdirectory of the current directory (`currentDir`), hidden ones included: the masks
+// Open directories held along the path being walked; below this depth a directory is closed while its
+// subdirectories are searched and opened again from them by "..", so no tree is too deep to walk.
+constexpr int kHeldDirectories = 128;
+
+// Walks every subdirectory of `dir` (whose full path is `currentDir`), hidden ones included: the masks
 // filter matches, not the walk. A directory reached through a symbolic link is never entered, since
 // walking it could loop forever.
-void SearchSubdirectories(const Walk& walk, const std::string& currentDir,
-                          const std::vector<platform::DirEntry>& entries) {
+void SearchSubdirectories(const Walk& walk, platform::DirHandle& dir, const std::string& currentDir,
+                          const std::vector<platform::DirEntry>& entries, int depth) {
   for (const platform::DirEntry& e : entries) {
     if (!e.isDirectory || e.isLink || e.name.empty() || e.name[0] == '.') continue;
-    if (!platform::SetCurrentDir(e.name)) continue;
-    const std::string child = MakeFullPath(currentDir, e.name);
-    SearchHere(walk, child, child);
-    if (!platform::SetCurrentDir("..")) platform::SetCurrentDir(currentDir);
+    if (dir == platform::kNoDirectory) return;
+    platform::DirHandle child = platform::OpenSubdirectory(dir, e.name);
+    if (child == platform::kNoDirectory) continue;
+    const bool release = depth >= kHeldDirectories;
+    if (release) {
+      platform::CloseDirectory(dir);
+      dir = platform::kNoDirectory;
+    }
+    const std::string childPath = MakeFullPath(currentDir, e.name);
+    SearchHere(walk, child, childPath, childPath, depth + 1);
+    if (release) dir = platform::OpenSubdirectory(child, "..");
+    platform::CloseDirectory(child);
   }
 }
 
-// Searches the current directory, whose stored form is `searchedPath` and whose full path is `currentDir`.
-void SearchHere(const Walk& walk, const std::string& searchedPath, const std::string& currentDir) {
+// Searches the open directory `dir`, whose stored form is `searchedPath` and full path `currentDir`. Deep
+// in a tree `dir` may come back as another handle to the same directory.
+void SearchHere(const Walk& walk, platform::DirHandle& dir, const std::string& searchedPath,
+                const std::string& currentDir, int depth) {
   std::vector<platform::DirEntry> entries;
-  if (!platform::ListDirectory(entries, walk.wantAttributes)) return;
-  if (walk.recurse && walk.depthFirst) SearchSubdirectories(walk, currentDir, entries);
+  if (!platform::ListDirectory(dir, entries, walk.wantAttributes)) return;
+  if (walk.recurse && walk.depthFirst) SearchSubdirectories(walk, dir, currentDir, entries, depth);
   AddMatches(walk, searchedPath, entries);
-  if (walk.recurse && !walk.depthFirst) SearchSubdirectories(walk, currentDir, entries);
+  if (walk.recurse && !walk.depthFirst) SearchSubdirectories(walk, dir, currentDir, entries, depth);
 }
 
 }  // namespace
@@ -150,7 +165,9 @@ void SearchDirectory(RunContext& ctx, const std::string& spec, std::uint32_t req
                     .depthFirst = ctx.depthFirst != 0,
                     .wantAttributes = (requiredAttributes | excludedAttributes) != 0,
                     .target = target};
-    SearchHere(walk, searchedPath, currentDir);
+    platform::DirHandle dir = platform::OpenCurrentDirectory();
+    SearchHere(walk, dir, searchedPath, currentDir, 0);
+    platform::CloseDirectory(dir);
   }
   if (moves) platform::SetCurrentDir(remembered);
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -187,6 +188,22 @@ TEST_F(SearchTree, LongNamesAndDeepTrees) {
     platform::SetCurrentDir("..");
     fs::remove(name);
   }
+}
+TEST_F(SearchTree, TreesDeeperThanTheHeldDirectoriesAreWalkedWhole) {
+  // Below a certain depth the walk lets go of its parents and finds them again by ".."; the siblings
+  // after a deep branch must still be searched.
+  std::string path;
+  Lines expected;
+  for (int level = 0; level < 300; ++level) {
+    path += "d/";
+    dir_.WriteFile(path + "deepf.c");
+    dir_.WriteFile(path + "e/deepg.c");
+    expected.push_back(P(path + "deepf.c"));
+    expected.push_back(P(path + "e/deepg.c"));
+  }
+  std::stable_sort(expected.begin(), expected.end(),
+                   [](const std::string& a, const std::string& b) { return ComparePaths(a, b) < 0; });
+  EXPECT_EQ(Search("deep*.c", 1), expected);
 }
 #endif
 

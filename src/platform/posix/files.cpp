@@ -153,27 +153,46 @@ void AddEntry(int dfd, const char* n, unsigned char type, bool wantAttributes, s
 
 }  // namespace
 
-bool ListDirectory(std::vector<DirEntry>& out, bool wantAttributes) {
+DirHandle OpenCurrentDirectory() {
+  const int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return fd < 0 ? kNoDirectory : fd;
+}
+
+DirHandle OpenSubdirectory(DirHandle parent, const std::string& name) {
+  const int fd =
+      openat(static_cast<int>(parent), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+  return fd < 0 ? kNoDirectory : fd;
+}
+
+void CloseDirectory(DirHandle dir) {
+  if (dir != kNoDirectory) close(static_cast<int>(dir));
+}
+
+bool ListDirectory(DirHandle dir, std::vector<DirEntry>& out, bool wantAttributes) {
   out.clear();
+  const int dfd = static_cast<int>(dir);
+  if (dir == kNoDirectory) return false;
 #ifdef __linux__
   // Read straight into one large buffer: no stream to set up, no status call per directory.
-  const int dfd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd < 0) return false;
   static std::vector<char> buffer(1 << 16);
   for (;;) {
     const ssize_t n = getdents64(dfd, buffer.data(), buffer.size());
-    if (n <= 0) break;
+    if (n < 0) return false;
+    if (n == 0) break;
     for (ssize_t pos = 0; pos < n;) {
       const auto* e = reinterpret_cast<const struct dirent64*>(buffer.data() + pos);
       AddEntry(dfd, e->d_name, e->d_type, wantAttributes, out);
       pos += e->d_reclen;
     }
   }
-  close(dfd);
 #else
-  DIR* d = opendir(".");
-  if (d == nullptr) return false;
-  const int dfd = dirfd(d);
+  // A stream of its own, so the caller's handle stays open and usable.
+  const int copy = openat(dfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* d = copy < 0 ? nullptr : fdopendir(copy);
+  if (d == nullptr) {
+    if (copy >= 0) close(copy);
+    return false;
+  }
   while (dirent* e = readdir(d))
     AddEntry(dfd, e->d_name, e->d_type, wantAttributes, out);
   closedir(d);

@@ -152,10 +152,44 @@ bool RemoveFile(const std::string& path) {
   return DeleteFileA(path.c_str()) != 0;
 }
 
-bool ListDirectory(std::vector<DirEntry>& out, bool) {
+// A directory handle holds the directory's full path.
+DirHandle OpenCurrentDirectory() {
+  std::string path;
+  if (!GetCurrentDir(path)) return kNoDirectory;
+  return reinterpret_cast<DirHandle>(new std::string(path));
+}
+
+DirHandle OpenSubdirectory(DirHandle parent, const std::string& name) {
+  if (parent == kNoDirectory) return kNoDirectory;
+  std::string path = *reinterpret_cast<const std::string*>(parent);
+  if (name == "..") {
+    const std::size_t cut = path.find_last_of("\\/");
+    if (cut == std::string::npos) return kNoDirectory;
+    path.erase(cut == 2 && path[1] == ':' ? cut + 1 : cut);
+  } else {
+    if (!path.empty() && path.back() != '\\' && path.back() != '/') path += '\\';
+    path += name;
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      return kNoDirectory;
+    }
+  }
+  return reinterpret_cast<DirHandle>(new std::string(path));
+}
+
+void CloseDirectory(DirHandle dir) {
+  if (dir != kNoDirectory) delete reinterpret_cast<std::string*>(dir);
+}
+
+bool ListDirectory(DirHandle dir, std::vector<DirEntry>& out, bool) {
   out.clear();
+  if (dir == kNoDirectory) return false;
+  std::string pattern = *reinterpret_cast<const std::string*>(dir);
+  if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
+  pattern += '*';
   WIN32_FIND_DATAA data;
-  HANDLE h = FindFirstFileA("*", &data);
+  HANDLE h = FindFirstFileA(pattern.c_str(), &data);
   if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
   do {
     const char* n = data.cFileName;
