@@ -53,6 +53,14 @@ class TempDir {
   std::string path_;
 };
 
+// Each relative name as a full path inside `dir`, on a line of its own.
+inline std::string PathLines(const TempDir& dir, const std::vector<std::string>& relative) {
+  std::string out;
+  for (const std::string& r : relative)
+    out += dir / r + "\n";
+  return out;
+}
+
 // Runs zelvane with `args` (argv[0] is supplied) in `dir` (or options.cwd).
 RunResult RunZelvane(const TempDir& dir, const std::vector<std::string>& args,
                      const RunOptions& options = {});

@@ -29,13 +29,7 @@ class SearchE2e : public ::testing::Test {
     EXPECT_EQ(r.err, "");
     return r.out;
   }
-  // Each relative name as a full path on its own line.
-  std::string Lines(const std::vector<std::string>& relative) const {
-    std::string out;
-    for (const std::string& r : relative)
-      out += dir_ / r + "\n";
-    return out;
-  }
+  std::string Lines(const std::vector<std::string>& relative) const { return PathLines(dir_, relative); }
 
   TempDir dir_;
 };

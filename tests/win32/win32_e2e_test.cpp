@@ -106,13 +106,7 @@ class Win32E2e : public ::testing::Test {
     marked_.push_back(dir_ / relative);
     SetAttributes(dir_ / relative, attributes);
   }
-  // Each relative name as a full path on a line of its own.
-  std::string Lines(const std::vector<std::string>& relative) const {
-    std::string out;
-    for (const std::string& r : relative)
-      out += dir_ / r + "\n";
-    return out;
-  }
+  std::string Lines(const std::vector<std::string>& relative) const { return PathLines(dir_, relative); }
 
   TempDir dir_;
   std::vector<std::string> marked_;
