@@ -131,7 +131,7 @@ TEST_F(Win32E2e, UsageExampleDeletesWithConfirmationFromTheRootOfTheDrive) {
   // The keys come from a pipe: y for the first file, n for the second.
   const std::string spec = Quoted(RootRelative(dir_.path()) + "\\*.bak");
   const RunResult r = Typed(dir_.path(), spec + " -s -p del $f", WithCmd("yn"));
-  // The spec's own directory gets the current drive's letter in lower case; below it, the directory is
+  // The searched directory itself gets the current drive's letter in lower case; below it, the directory is
   // the one the system reports.
   EXPECT_EQ(r.out, "Execute \"del " + LowerDrive(dir_ / "a.bak") + "\"? [y/n] y\n" + "Execute \"del " +
                        dir_ / "sub\\b.bak" + "\"? [y/n] n\n");
