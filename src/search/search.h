@@ -16,8 +16,9 @@ struct RunContext;
 void SearchSpec(RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                 std::uint32_t excludedAttributes, int recurse, PathList& target);
 
-// Searches the directory of a single spec, taken from the current directory, and with `recurse` every directory
-// below it. The current directory is the same on return. A directory that cannot be entered yields nothing.
+// Searches the directory of a single spec, taken from the current directory, and with `recurse` every
+// directory below it. The current directory is the same on return. A directory that cannot be entered yields
+// nothing.
 void SearchDirectory(RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                      std::uint32_t excludedAttributes, int recurse, PathList& target);
 
