@@ -4,12 +4,26 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
+#include "platform/platform.h"
 #include "search/match_list.h"
 
 namespace zelvane {
 
 struct RunContext;
+
+// Directory listings kept while the Filespec and the Xspec are searched, so that several specs over the
+// same tree read each directory once. Keyed by the directory's full path; a listing without attributes
+// does not serve a search that needs them.
+struct ListingCache {
+  struct Listing {
+    std::vector<platform::DirEntry> entries;
+    bool withAttributes = false;
+  };
+  std::unordered_map<std::string, Listing> byDirectory;
+};
 
 // Searches one single spec (along the search path of -S, and with `recurse` below it), inserting the full
 // path of every match into `target`. Restores the current directory before it returns.
