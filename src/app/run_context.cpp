@@ -5,6 +5,7 @@
 #include "app/command_line.h"
 #include "filespec/filespec.h"
 #include "platform/platform.h"
+#include "search/search.h"
 
 namespace zelvane {
 namespace {
@@ -135,8 +136,13 @@ void BuildRunContext(RunContext& ctx, int argc, char** argv) {
   std::string savedDir;
   const bool haveSavedDir = platform::GetCurrentDir(savedDir);
 
+  // Several specs (the Xspec's included) over one tree read each directory once; the listings are
+  // dropped before any command can change the tree.
+  if (ParseFilespec(ctx.filespec).size() > 1 || !ctx.xspec.empty())
+    ctx.listings = std::make_shared<ListingCache>();
   CollectMatches(ctx, ctx.filespec, ctx.MatchList);
   ExcludeMatches(ctx);
+  ctx.listings.reset();
   ctx.totalCount = static_cast<int>(Count(ctx.MatchList));
 
   if (!LocateCommand(rawLine, args, firstCommandArg, ctx.command)) {

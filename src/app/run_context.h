@@ -2,11 +2,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "search/match_list.h"
 
 namespace zelvane {
+
+struct ListingCache;
 
 struct RunContext {
   PathList MatchList;         // full paths of the files the run visits, in order
@@ -40,6 +43,8 @@ struct RunContext {
   std::string shell;          // COMSPEC, emptied by -n
   int totalCount = 0;         // entries of MatchList after the exclusion
   int fileNumber = 0;         // number of the file being processed, from 1
+  // While several specs are searched: the directories already read (none once the search is over).
+  std::shared_ptr<ListingCache> listings;
 };
 
 // Fills the defaults and runs the whole preparation: options, search, exclusion, count, the Command.

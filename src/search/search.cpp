@@ -41,6 +41,7 @@ struct Walk {
   bool depthFirst;
   bool wantAttributes;
   PathList& target;
+  ListingCache* listings;  // null when nothing is kept between searches
 };
 
 void AddMatches(const Walk& walk, const std::string& searchedPath,
@@ -97,11 +98,28 @@ void SearchSubdirectories(const Walk& walk, platform::DirHandle& dir, const std:
 // in a tree `dir` may come back as another handle to the same directory.
 void SearchHere(const Walk& walk, platform::DirHandle& dir, const std::string& searchedPath,
                 const std::string& currentDir, int depth) {
-  std::vector<platform::DirEntry> entries;
-  if (!platform::ListDirectory(dir, entries, walk.wantAttributes)) return;
-  if (walk.recurse && walk.depthFirst) SearchSubdirectories(walk, dir, currentDir, entries, depth);
-  AddMatches(walk, searchedPath, entries);
-  if (walk.recurse && !walk.depthFirst) SearchSubdirectories(walk, dir, currentDir, entries, depth);
+  std::vector<platform::DirEntry> own;
+  const std::vector<platform::DirEntry>* entries = &own;
+  ListingCache::Listing* cached = nullptr;
+  if (walk.listings != nullptr) {
+    auto it = walk.listings->byDirectory.find(currentDir);
+    if (it != walk.listings->byDirectory.end() && (it->second.withAttributes || !walk.wantAttributes)) {
+      entries = &it->second.entries;
+    } else {
+      cached = &walk.listings->byDirectory[currentDir];
+    }
+  }
+  if (entries == &own) {
+    if (!platform::ListDirectory(dir, own, walk.wantAttributes)) return;
+    if (cached != nullptr) {
+      cached->entries = std::move(own);
+      cached->withAttributes = walk.wantAttributes;
+      entries = &cached->entries;
+    }
+  }
+  if (walk.recurse && walk.depthFirst) SearchSubdirectories(walk, dir, currentDir, *entries, depth);
+  AddMatches(walk, searchedPath, *entries);
+  if (walk.recurse && !walk.depthFirst) SearchSubdirectories(walk, dir, currentDir, *entries, depth);
 }
 
 }  // namespace
@@ -164,7 +182,8 @@ void SearchDirectory(RunContext& ctx, const std::string& spec, std::uint32_t req
                     .recurse = recurse != 0,
                     .depthFirst = ctx.depthFirst != 0,
                     .wantAttributes = (requiredAttributes | excludedAttributes) != 0,
-                    .target = target};
+                    .target = target,
+                    .listings = ctx.listings.get()};
     platform::DirHandle dir = platform::OpenCurrentDirectory();
     SearchHere(walk, dir, searchedPath, currentDir, 0);
     platform::CloseDirectory(dir);

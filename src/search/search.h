@@ -4,20 +4,35 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <vector>
 
+#include "platform/platform.h"
 #include "search/match_list.h"
 
 namespace zelvane {
 
 struct RunContext;
 
+// Directory listings kept while the Filespec and the Xspec are searched, so that several specs over the
+// same tree read each directory once. Keyed by the directory's full path; a listing without attributes
+// does not serve a search that needs them.
+struct ListingCache {
+  struct Listing {
+    std::vector<platform::DirEntry> entries;
+    bool withAttributes = false;
+  };
+  std::unordered_map<std::string, Listing> byDirectory;
+};
+
 // Searches one single spec (along the search path of -S, and with `recurse` below it), inserting the full
 // path of every match into `target`. Restores the current directory before it returns.
 void SearchSpec(RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                 std::uint32_t excludedAttributes, int recurse, PathList& target);
 
-// Searches the spec's directory, taken from the current directory, and with `recurse` every directory
-// below it. The current directory is the same on return. A directory that cannot be entered yields nothing.
+// Searches the directory of a single spec, taken from the current directory, and with `recurse` every
+// directory below it. The current directory is the same on return. A directory that cannot be entered yields
+// nothing.
 void SearchDirectory(RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                      std::uint32_t excludedAttributes, int recurse, PathList& target);
 

@@ -151,6 +151,7 @@ TEST(Usage, CommandThatCannotBeLocatedPrintsUsageAndRunsTheEmptyCommand) {
   EXPECT_EQ(r.status, 0);
 }
 
+#ifndef _WIN32  // a Win32 process cannot delete its own current directory
 TEST(Startup, AProcessWithoutACurrentDirectoryFailsWithStatusOne) {
   TempDir dir;
   dir.MakeDir("gone");
@@ -161,6 +162,7 @@ TEST(Startup, AProcessWithoutACurrentDirectoryFailsWithStatusOne) {
   EXPECT_EQ(r.err, "Fatal Error: MFC initialization failed\n");
   EXPECT_EQ(r.status, 1);
 }
+#endif
 
 TEST(RunLoop, NoMatchesRunNothingAndReadNoKey) {
   TempDir dir;

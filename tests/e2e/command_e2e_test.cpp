@@ -13,12 +13,14 @@ namespace {
 
 const std::string kPrinter = ArgvPrinter();
 
+#ifndef _WIN32
 RunOptions WithShell(const std::string& shell, const std::string& input = "") {
   RunOptions options;
   options.input = input;
   options.env = {{"COMSPEC", shell}};
   return options;
 }
+#endif
 
 RunOptions WithInput(const std::string& input) {
   RunOptions options;
@@ -36,6 +38,7 @@ TEST(CommandE2E, NoShellModeGivesEachMacroOneArgument) {
   EXPECT_EQ(r.status, 0);
 }
 
+#ifndef _WIN32  // starts the POSIX rm
 TEST(CommandE2E, RemovingAFileWithBlanksRemovesThatFile) {
   TempDir dir;
   dir.WriteFile("my file.tmp");
@@ -47,7 +50,9 @@ TEST(CommandE2E, RemovingAFileWithBlanksRemovesThatFile) {
   EXPECT_TRUE(dir.Exists("my"));
   EXPECT_TRUE(dir.Exists("file.tmp2"));
 }
+#endif
 
+#ifndef _WIN32  // a POSIX shell; cmd.exe is tested in tests/win32
 TEST(CommandE2E, ShellModeHandsThePartToTheShell) {
   TempDir dir;
   dir.WriteFile("a.tmp");
@@ -67,6 +72,7 @@ TEST(CommandE2E, ShellModeHandsThePartToTheShell) {
   r = RunZelvane(dir, {"*.tmp", "-e", "true", "$n"}, WithShell("/no/such/sh"));
   EXPECT_EQ(r.out, "true a.tmp\nCould not execute /no/such/sh.\n");
 }
+#endif
 
 TEST(CommandE2E, BreakCharacterSplitsTheTemplate) {
   TempDir dir;
@@ -126,6 +132,7 @@ TEST(CommandE2E, AbortKeyAfterTheThirdOfFiveCommands) {
   EXPECT_EQ(r.out, expected);
 }
 
+#ifndef _WIN32  // starts the POSIX touch
 TEST(CommandE2E, StopFileCreatedByTheSecondCommand) {
   TempDir dir;
   for (const char* name : {"a.tmp", "b.tmp", "c.tmp"})
@@ -136,6 +143,7 @@ TEST(CommandE2E, StopFileCreatedByTheSecondCommand) {
   EXPECT_FALSE(dir.Exists("stop2"));
   EXPECT_FALSE(dir.Exists("stop3"));
 }
+#endif
 
 TEST(CommandE2E, EchoOptions) {
   TempDir dir;
@@ -183,7 +191,7 @@ TEST(CommandE2E, ChangeDirPutsRelativeOutputFilesBesideEachFile) {
   const RunResult r = RunZelvane(dir, {"*.tmp", "-s", "-c", "-xo$b.out", "echo", "[$r]"});
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(dir.ReadFile("a.out"), "[]\n");
-  EXPECT_EQ(dir.ReadFile("sub/b.out"), "[sub/]\n");
+  EXPECT_EQ(dir.ReadFile("sub/b.out"), std::string("[sub") + kSeparator + "]\n");
 }
 
 TEST(CommandE2E, ChildrenSeeThePseudoEnvironment) {
@@ -193,7 +201,7 @@ TEST(CommandE2E, ChildrenSeeThePseudoEnvironment) {
   options.env = {{"ARGV_PRINTER_ENV", "cwd,date,time,wday,weekday"}};
   const RunResult r = RunZelvane(dir, {"*.tmp", "-c", kPrinter}, options);
   const std::regex expected(
-      "cwd=" + dir.path() +
+      "cwd=" + std::regex_replace(dir.path(), std::regex(R"([\\.^$|()\[\]{}*+?])"), R"(\$&)") +
       R"(\ndate=\d\d/\d\d/\d\d\ntime=\d\d:\d\d:\d\d\nwday=(Sun|Mon|Tue|Wed|Thu|Fri|Sat)\n)"
       R"(weekday=(Sun|Mon|Tues|Wednes|Thurs|Fri|Satur)day\n)");
   EXPECT_TRUE(std::regex_match(r.out, expected)) << r.out;

@@ -2,6 +2,7 @@
 // standard input, and captures what it writes.
 #pragma once
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,9 +16,10 @@ inline constexpr char kSeparator = '/';
 #endif
 
 struct RunResult {
-  std::string out;
-  std::string err;
-  int status = -1;  // exit status; 128 + signal when killed
+  std::string out;     // standard output; on Win32 with CR LF turned into LF, so tests read alike
+  std::string err;     // standard error, the same
+  std::string rawOut;  // on Win32: standard output byte for byte, CR LF kept; empty on POSIX
+  int status = -1;     // exit status; 128 + signal when killed
 };
 
 struct RunOptions {
@@ -42,17 +44,29 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::string& path() const { return path_; }
-  // Absolute path of a relative name inside the directory, with the native separator.
-  std::string operator/(const std::string& relative) const { return path_ + kSeparator + relative; }
+  // Absolute path of a relative name inside the directory, every separator the native one.
+  std::string operator/(const std::string& relative) const {
+    std::string path = path_ + kSeparator + relative;
+    if (kSeparator != '/') std::replace(path.begin() + path_.size(), path.end(), '/', kSeparator);
+    return path;
+  }
 
   void MakeDir(const std::string& relative) const;                                     // with parents
   void WriteFile(const std::string& relative, const std::string& content = "") const;  // parents too
-  std::string ReadFile(const std::string& relative) const;
+  std::string ReadFile(const std::string& relative) const;  // on Win32 CR LF read as LF
   bool Exists(const std::string& relative) const;
 
  private:
   std::string path_;
 };
+
+// Each relative name as a full path inside `dir`, on a line of its own.
+inline std::string PathLines(const TempDir& dir, const std::vector<std::string>& relative) {
+  std::string out;
+  for (const std::string& r : relative)
+    out += dir / r + "\n";
+  return out;
+}
 
 // Runs zelvane with `args` (argv[0] is supplied) in `dir` (or options.cwd).
 RunResult RunZelvane(const TempDir& dir, const std::vector<std::string>& args,

@@ -13,6 +13,18 @@
 namespace zelvane::test {
 namespace fs = std::filesystem;
 
+namespace {
+
+std::string WithoutCarriageReturns(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i)
+    if (text[i] != '\r' || i + 1 >= text.size() || text[i + 1] != '\n') out += text[i];
+  return out;
+}
+
+}  // namespace
+
 TempDir::TempDir() {
   static unsigned counter = 0;
   const fs::path base = fs::temp_directory_path();
@@ -42,11 +54,12 @@ void TempDir::WriteFile(const std::string& relative, const std::string& content)
   out << content;
 }
 
+// Text as a program wrote it, its CR LF line ends read as LF (as the runs' output is).
 std::string TempDir::ReadFile(const std::string& relative) const {
   std::ifstream in(*this / relative, std::ios::binary);
   std::stringstream s;
   s << in.rdbuf();
-  return s.str();
+  return WithoutCarriageReturns(s.str());
 }
 
 bool TempDir::Exists(const std::string& relative) const {
@@ -54,19 +67,37 @@ bool TempDir::Exists(const std::string& relative) const {
   return fs::exists(fs::symlink_status(*this / relative, ec));
 }
 
+namespace {
+
+// The build's paths as a Win32 program types them: the build system may hand over a host path
+// (/work/build/x.exe under Wine, whose Z: drive is the host's root) or forward slashes.
+std::string NativePath(std::string path) {
+  if (!path.empty() && path[0] == '/') path.insert(0, "Z:");
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path;
+}
+
+}  // namespace
+
 std::string ZelvaneBinary() {
-  return ZELVANE_BINARY;
+  return NativePath(ZELVANE_BINARY);
 }
 std::string ArgvPrinter() {
-  return ARGV_PRINTER;
+  return NativePath(ARGV_PRINTER);
 }
 
 namespace {
 
-// What a user types for one argument: quotes only around text with blanks, or nothing at all.
-std::string Typed(const std::string& arg) {
-  if (!arg.empty() && arg.find_first_of(" \t") == std::string::npos) return arg;
-  return "\"" + arg + "\"";
+// What a user types for one argument at `index` of the vector: the program and the Filespec in quotes when
+// they hold blanks, an option with blanks as -x"text" (the form the program's own examples show), and every
+// other word as it is, so a Command given as several words stands on the line as they are joined.
+std::string Typed(const std::string& arg, std::size_t index) {
+  const bool blanks = arg.find_first_of(" \t") != std::string::npos;
+  if (index <= 1) return blanks || arg.empty() ? "\"" + arg + "\"" : arg;
+  if (blanks && arg.size() > 2 && (arg[0] == '-' || arg[0] == '/'))
+    return arg.substr(0, 2) + "\"" + arg.substr(2) + "\"";
+  return arg;
 }
 
 HANDLE TempFile() {
@@ -125,7 +156,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cw
   std::string line;
   for (std::size_t i = 0; i < argv.size(); ++i) {
     if (i > 0) line += ' ';
-    line += Typed(argv[i]);
+    line += Typed(argv[i], i);
   }
   return RunCommandLine(argv[0], line, cwd, options);
 }
@@ -169,8 +200,9 @@ RunResult RunCommandLine(const std::string& program, const std::string& commandL
   GetExitCodeProcess(info.hProcess, &code);
   CloseHandle(info.hThread);
   CloseHandle(info.hProcess);
-  result.out = Slurp(out);
-  result.err = Slurp(err);
+  result.rawOut = Slurp(out);
+  result.out = WithoutCarriageReturns(result.rawOut);
+  result.err = WithoutCarriageReturns(Slurp(err));
   CloseHandle(out);
   CloseHandle(err);
   result.status = static_cast<int>(code);
