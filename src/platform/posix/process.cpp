@@ -79,7 +79,7 @@ int RunShell(const std::string& shell, const std::string& commandText) {
 }
 
 std::FILE* CreateTextFile(const std::string& path) {
-  return std::fopen(posix::ToOsPath(path).c_str(), "w+");
+  return std::fopen(posix::ToOsPath(path).c_str(), "w+e")  // "e": children do not inherit it;
 }
 
 }  // namespace zelvane::platform
