@@ -79,7 +79,8 @@ int RunShell(const std::string& shell, const std::string& commandText) {
 }
 
 std::FILE* CreateTextFile(const std::string& path) {
-  return std::fopen(posix::ToOsPath(path).c_str(), "w+e")  // "e": children do not inherit it;
+  // "e": close-on-exec, so the commands started while it is open do not inherit it.
+  return std::fopen(posix::ToOsPath(path).c_str(), "w+e");
 }
 
 }  // namespace zelvane::platform
