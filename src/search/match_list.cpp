@@ -68,10 +68,10 @@ void KeepEntries(PathList& list, const std::vector<bool>& keep) {
 }
 
 void MoveEntries(PathList& from, PathList& to) {
-  const std::vector<std::string>& source = Entries(from);
-  to.entries.reserve(to.entries.size() + source.size());
-  for (const std::string& path : source)
-    to.entries.push_back(path);
+  Settle(from);
+  to.entries.reserve(to.entries.size() + from.entries.size());
+  for (std::string& path : from.entries)
+    to.entries.push_back(std::move(path));
   from.entries.clear();
   from.sortedCount = 0;
 }
