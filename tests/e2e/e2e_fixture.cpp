@@ -31,27 +31,11 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ec);
 }
 
-void TempDir::MakeDir(const std::string& relative) const {
-  fs::create_directories(*this / relative);
-}
-
-void TempDir::WriteFile(const std::string& relative, const std::string& content) const {
-  const fs::path p = *this / relative;
-  if (p.has_parent_path()) fs::create_directories(p.parent_path());
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out << content;
-}
-
 std::string TempDir::ReadFile(const std::string& relative) const {
   std::ifstream in(*this / relative, std::ios::binary);
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
-}
-
-bool TempDir::Exists(const std::string& relative) const {
-  std::error_code ec;
-  return fs::exists(fs::symlink_status(*this / relative, ec));
 }
 
 std::string ZelvaneBinary() {
