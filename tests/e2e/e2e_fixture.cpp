@@ -145,10 +145,4 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cw
   return result;
 }
 
-RunResult RunZelvane(const TempDir& dir, const std::vector<std::string>& args, const RunOptions& options) {
-  std::vector<std::string> argv{ZelvaneBinary()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return RunProgram(argv, options.cwd.empty() ? dir.path() : options.cwd, options);
-}
-
 }  // namespace zelvane::test

@@ -23,4 +23,10 @@ bool TempDir::Exists(const std::string& relative) const {
   return fs::exists(fs::symlink_status(*this / relative, ec));
 }
 
+RunResult RunZelvane(const TempDir& dir, const std::vector<std::string>& args, const RunOptions& options) {
+  std::vector<std::string> argv{ZelvaneBinary()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProgram(argv, options.cwd.empty() ? dir.path() : options.cwd, options);
+}
+
 }  // namespace zelvane::test

@@ -193,10 +193,4 @@ RunResult RunCommandLine(const std::string& program, const std::string& commandL
   return result;
 }
 
-RunResult RunZelvane(const TempDir& dir, const std::vector<std::string>& args, const RunOptions& options) {
-  std::vector<std::string> argv{ZelvaneBinary()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return RunProgram(argv, options.cwd.empty() ? dir.path() : options.cwd, options);
-}
-
 }  // namespace zelvane::test

@@ -6,13 +6,11 @@
 
 #include <cerrno>
 
-#include "platform/platform.h"
+#include "platform/key_source.h"
 
-namespace zelvane::platform {
+namespace zelvane::platform::keys {
 namespace {
 
-int pushedBack = -1;  // the one pushed-back key
-int lookahead = -1;   // a byte the key test had to read to learn that input was waiting
 bool endOfInput = false;
 
 // Switches a terminal to raw, unechoed input for as long as it lives.
@@ -52,9 +50,8 @@ int ReadByte() {
 
 }  // namespace
 
-bool KeyWaiting() {
-  if (pushedBack >= 0 || lookahead >= 0) return true;
-  if (endOfInput) return false;
+int TakeWaitingKey() {
+  if (endOfInput) return -1;
   RawTerminal raw;
   struct pollfd p {};
   p.fd = STDIN_FILENO;
@@ -63,34 +60,19 @@ bool KeyWaiting() {
   do {
     r = poll(&p, 1, 0);
   } while (r < 0 && errno == EINTR);
-  if (r <= 0) return false;
-  if ((p.revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) == 0) return false;
+  if (r <= 0) return -1;
+  if ((p.revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) == 0) return -1;
   if (p.revents & POLLNVAL) {
     endOfInput = true;
-    return false;
+    return -1;
   }
-  lookahead = ReadByte();
-  return lookahead >= 0;
+  return ReadByte();
 }
 
-int ReadKey() {
-  if (pushedBack >= 0) {
-    const int key = pushedBack;
-    pushedBack = -1;
-    return key;
-  }
-  if (lookahead >= 0) {
-    const int key = lookahead;
-    lookahead = -1;
-    return key;
-  }
+int WaitForKey() {
   if (endOfInput) return -1;
   RawTerminal raw;
   return ReadByte();
 }
 
-void PushBackKey(int key) {
-  pushedBack = key & 0xFF;
-}
-
-}  // namespace zelvane::platform
+}  // namespace zelvane::platform::keys

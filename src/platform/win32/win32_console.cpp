@@ -1,15 +1,11 @@
 // Keys from standard input: console key events when it is a console, its bytes when it is a pipe or a file.
 #include <windows.h>
 
-#include <cstdio>
+#include "platform/key_source.h"
 
-#include "platform/platform.h"
-
-namespace zelvane::platform {
+namespace zelvane::platform::keys {
 namespace {
 
-int pushedBack = -1;
-int lookahead = -1;
 bool endOfInput = false;
 
 HANDLE Input() {
@@ -68,36 +64,23 @@ int ReadByte(HANDLE h) {
 
 }  // namespace
 
-bool KeyWaiting() {
-  if (pushedBack >= 0 || lookahead >= 0) return true;
-  if (endOfInput) return false;
+int TakeWaitingKey() {
+  if (endOfInput) return -1;
   HANDLE h = Input();
-  if (h == nullptr || h == INVALID_HANDLE_VALUE) return false;
-  if (IsConsole(h)) return ConsoleKeyWaiting(h);
+  if (h == nullptr || h == INVALID_HANDLE_VALUE) return -1;
+  if (IsConsole(h)) return ConsoleKeyWaiting(h) ? ConsoleReadKey(h) : -1;
   if (GetFileType(h) == FILE_TYPE_PIPE) {
     DWORD available = 0;
     if (!PeekNamedPipe(h, nullptr, 0, nullptr, &available, nullptr)) {
       endOfInput = true;  // the writer has closed the pipe and nothing is left
-      return false;
+      return -1;
     }
-    if (available == 0) return false;
+    if (available == 0) return -1;
   }
-  lookahead = ReadByte(h);
-  return lookahead >= 0;
+  return ReadByte(h);
 }
 
-int ReadKey() {
-  std::fflush(stdout);
-  if (pushedBack >= 0) {
-    const int key = pushedBack;
-    pushedBack = -1;
-    return key;
-  }
-  if (lookahead >= 0) {
-    const int key = lookahead;
-    lookahead = -1;
-    return key;
-  }
+int WaitForKey() {
   if (endOfInput) return -1;
   HANDLE h = Input();
   if (h == nullptr || h == INVALID_HANDLE_VALUE) return -1;
@@ -105,8 +88,4 @@ int ReadKey() {
   return ReadByte(h);
 }
 
-void PushBackKey(int key) {
-  pushedBack = key & 0xFF;
-}
-
-}  // namespace zelvane::platform
+}  // namespace zelvane::platform::keys
