@@ -120,7 +120,12 @@ TEST(MatchListScale, TwoHundredThousandEntriesInsertAndExcludeQuickly) {
   RemoveAdjacentDuplicates(list);
   const std::vector<std::string>& entries = Entries(list);
   const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+#ifndef ZELVANE_SANITIZED
   EXPECT_LT(seconds, 1.0);
+#else
+  // Instrumented code runs several times slower; the bound speaks of the optimised build.
+  EXPECT_LT(seconds, 10.0);
+#endif
   for (std::size_t i = 1; i < entries.size(); ++i)
     ASSERT_LE(ComparePaths(entries[i - 1], entries[i]), 0);
   EXPECT_LE(entries.size(), static_cast<std::size_t>(kCount / 2));
