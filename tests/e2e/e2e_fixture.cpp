@@ -88,8 +88,20 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cw
 
   const int outFd = TempFile();
   const int errFd = TempFile();
+  // Standard input is written and closed before the program starts, so a key the test sends is already
+  // waiting when the program first looks: no test depends on how fast the program gets there.
   int inPipe[2];
   if (pipe(inPipe) != 0) throw std::runtime_error("pipe failed");
+  if (options.input.size() > 65536) fcntl(inPipe[1], F_SETPIPE_SZ, static_cast<int>(options.input.size()));
+  // Input is not inherited by the program; a child that exits early must not kill us with SIGPIPE.
+  signal(SIGPIPE, SIG_IGN);
+  std::size_t written = 0;
+  while (written < options.input.size()) {
+    const ssize_t n = write(inPipe[1], options.input.data() + written, options.input.size() - written);
+    if (n <= 0) throw std::runtime_error("standard input does not fit the pipe");
+    written += static_cast<std::size_t>(n);
+  }
+  close(inPipe[1]);
   int deadPipe[2] = {-1, -1};
   if (options.outputToClosedPipe) {
     if (pipe(deadPipe) != 0) throw std::runtime_error("pipe failed");
@@ -102,7 +114,6 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cw
     dup2(options.outputToClosedPipe ? deadPipe[1] : outFd, 1);
     dup2(errFd, 2);
     close(inPipe[0]);
-    close(inPipe[1]);
     if (options.outputToClosedPipe) close(deadPipe[1]);
     if (options.closeInput) close(0);
     // Not inherited from this process, which ignores SIGPIPE below.
@@ -113,15 +124,6 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cw
   }
   close(inPipe[0]);
   if (options.outputToClosedPipe) close(deadPipe[1]);
-  // Input for tests is small; a child that exits early must not kill us with SIGPIPE.
-  signal(SIGPIPE, SIG_IGN);
-  std::size_t written = 0;
-  while (written < options.input.size()) {
-    const ssize_t n = write(inPipe[1], options.input.data() + written, options.input.size() - written);
-    if (n <= 0) break;
-    written += static_cast<std::size_t>(n);
-  }
-  close(inPipe[1]);
 
   // A hung run fails the test instead of hanging the suite.
   int status = 0;

@@ -149,8 +149,17 @@ RunResult RunCommandLine(const std::string& program, const std::string& commandL
                          const RunOptions& options) {
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
   HANDLE inRead = nullptr, inWrite = nullptr;
-  if (!CreatePipe(&inRead, &inWrite, &sa, 0)) throw std::runtime_error("CreatePipe failed");
+  // Standard input is written and closed before the program starts, so a key the test sends is already
+  // waiting when the program first looks: no test depends on how fast the program gets there.
+  const DWORD pipeSize = static_cast<DWORD>(options.input.size() + 4096);
+  if (!CreatePipe(&inRead, &inWrite, &sa, pipeSize)) throw std::runtime_error("CreatePipe failed");
   SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
+  DWORD written = 0;
+  if (!options.input.empty() &&
+      (!WriteFile(inWrite, options.input.data(), static_cast<DWORD>(options.input.size()), &written, nullptr) ||
+       written != options.input.size()))
+    throw std::runtime_error("standard input does not fit the pipe");
+  CloseHandle(inWrite);
   HANDLE out = TempFile(), err = TempFile();
 
   STARTUPINFOA startup;
@@ -168,17 +177,11 @@ RunResult RunCommandLine(const std::string& program, const std::string& commandL
   if (!CreateProcessA(program.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, 0, env.data(), cwd.c_str(),
                       &startup, &info)) {
     CloseHandle(inRead);
-    CloseHandle(inWrite);
     CloseHandle(out);
     CloseHandle(err);
     return result;
   }
   CloseHandle(inRead);
-  DWORD written = 0;
-  if (!options.input.empty()) {
-    WriteFile(inWrite, options.input.data(), static_cast<DWORD>(options.input.size()), &written, nullptr);
-  }
-  CloseHandle(inWrite);
   if (WaitForSingleObject(info.hProcess, 60000) != WAIT_OBJECT_0) TerminateProcess(info.hProcess, 137);
   DWORD code = 0;
   GetExitCodeProcess(info.hProcess, &code);
