@@ -128,8 +128,10 @@ struct DirEntry {
 
 // A directory opened for listing, or kNoDirectory. The walk of a tree opens each directory relative to
 // its parent instead of making it current, which saves two changes of directory per directory.
-using DirHandle = std::intptr_t;
-inline constexpr DirHandle kNoDirectory = -1;
+// Opaque: each backend defines `Dir`, so a handle can't be mixed up with a file or taken for a number.
+struct Dir;
+using DirHandle = Dir*;
+inline constexpr DirHandle kNoDirectory = nullptr;
 
 // Opens the current directory for listing.
 DirHandle OpenCurrentDirectory();
@@ -156,9 +158,10 @@ bool HasAlternateNames();
 // ---------------------------------------------------------------------------------------------------------
 // Reading files
 
-// An open file for reading, or none (-1).
-using FileHandle = std::intptr_t;
-inline constexpr FileHandle kNoFile = -1;
+// An open file for reading, or kNoFile. Opaque like `Dir`.
+struct File;
+using FileHandle = File*;
+inline constexpr FileHandle kNoFile = nullptr;
 
 // Opens a file read-only, in binary, sharing reading and writing with other openers.
 FileHandle OpenForReading(const std::string& path);

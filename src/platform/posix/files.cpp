@@ -12,6 +12,14 @@
 #include "platform/posix/posix_util.h"
 
 namespace zelvane::platform {
+
+struct Dir {
+  int fd;
+};
+struct File {
+  int fd;
+};
+
 namespace posix {
 
 std::string ToOsPath(const std::string& path) {
@@ -155,23 +163,25 @@ void AddEntry(int dfd, const char* n, unsigned char type, bool wantAttributes, s
 
 DirHandle OpenCurrentDirectory() {
   const int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  return fd < 0 ? kNoDirectory : fd;
+  return fd < 0 ? kNoDirectory : new Dir{fd};
 }
 
 DirHandle OpenSubdirectory(DirHandle parent, const std::string& name) {
-  const int fd =
-      openat(static_cast<int>(parent), name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-  return fd < 0 ? kNoDirectory : fd;
+  if (parent == kNoDirectory) return kNoDirectory;
+  const int fd = openat(parent->fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+  return fd < 0 ? kNoDirectory : new Dir{fd};
 }
 
 void CloseDirectory(DirHandle dir) {
-  if (dir != kNoDirectory) close(static_cast<int>(dir));
+  if (dir == kNoDirectory) return;
+  close(dir->fd);
+  delete dir;
 }
 
 bool ListDirectory(DirHandle dir, std::vector<DirEntry>& out, bool wantAttributes) {
   out.clear();
-  const int dfd = static_cast<int>(dir);
   if (dir == kNoDirectory) return false;
+  const int dfd = dir->fd;
 #ifdef __linux__
   // Read straight into one large buffer: no stream to set up, no status call per directory.
   static std::vector<char> buffer(1 << 16);
@@ -216,25 +226,27 @@ FileHandle OpenForReading(const std::string& path) {
     close(fd);
     return kNoFile;
   }
-  return fd;
+  return new File{fd};
 }
 
 std::uint64_t FileSizeOf(FileHandle file) {
   struct stat st {};
-  if (fstat(static_cast<int>(file), &st) != 0) return 0;
+  if (fstat(file->fd, &st) != 0) return 0;
   return static_cast<std::uint64_t>(st.st_size);
 }
 
 std::int64_t ReadBytes(FileHandle file, void* buffer, std::size_t size) {
   for (;;) {
-    const ssize_t n = read(static_cast<int>(file), buffer, size);
+    const ssize_t n = read(file->fd, buffer, size);
     if (n >= 0) return n;
     if (errno != EINTR) return -1;
   }
 }
 
 void CloseFile(FileHandle file) {
-  if (file != kNoFile) close(static_cast<int>(file));
+  if (file == kNoFile) return;
+  close(file->fd);
+  delete file;
 }
 
 }  // namespace zelvane::platform

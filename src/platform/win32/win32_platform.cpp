@@ -9,6 +9,15 @@
 #include "platform/platform.h"
 
 namespace zelvane::platform {
+
+// A directory handle holds the directory's full path; a file handle the system's handle.
+struct Dir {
+  std::string path;
+};
+struct File {
+  HANDLE handle;
+};
+
 namespace {
 
 std::uint64_t Ticks(const FILETIME& ft) {
@@ -152,16 +161,15 @@ bool RemoveFile(const std::string& path) {
   return DeleteFileA(path.c_str()) != 0;
 }
 
-// A directory handle holds the directory's full path.
 DirHandle OpenCurrentDirectory() {
   std::string path;
   if (!GetCurrentDir(path)) return kNoDirectory;
-  return reinterpret_cast<DirHandle>(new std::string(path));
+  return new Dir{path};
 }
 
 DirHandle OpenSubdirectory(DirHandle parent, const std::string& name) {
   if (parent == kNoDirectory) return kNoDirectory;
-  std::string path = *reinterpret_cast<const std::string*>(parent);
+  std::string path = parent->path;
   if (name == "..") {
     const std::size_t cut = path.find_last_of("\\/");
     if (cut == std::string::npos) return kNoDirectory;
@@ -175,17 +183,17 @@ DirHandle OpenSubdirectory(DirHandle parent, const std::string& name) {
       return kNoDirectory;
     }
   }
-  return reinterpret_cast<DirHandle>(new std::string(path));
+  return new Dir{path};
 }
 
 void CloseDirectory(DirHandle dir) {
-  if (dir != kNoDirectory) delete reinterpret_cast<std::string*>(dir);
+  delete dir;
 }
 
 bool ListDirectory(DirHandle dir, std::vector<DirEntry>& out, bool) {
   out.clear();
   if (dir == kNoDirectory) return false;
-  std::string pattern = *reinterpret_cast<const std::string*>(dir);
+  std::string pattern = dir->path;
   if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
   pattern += '*';
   WIN32_FIND_DATAA data;
@@ -209,24 +217,26 @@ FileHandle OpenForReading(const std::string& path) {
   HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) return kNoFile;
-  return reinterpret_cast<FileHandle>(h);
+  return new File{h};
 }
 
 std::uint64_t FileSizeOf(FileHandle file) {
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(reinterpret_cast<HANDLE>(file), &size)) return 0;
+  if (!GetFileSizeEx(file->handle, &size)) return 0;
   return static_cast<std::uint64_t>(size.QuadPart);
 }
 
 std::int64_t ReadBytes(FileHandle file, void* buffer, std::size_t size) {
   DWORD got = 0;
   const DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
-  if (!ReadFile(reinterpret_cast<HANDLE>(file), buffer, want, &got, nullptr)) return -1;
+  if (!ReadFile(file->handle, buffer, want, &got, nullptr)) return -1;
   return got;
 }
 
 void CloseFile(FileHandle file) {
-  if (file != kNoFile) CloseHandle(reinterpret_cast<HANDLE>(file));
+  if (file == kNoFile) return;
+  CloseHandle(file->handle);
+  delete file;
 }
 
 SystemTime LocalNow() {
