@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "app/run_context.h"
+#include "app/build_run_context.h"
 #include "app/run_loop.h"
 #include "platform/platform.h"
 

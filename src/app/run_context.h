@@ -1,4 +1,5 @@
-// The run's one object: every setting, the match list and the counters, from start to end.
+// The run's one object: every setting, the match list and the counters, from start to end. Data only, so
+// any folder may include it; it is built by BuildRunContext (app/build_run_context.h).
 #pragma once
 
 #include <cstdint>
@@ -46,8 +47,5 @@ struct RunContext {
   // While several specs are searched: the directories already read (none once the search is over).
   std::shared_ptr<ListingCache> listings;
 };
-
-// Fills the defaults and runs the whole preparation: options, search, exclusion, count, the Command.
-void BuildRunContext(RunContext& ctx, int argc, char** argv);
 
 }  // namespace zelvane

@@ -7,11 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "search/match_list.h"
 
 namespace zelvane {
-
-struct RunContext;
 
 // The four qualifier texts, each empty or an operator with its parenthesised operand ("gt(MY.EXE)").
 struct QualifierSet {
@@ -20,10 +17,6 @@ struct QualifierSet {
   std::string comp;
   std::string cont;
 };
-
-// Searches every single spec of `spec` into `target`, under the attribute switches and qualifiers in force
-// where it stands, then removes adjacent duplicates unless the run recurses.
-void CollectMatches(RunContext& ctx, const std::string& spec, PathList& target);
 
 // One single spec of a Filespec with the attribute masks and qualifier texts in force where it stands.
 struct SearchStep {

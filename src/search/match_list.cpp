@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <string_view>
 
-#include "app/run_context.h"
-#include "filespec/filespec.h"
 
 namespace zelvane {
 namespace {
@@ -154,12 +152,6 @@ void RemoveExactMatches(PathList& list, PathList& scratch) {
     }
   }
   KeepEntries(list, keep);
-}
-
-void ExcludeMatches(RunContext& ctx) {
-  PathList scratch;
-  CollectMatches(ctx, ctx.xspec, scratch);
-  RemoveExactMatches(ctx.MatchList, scratch);
 }
 
 }  // namespace zelvane

@@ -13,8 +13,6 @@
 
 namespace zelvane {
 
-struct RunContext;
-
 struct PathList {
   // entries[0, sortedCount) are in order; the rest were appended since and are not yet merged in.
   std::vector<std::string> entries;
@@ -48,8 +46,5 @@ void RemoveAdjacentDuplicates(PathList& list);
 // For each entry of `scratch`, in order, removes the first entry of `list` that is exactly equal to it
 // (letter case significant). Each scratch entry removes at most one.
 void RemoveExactMatches(PathList& list, PathList& scratch);
-
-// Searches the Xspec into a scratch list and removes its entries from the run's MatchList.
-void ExcludeMatches(RunContext& ctx);
 
 }  // namespace zelvane

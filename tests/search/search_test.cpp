@@ -11,6 +11,7 @@
 #include "app/run_context.h"
 #include "e2e/e2e_fixture.h"
 #include "filespec/filespec.h"
+#include "search/collect.h"
 #include "platform/platform.h"
 
 namespace zelvane {

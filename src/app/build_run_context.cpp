@@ -1,10 +1,11 @@
-#include "app/run_context.h"
+#include "app/build_run_context.h"
 
 #include <cstdio>
 
 #include "app/command_line.h"
 #include "filespec/filespec.h"
 #include "platform/platform.h"
+#include "search/collect.h"
 #include "search/search.h"
 
 namespace zelvane {
