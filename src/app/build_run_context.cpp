@@ -109,7 +109,7 @@ const char* const kUsagePages[4] = {
 
 void PrintUsage(const RunContext& ctx) {
   for (int page = 0; page < 4; ++page) {
-    std::fputs(kUsagePages[page], stdout);
+    platform::WriteOut(kUsagePages[page]);
     if (page < 3 && !ctx.batch) platform::ReadKey();
   }
 }

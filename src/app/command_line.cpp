@@ -61,7 +61,7 @@ bool IsOption(const std::string& arg) {
 }
 
 void UnrecognizedOption(const RunContext& ctx, const std::string& arg) {
-  std::printf("Unrecognized option \"%s\".\nPress any key to continue.\n", arg.c_str());
+  platform::WriteOut("Unrecognized option \"" + arg + "\".\nPress any key to continue.\n");
   if (!ctx.batch) platform::ReadKey();
   PrintUsage(ctx);
 }
@@ -96,7 +96,7 @@ void ExpandArgumentFiles(std::vector<std::string>& args, std::string& rawLine, c
     const std::string name = argument.substr(1);
     std::ifstream file(name, std::ios::in | std::ios::binary);
     if (!file) {
-      std::printf("Could not find file \"%s\".\n", name.c_str());
+      platform::WriteOut("Could not find file \"" + name + "\".\n");
       continue;
     }
     // Every line is one argument, whatever its length; a CR before the LF is part of the line end.

@@ -7,8 +7,7 @@
 int main(int argc, char** argv) {
   using namespace zelvane;
   if (!platform::StartUp()) {
-    std::fputs("Fatal Error: MFC initialization failed\n", stderr);
-    std::fflush(stderr);
+    platform::WriteErr("Fatal Error: MFC initialization failed\n");
     return 1;
   }
   platform::UseConsoleCodePage();
@@ -17,7 +16,7 @@ int main(int argc, char** argv) {
     BuildRunContext(ctx, argc, argv);
     RunLoop(ctx);
   }
-  std::fflush(stdout);
+  platform::FlushOutput();
   // Every run that got this far ends with 0: failed commands, an abort and an empty match list included.
   return 0;
 }

@@ -15,13 +15,13 @@ void RunLoop(RunContext& ctx) {
 
     // Output that cannot be written (a pipe nobody reads, a full disk) leaves the user blind to what the
     // run does: end it quietly rather than go on running commands nobody sees.
-    if (std::ferror(stdout)) return;
+    if (platform::OutputFailed()) return;
 
     // Between two commands only: a running command always finishes.
     if (platform::KeyWaiting()) {
       const int key = platform::ReadKey();
       if (key == static_cast<unsigned char>(ctx.abortKey)) {
-        std::printf("Aborting at user's request after %s.\n", path.c_str());
+        platform::WriteOut("Aborting at user's request after " + path + ".\n");
         return;
       }
       // Another key belongs to the next reader, such as a confirmation prompt.
@@ -30,8 +30,8 @@ void RunLoop(RunContext& ctx) {
 
     if (!ctx.stopFile.empty() && platform::NameExists(ctx.stopFile)) {
       if (!platform::RemoveFile(ctx.stopFile)) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "WARNING:  could not delete Stop file \"%s\".\n", ctx.stopFile.c_str());
+        platform::FlushOutput();
+        platform::WriteErr("WARNING:  could not delete Stop file \"" + ctx.stopFile + "\".\n");
       }
       return;
     }

@@ -70,11 +70,11 @@ std::string JoinParts(const std::vector<CommandPart>& parts, char breakChar) {
 
 // Asks "Execute ...? [y/n]" and reads one key; only y or Y agrees. The end of input declines.
 bool Confirmed(const std::string& command) {
-  std::printf("Execute \"%s\"? [y/n] ", command.c_str());
+  platform::WriteOut("Execute \"" + command + "\"? [y/n] ");
   platform::FlushOutput();
   const int key = platform::ReadKey();
   const bool yes = key == 'y' || key == 'Y';
-  std::printf(yes ? "y\n" : "n\n");
+  platform::WriteOut(yes ? "y\n" : "n\n");
   return yes;
 }
 
@@ -91,7 +91,7 @@ bool IsInternalEcho(const std::string& text) {
 }
 
 int Reported(int result, const std::string& name) {
-  if (result == -1) std::printf("Could not execute %s.\n", name.c_str());
+  if (result == -1) platform::WriteOut("Could not execute " + name + ".\n");
   return result;
 }
 
@@ -124,14 +124,18 @@ int ExecuteCommand(RunContext& ctx, const std::string& path, const std::string& 
       // A doubled or leading break character ends the Command there.
       if (part.text.empty()) break;
       if (shellMode) {
-        if (ctx.echoCommand) std::printf("%s\n", part.text.c_str());
+        if (ctx.echoCommand) platform::WriteOut(part.text + "\n");
         if (!ctx.echoOnly) result = Reported(platform::RunShell(ctx.shell, part.text), ctx.shell);
       } else if (IsInternalEcho(part.text)) {
         // Performed here even with -eo; the only writer of the -xo file.
-        std::FILE* to = output != nullptr ? output : stdout;
-        std::fprintf(to, ctx.noCrLf ? "%s" : "%s\n", part.text.c_str() + 5);
+        const std::string text = part.text.substr(5) + (ctx.noCrLf ? "" : "\n");
+        if (output != nullptr) {
+          std::fputs(text.c_str(), output);
+        } else {
+          platform::WriteOut(text);
+        }
       } else {
-        if (ctx.echoCommand) std::printf("%s\n", part.text.c_str());
+        if (ctx.echoCommand) platform::WriteOut(part.text + "\n");
         if (!ctx.echoOnly) result = Reported(platform::RunProcess(part.args), part.args.front());
       }
     }

@@ -89,7 +89,7 @@ TimestampFields ReadTimestampFields(std::string_view text, std::string& messages
 std::uint64_t ParseTimestamp(std::string_view text) {
   std::string messages;
   const TimestampFields f = ReadTimestampFields(text, messages);
-  if (!messages.empty()) std::fputs(messages.c_str(), stdout);
+  if (!messages.empty()) platform::WriteOut(messages);
 
   const platform::SystemTime local{
       .year = f.year, .month = f.month, .day = f.day, .hour = f.hour, .minute = f.minute, .second = f.second};

@@ -53,6 +53,15 @@ std::string RawCommandLine(int argc, char** argv);
 // Flushes what the program wrote to standard output, so it stands before anything a child writes.
 void FlushOutput();
 
+// Zelvane's own text on standard output and standard error. Every message goes through here, so the
+// layer alone decides how text reaches the console (on Win32: as UTF-16 to a console, in the console's
+// code page when redirected). "\n" ends a line as the platform writes text.
+void WriteOut(std::string_view text);
+void WriteErr(std::string_view text);
+
+// Whether a write to standard output has failed (a pipe nobody reads, a full disk).
+bool OutputFailed();
+
 // ---------------------------------------------------------------------------------------------------------
 // Paths and the current directory
 

@@ -46,6 +46,20 @@ void FlushOutput() {
   std::fflush(stdout);
 }
 
+void WriteOut(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+void WriteErr(std::string_view text) {
+  std::fflush(stdout);
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
+bool OutputFailed() {
+  return std::ferror(stdout) != 0;
+}
+
 int RunProcess(const std::vector<std::string>& args) {
   if (args.empty()) return -1;
   FlushOutput();

@@ -90,6 +90,20 @@ void FlushOutput() {
   std::fflush(stdout);
 }
 
+void WriteOut(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+void WriteErr(std::string_view text) {
+  std::fflush(stdout);
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
+bool OutputFailed() {
+  return std::ferror(stdout) != 0;
+}
+
 char NativeSeparator() {
   return '\\';
 }
