@@ -7,7 +7,6 @@
 #include <string_view>
 #include <vector>
 
-
 namespace zelvane {
 
 // The four qualifier texts, each empty or an operator with its parenthesised operand ("gt(MY.EXE)").

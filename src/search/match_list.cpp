@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <string_view>
 
-
 namespace zelvane {
 namespace {
 
