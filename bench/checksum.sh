@@ -1,6 +1,6 @@
 #!/bin/sh
 # Throughput of the file CRC, whole and with line ends skipped, against Python's zlib.crc32 reading the same
-# file in 1 MiB blocks. Builds the library if needed; the test file (512 MiB of CR LF text lines) lives in a
+# file in 1 MiB blocks. Builds crc_bench if needed; the test file (512 MiB of CR LF text lines) lives in a
 # temporary directory that is removed at the end.
 #   bench/checksum.sh [SIZE_MIB] [RUNS]
 set -eu
@@ -10,15 +10,12 @@ BUILD=${BUILD:-$ROOT/build}
 SIZE_MIB=${1:-512}
 RUNS=${2:-3}
 
-if [ ! -f "$BUILD/libzelvane_core.a" ]; then
-  cmake -S "$ROOT" -B "$BUILD" -G Ninja >/dev/null
-  ninja -C "$BUILD" -j2 zelvane_core >/dev/null
-fi
+[ -f "$BUILD/build.ninja" ] || cmake -S "$ROOT" -B "$BUILD" -G Ninja >/dev/null
+cmake --build "$BUILD" --target crc_bench >/dev/null
+CRC_BENCH=$BUILD/crc_bench
 
 TMP=$(mktemp -d)
 trap 'rm -rf "$TMP"' EXIT INT TERM
-
-${CXX:-g++} -std=c++20 -O2 -I"$ROOT/src" "$ROOT/bench/crc_bench.cpp" "$BUILD/libzelvane_core.a" -o "$TMP/crc_bench"
 
 # Text lines of 0 to 120 printable characters ending in CR LF, from a seeded generator; an 8 MiB block of
 # them is repeated up to the size.
@@ -62,7 +59,7 @@ PY
 
 echo "file: ${SIZE_MIB} MiB of CR LF text, best of $RUNS runs, MB/s"
 for mode in whole eol; do
-  set -- $("$TMP/crc_bench" "$TMP/data.txt" "$mode" "$RUNS")
+  set -- $("$CRC_BENCH" "$TMP/data.txt" "$mode" "$RUNS")
   ours_crc=$1 ours_rate=$2 kernel=$3
   set -- $(zlib_rate "$mode")
   zlib_crc=$1 zlib_rate=$2

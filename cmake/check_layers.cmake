@@ -1,0 +1,45 @@
+# Checks the direction of dependencies between the source folders:
+#   app -> search -> filespec -> command -> checksum -> platform
+# A file may include headers of its own folder and of folders to its right, never to its left; the run's
+# data, app/run_context.h, may be included from anywhere. Only platform/ may include an operating-system
+# header (any <name.h> but the compiler's intrinsics).
+#   cmake -DROOT=<src folder> -P check_layers.cmake     fails with a list of the offending lines
+if(NOT ROOT)
+  message(FATAL_ERROR "usage: cmake -DROOT=<src folder> -P check_layers.cmake")
+endif()
+
+get_filename_component(ROOT "${ROOT}" ABSOLUTE)
+set(layers app search filespec command checksum platform)
+file(GLOB_RECURSE sources RELATIVE "${ROOT}" "${ROOT}/*.h" "${ROOT}/*.cpp")
+set(faults "")
+foreach(source IN LISTS sources)
+  string(REGEX MATCH "^[^/]+" folder "${source}")
+  list(FIND layers "${folder}" rank)
+  if(rank EQUAL -1)
+    continue()
+  endif()
+  file(STRINGS "${ROOT}/${source}" includes REGEX "^[ \t]*#[ \t]*include")
+  foreach(line IN LISTS includes)
+    if(line MATCHES "#[ \t]*include[ \t]*\"([^/\"]+)/([^\"]+)\"")
+      set(target "${CMAKE_MATCH_1}")
+      set(header "${CMAKE_MATCH_1}/${CMAKE_MATCH_2}")
+      list(FIND layers "${target}" targetRank)
+      if(NOT targetRank EQUAL -1 AND targetRank LESS rank AND NOT header STREQUAL "app/run_context.h")
+        list(APPEND faults "${source}: includes ${header}, a folder above ${folder}/")
+      endif()
+    elseif(line MATCHES "#[ \t]*include[ \t]*<([^>]+\\.h)>")
+      set(header "${CMAKE_MATCH_1}")
+      if(NOT folder STREQUAL "platform" AND NOT header MATCHES "intrin\\.h$" AND NOT header STREQUAL "cpuid.h")
+        list(APPEND faults "${source}: includes the system header <${header}> outside platform/")
+      endif()
+    endif()
+  endforeach()
+endforeach()
+
+list(LENGTH faults count)
+if(count GREATER 0)
+  list(JOIN faults "\n  " text)
+  message(FATAL_ERROR "Layering faults:\n  ${text}")
+endif()
+list(LENGTH sources files)
+message(STATUS "Layering holds over ${files} files")

@@ -1,0 +1,2 @@
+// filespec/ sits below search/: this include points the wrong way.
+#include "search/search.h"
