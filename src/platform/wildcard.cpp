@@ -1,5 +1,6 @@
-// Name matching as the DIR command does it. Shared by both targets: the POSIX enumeration uses it, and
-// the Win32 build keeps it for tests against the system's own matcher.
+// Name matching as the DIR command does it. Shared by both targets: each search lists a directory and
+// matches the names with this, so a pattern selects the same files everywhere (the Win32 tests compare it
+// with the system's own matcher, whose known differences it does not follow).
 #include <cstddef>
 
 #include "platform/platform.h"
