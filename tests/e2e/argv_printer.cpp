@@ -81,7 +81,7 @@ bool HoldsHandleTo(const std::wstring& path) {
   BY_HANDLE_FILE_INFORMATION target;
   if (own == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(own, &target)) return false;
   bool held = false;
-  for (std::uintptr_t value = 4; value < 0x10000 && !held; value += 4) {
+  for (std::uintptr_t value = 4; value < 0x1000 && !held; value += 4) {
     HANDLE h = reinterpret_cast<HANDLE>(value);
     BY_HANDLE_FILE_INFORMATION info;
     if (h == own || GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info)) continue;

@@ -81,7 +81,7 @@ void Write(Output& out, std::string_view text) {
   }
   // The code page the console uses now: a command may have changed it.
   UINT codePage = GetConsoleOutputCP();
-  if (codePage == 0) codePage = GetOEMCP();
+  if (codePage == 0) codePage = win32::SystemOemCodePage();
   const std::wstring wide = win32::Wide(text);
   const int size = static_cast<int>(wide.size());
   const int needed = WideCharToMultiByte(codePage, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);

@@ -61,6 +61,19 @@ void Append(std::string& out, std::uint32_t codePoint) {
 
 }  // namespace
 
+UINT SystemOemCodePage() {
+  static const UINT codePage = [] {
+    DWORD value = 0;
+    if (GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTCODEPAGE | LOCALE_RETURN_NUMBER,
+                       reinterpret_cast<LPWSTR>(&value), sizeof value / sizeof(wchar_t)) == 0 ||
+        value == 0) {
+      return GetOEMCP();
+    }
+    return static_cast<UINT>(value);
+  }();
+  return codePage;
+}
+
 std::wstring Wide(std::string_view text) {
   std::wstring out;
   out.reserve(text.size());
@@ -85,7 +98,7 @@ std::wstring Wide(std::string_view text) {
     }
     wchar_t oem = 0;
     const char byte = text[i];
-    if (MultiByteToWideChar(CP_OEMCP, 0, &byte, 1, &oem, 1) != 1) oem = 0xFFFD;
+    if (MultiByteToWideChar(SystemOemCodePage(), 0, &byte, 1, &oem, 1) != 1) oem = 0xFFFD;
     out += oem;
     ++i;
   }

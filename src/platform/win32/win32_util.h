@@ -11,9 +11,13 @@
 
 namespace zelvane::platform::win32 {
 
+// The system's OEM code page: the one the console's own commands write in when there is no console. Asked
+// of the system's locale, since a manifest that makes the process UTF-8 also changes what GetOEMCP says.
+UINT SystemOemCodePage();
+
 // UTF-8 to UTF-16. A three-byte sequence for a surrogate (what Utf8 writes for an unpaired one) gives that
 // surrogate back. A byte that begins no valid sequence, as a character code typed as #nnn yields, is the
-// character of that code in the OEM code page, which is what the console took such codes for.
+// character of that code in the system's OEM code page, which is what the console took such codes for.
 std::wstring Wide(std::string_view text);
 
 // UTF-16 to UTF-8. An unpaired surrogate, which an NTFS name may hold, becomes its own three-byte sequence,
