@@ -299,6 +299,12 @@ TEST_F(Win32E2e, ShortNamesAreTheOnesTheFileSystemReports) {
   // A current directory typed in 8.3 form still stores long names.
   const std::string shortDir = ShortPath(dir_.path());
   EXPECT_EQ(Typed(shortDir, "*.txt -s -n echo $f").out, file + "\n");
+
+  // Patterns see long names only: the alias of x.html ends in .HTM, yet *.htm does not select it.
+  dir_.WriteFile("x.html");
+  const std::string alias = ShortPath(dir_ / "x.html");
+  ASSERT_EQ(alias.substr(alias.size() - 4), ".HTM");
+  EXPECT_EQ(Typed(dir_.path(), "*.htm -n echo $n").out, "");
 }
 
 TEST_F(Win32E2e, ShellModeHandsEachPartToCmd) {
@@ -472,10 +478,10 @@ TEST_F(Win32E2e, TheOutputFileIsNotInheritedByCommands) {
 // reaches the program exactly: "$f" is one argument whatever the name holds. A directory that a program
 // cannot start in is not entered with -c; that file's Command is skipped.
 TEST_F(Win32E2e, NoShellWordsReachTheProgramExactly) {
-  MakeFile(dir_ / "my \xe6\x97\xa5 file.txt");
+  const std::string file = dir_ / "my \xe6\x97\xa5 file.txt";
+  MakeFile(file);
   const std::string p = ArgvPrinter();
-  EXPECT_EQ(Typed(dir_.path(), "*.txt -n " + p + " \"$f\" x").out,
-            "[" + dir_ / "my \xe6\x97\xa5 file.txt" + "]\n[x]\n");
+  EXPECT_EQ(Typed(dir_.path(), "*.txt -n " + p + " \"$f\" x").out, "[" + file + "]\n[x]\n");
   EXPECT_EQ(Typed(dir_.path(), "*.txt -n " + p + " \"a  b\\\"c\" \"\" $n").out,
             "[a  b\"c]\n[]\n[my \xe6\x97\xa5 file.txt]\n");
 
