@@ -1,5 +1,4 @@
 // The current directory, the drive and the environment, over the wide calls.
-#include <direct.h>
 #include <windows.h>
 
 #include <string>
@@ -54,7 +53,9 @@ int CurrentDrive() {
 
 bool SetCurrentDrive(int drive) {
   if (drive <= 0) return true;
-  return _chdrive(drive) == 0;
+  if (drive > 26) return false;
+  // "X:" alone names that drive's own current directory.
+  return SetCurrentDir(std::string{static_cast<char>('A' + drive - 1), ':'});
 }
 
 bool GetEnv(const std::string& name, std::string& value) {
