@@ -1,8 +1,8 @@
 // The console: Zelvane's own text on standard output and standard error, and keys from standard input.
 //
 // Text goes to a console as UTF-16 (WriteConsoleW), so every name shows as it is. Redirected to a file or a
-// pipe it is written in the console's output code page (the OEM code page without a console), as the
-// console's own commands write theirs. "\n" is written as CR LF either way.
+// pipe it is written in the console's output code page (the system's OEM code page without a console), as
+// the console's own commands write theirs. "\n" is written as CR LF either way.
 //
 // Keys come from console key events when standard input is a console, else its bytes are the keys. A key
 // beyond ASCII arrives as its UTF-8 bytes, the form text has inside the program.
