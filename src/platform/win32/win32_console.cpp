@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "platform/key_source.h"
+#include "platform/platform.h"
 
 namespace zelvane::platform::keys {
 namespace {
@@ -89,3 +90,10 @@ int WaitForKey() {
 }
 
 }  // namespace zelvane::platform::keys
+
+namespace zelvane::platform {
+
+// Nothing to keep: a console's mode changes only for the moment one key is read, and no job is stopped by it.
+void LeaveTerminalModeAlone() {}
+
+}  // namespace zelvane::platform

@@ -86,6 +86,10 @@ std::string RawCommandLine(int, char**) {
   return GetCommandLineA();
 }
 
+bool HasTypedCommandLine() {
+  return true;
+}
+
 void FlushOutput() {
   std::fflush(stdout);
 }
