@@ -37,11 +37,12 @@ bool InForeground() {
   return group == getpgrp();
 }
 
-// Switches a foreground terminal to raw, unechoed input for as long as it lives.
+// Switches a terminal, which the caller found this process in the foreground of, to raw, unechoed input for
+// as long as it lives.
 class RawTerminal {
  public:
-  RawTerminal() {
-    if (leaveModeAlone || !IsTerminal() || !InForeground()) return;
+  explicit RawTerminal(bool terminal) {
+    if (!terminal || leaveModeAlone) return;
     if (tcgetattr(STDIN_FILENO, &savedMode) != 0) return;
     rawMode = savedMode;
     rawMode.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
@@ -131,8 +132,9 @@ namespace keys {
 int TakeWaitingKey() {
   if (endOfInput) return -1;
   // In the background there is no key waiting: reading would stop the process.
-  if (IsTerminal() && !InForeground()) return -1;
-  RawTerminal raw;
+  const bool terminal = IsTerminal();
+  if (terminal && !InForeground()) return -1;
+  RawTerminal raw(terminal);
   struct pollfd p {};
   p.fd = STDIN_FILENO;
   p.events = POLLIN;
@@ -153,8 +155,9 @@ int WaitForKey() {
   if (endOfInput) return -1;
   // In the background a wait ends at once, as at the end of input; later, in the foreground, keys count
   // again.
-  if (IsTerminal() && !InForeground()) return -1;
-  RawTerminal raw;
+  const bool terminal = IsTerminal();
+  if (terminal && !InForeground()) return -1;
+  RawTerminal raw(terminal);
   return ReadByte();
 }
 
