@@ -412,10 +412,11 @@ struct TerminalRun {
 };
 
 // Runs zelvane with `args` in `dir` on a fresh pseudo-terminal whose session leader starts it in a process
-// group of its own: the terminal's foreground group, or with `background` a background job. With
-// `interruptAtPrompt` Ctrl-C is typed once the confirmation prompt shows.
+// group of its own: the terminal's foreground group, or with `background` a background job. A `keyAtPrompt`
+// other than NUL (Ctrl-C, Ctrl-Z) is typed once the confirmation prompt shows. A job that stops is killed;
+// `echoing` then tells how it left the terminal when it stopped.
 TerminalRun RunOnTerminal(const TempDir& dir, const std::vector<std::string>& args, bool background,
-                          bool interruptAtPrompt) {
+                          char keyAtPrompt = '\0') {
   TerminalRun run;
   const int master = posix_openpt(O_RDWR | O_NOCTTY);
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
@@ -458,6 +459,8 @@ TerminalRun RunOnTerminal(const TempDir& dir, const std::vector<std::string>& ar
     int status = 0;
     waitpid(job, &status, WUNTRACED);
     int code = -1;
+    struct termios mode {};
+    tcgetattr(0, &mode);
     if (WIFSTOPPED(status)) {
       kill(job, SIGKILL);
       waitpid(job, &status, 0);
@@ -467,8 +470,6 @@ TerminalRun RunOnTerminal(const TempDir& dir, const std::vector<std::string>& ar
     } else if (WIFSIGNALED(status)) {
       code = 128 + WTERMSIG(status);
     }
-    struct termios mode {};
-    tcgetattr(0, &mode);
     const bool echoing = (mode.c_lflag & ECHO) != 0 && (mode.c_lflag & ICANON) != 0;
     const std::string line = std::to_string(code) + " " + (echoing ? "1" : "0");
     if (write(report[1], line.data(), line.size()) < 0) _exit(1);
@@ -476,7 +477,7 @@ TerminalRun RunOnTerminal(const TempDir& dir, const std::vector<std::string>& ar
   }
   close(report[1]);
 
-  bool interrupted = false;
+  bool interrupted = false;  // the key has been typed
   const auto start = std::chrono::steady_clock::now();
   for (;;) {
     struct pollfd p {};
@@ -487,10 +488,10 @@ TerminalRun RunOnTerminal(const TempDir& dir, const std::vector<std::string>& ar
       const ssize_t n = read(master, buffer, sizeof buffer);
       if (n > 0) run.out.append(buffer, static_cast<std::size_t>(n));
     }
-    if (interruptAtPrompt && !interrupted && run.out.find("[y/n] ") != std::string::npos) {
+    if (keyAtPrompt != '\0' && !interrupted && run.out.find("[y/n] ") != std::string::npos) {
       // Time to switch the terminal to raw input and wait for the key.
       usleep(300000);
-      if (write(master, "\x03", 1) != 1) ADD_FAILURE() << "cannot type on the terminal";
+      if (write(master, &keyAtPrompt, 1) != 1) ADD_FAILURE() << "cannot type on the terminal";
       interrupted = true;
     }
     int status = 0;
@@ -557,10 +558,10 @@ const SignalRow kSignalRows[] = {
      [](const TempDir& dir) {
        dir.WriteFile("a.tmp");
        // The confirmation behaves as at the end of input, and the key test finds nothing.
-       TerminalRun run = RunOnTerminal(dir, {"*.tmp", "-p", kPrinter, "$n"}, true, false);
+       TerminalRun run = RunOnTerminal(dir, {"*.tmp", "-p", kPrinter, "$n"}, true);
        EXPECT_EQ(run.status, 0);
        EXPECT_EQ(run.out, "Execute \"" + kPrinter + " a.tmp\"? [y/n] n\n");
-       run = RunOnTerminal(dir, {"*.tmp", "-Batch", kPrinter, "$n"}, true, false);
+       run = RunOnTerminal(dir, {"*.tmp", "-Batch", kPrinter, "$n"}, true);
        EXPECT_EQ(run.status, 0);
        EXPECT_EQ(run.out, "[a.tmp]\n");
        EXPECT_TRUE(run.echoing);
@@ -568,8 +569,12 @@ const SignalRow kSignalRows[] = {
     {"InterruptAtThePromptRestoresTheTerminal",
      [](const TempDir& dir) {
        dir.WriteFile("a.tmp");
-       const TerminalRun run = RunOnTerminal(dir, {"*.tmp", "-p", kPrinter, "$n"}, false, true);
+       TerminalRun run = RunOnTerminal(dir, {"*.tmp", "-p", kPrinter, "$n"}, false, '\x03');
        EXPECT_EQ(run.status, 128 + SIGINT);
+       EXPECT_TRUE(run.echoing);
+       // Ctrl-Z: while the job is stopped the terminal echoes again.
+       run = RunOnTerminal(dir, {"*.tmp", "-p", kPrinter, "$n"}, false, '\x1a');
+       EXPECT_EQ(run.status, -2);
        EXPECT_TRUE(run.echoing);
      }},
 };
