@@ -44,6 +44,7 @@ struct RunContext {
   std::string shell;          // COMSPEC, emptied by -n
   int totalCount = 0;         // entries of MatchList after the exclusion
   int fileNumber = 0;         // number of the file being processed, from 1
+  bool endRun = false;        // a write to the -xo file failed: no further file is processed
   // While several specs are searched: the directories already read (none once the search is over).
   std::shared_ptr<ListingCache> listings;
 };

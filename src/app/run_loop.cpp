@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/run_context.h"
+#include "command/command_template.h"
 #include "command/execute.h"
 #include "platform/platform.h"
 
@@ -10,12 +11,17 @@ namespace zelvane {
 
 void RunLoop(RunContext& ctx) {
   const std::vector<std::string>& entries = Entries(ctx.MatchList);
+  if (entries.empty()) return;
+  // Read once; each file only fills in the macros.
+  const CommandTemplate command =
+      ParseCommandTemplate(ctx.command, ctx.breakChar, ctx.macroChar, /*splitWords=*/ctx.shell.empty());
   for (const std::string& path : entries) {
-    ExecuteCommand(ctx, path, ctx.command);
+    ExecuteCommand(ctx, path, command);
 
     // Output that cannot be written (a pipe nobody reads, a full disk) leaves the user blind to what the
-    // run does: end it quietly rather than go on running commands nobody sees.
-    if (platform::OutputFailed()) return;
+    // run does: end it quietly rather than go on running commands nobody sees. A failed -xo file has said
+    // so on standard error already.
+    if (platform::OutputFailed() || ctx.endRun) return;
 
     // Between two commands only: a running command always finishes.
     if (platform::KeyWaiting()) {

@@ -327,10 +327,10 @@ TEST_F(Win32E2e, ShellModeHandsEachPartToCmd) {
 TEST_F(Win32E2e, NoShellModeGivesEachMacroOneArgument) {
   dir_.WriteFile("my dir\\my file.txt");
   const std::string p = ArgvPrinter();
-  // A blank, and a final backslash ($p) that must not escape the closing quote.
-  RunResult r = Typed(dir_.path(), "*.txt -s -n " + p + " $n $p");
-  EXPECT_EQ(r.out, "[my file.txt]\n[" + dir_ / "my dir\\" + "]\n");
-  EXPECT_EQ(r.rawOut, "[my file.txt]\r\n[" + dir_ / "my dir\\" + "]\r\n");
+  // A blank and a final backslash ($p) stay within the macro's word; quotes group, \" is a literal quote.
+  RunResult r = Typed(dir_.path(), "*.txt -s -n " + p + " $n $p \"a  b\\\"c");
+  EXPECT_EQ(r.out, "[my file.txt]\n[" + dir_ / "my dir\\" + "]\n[a  b\"c]\n");
+  EXPECT_EQ(r.rawOut, "[my file.txt]\r\n[" + dir_ / "my dir\\" + "]\r\n[a  b\"c]\r\n");
 
   // A name without an extension is looked up along PATH as a program.
   const std::string printerDir = DirectoryOf(p);

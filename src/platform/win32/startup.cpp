@@ -43,4 +43,8 @@ std::string RawCommandLine(int, char**) {
   return win32::Utf8(GetCommandLineW());
 }
 
+bool HasTypedCommandLine() {
+  return true;
+}
+
 }  // namespace zelvane::platform
