@@ -473,7 +473,6 @@ TEST_F(Win32E2e, TheOutputFileIsNotInheritedByCommands) {
   EXPECT_EQ(r.out, "[a.txt]\nheld=no\n");
 }
 
-#if __has_include("command/command_template.h")
 // A no-shell Command is split into words as the run-time library splits a command line, and each word
 // reaches the program exactly: "$f" is one argument whatever the name holds. A directory that a program
 // cannot start in is not entered with -c; that file's Command is skipped.
@@ -497,7 +496,6 @@ TEST_F(Win32E2e, NoShellWordsReachTheProgramExactly) {
   EXPECT_NE(r.out.find("[near.dat]\ncwd=" + dir_ / "sub" + "\n"), std::string::npos) << r.out;
   RemoveTree(dir_ / "sub");
 }
-#endif
 
 }  // namespace
 }  // namespace zelvane::test
