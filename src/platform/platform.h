@@ -46,9 +46,6 @@ namespace zelvane::platform {
 // terminal switched to raw input restored before a signal ends or stops the process.
 bool StartUp();
 
-// Makes file-system calls take and return names in the console's code page. Nothing to do on POSIX.
-void UseConsoleCodePage();
-
 // The whole command line as typed. On POSIX, which only has the argument vector, it is argv[0] and every
 // argument joined by single spaces, nothing quoted, so each argument stands in it with its exact length.
 std::string RawCommandLine(int argc, char** argv);

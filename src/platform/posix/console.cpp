@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <string_view>
 
 #include "platform/key_source.h"
 #include "platform/platform.h"
@@ -125,6 +127,24 @@ void posix::InstallTerminalGuards() {
 
 void LeaveTerminalModeAlone() {
   leaveModeAlone = true;
+}
+
+void FlushOutput() {
+  std::fflush(stdout);
+}
+
+void WriteOut(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+void WriteErr(std::string_view text) {
+  std::fflush(stdout);
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
+bool OutputFailed() {
+  return std::ferror(stdout) != 0;
 }
 
 namespace keys {
