@@ -16,12 +16,14 @@ struct Dir {
 };
 struct File {
   HANDLE handle;
+  std::uint64_t size;  // taken at the open
 };
 
 namespace {
 
 std::uint64_t Ticks(const FILETIME& ft) {
-  return (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  const std::uint64_t ticks = (static_cast<std::uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+  return ticks < kLastFileTime ? ticks : kLastFileTime;
 }
 
 FILETIME FromTicks(std::uint64_t ticks) {
@@ -163,6 +165,13 @@ bool FindFirst(const std::string& pattern, FindData& out) {
   return true;
 }
 
+bool GetEntryData(const std::string& path, FindData& out) {
+  // A Win32 name never holds '*' or '?', so without them in the last component the lookup is exact.
+  const std::size_t cut = path.find_last_of("\\/:");
+  if (path.find_first_of("*?", cut == std::string::npos ? 0 : cut + 1) != std::string::npos) return false;
+  return FindFirst(path, out);
+}
+
 bool NameExists(const std::string& pattern) {
   WIN32_FIND_DATAA data;
   HANDLE h = FindFirstFileA(pattern.c_str(), &data);
@@ -179,6 +188,18 @@ DirHandle OpenCurrentDirectory() {
   std::string path;
   if (!GetCurrentDir(path)) return kNoDirectory;
   return new Dir{path};
+}
+
+DirHandle OpenDirectory(const std::string& path) {
+  if (path.empty()) return kNoDirectory;
+  const DWORD needed = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return kNoDirectory;
+  std::vector<char> buffer(needed + 1);
+  const DWORD n = GetFullPathNameA(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
+  if (n == 0 || n >= buffer.size()) return kNoDirectory;
+  const DWORD attributes = GetFileAttributesA(buffer.data());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return kNoDirectory;
+  return new Dir{std::string(buffer.data(), n)};
 }
 
 DirHandle OpenSubdirectory(DirHandle parent, const std::string& name) {
@@ -231,13 +252,14 @@ FileHandle OpenForReading(const std::string& path) {
   HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) return kNoFile;
-  return new File{h};
+  // Only a disk file has a length to read; a pipe or a device counts as empty.
+  LARGE_INTEGER size;
+  const bool disk = GetFileType(h) == FILE_TYPE_DISK && GetFileSizeEx(h, &size);
+  return new File{h, disk ? static_cast<std::uint64_t>(size.QuadPart) : 0};
 }
 
 std::uint64_t FileSizeOf(FileHandle file) {
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(file->handle, &size)) return 0;
-  return static_cast<std::uint64_t>(size.QuadPart);
+  return file->size;
 }
 
 std::int64_t ReadBytes(FileHandle file, void* buffer, std::size_t size) {
