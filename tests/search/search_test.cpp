@@ -5,14 +5,15 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/run_context.h"
 #include "e2e/e2e_fixture.h"
 #include "filespec/filespec.h"
-#include "search/collect.h"
 #include "platform/platform.h"
+#include "search/collect.h"
 
 namespace zelvane {
 namespace {
@@ -110,6 +111,10 @@ TEST_F(SearchTree, StoredFormsFollowHowTheSpecWasTyped) {
   EXPECT_EQ(Search(P("sub") + "/*.c", 0), (Lines{P("sub/q.c")}));
   EXPECT_EQ(Search(dir_.path() + "//sub/./*.c", 0), (Lines{dir_.path() + "//sub/./q.c"}));
   EXPECT_EQ(Search("sub/../*.h", 0), (Lines{P("sub/../x.h")}));
+  // Below the spec's directory too: the typed path and the names walked, never the resolved directory,
+  // also through a symbolic link (a/loop is ..).
+  EXPECT_EQ(Search("sub/../sub/*.c", 1), (Lines{P("sub/../sub/deep/r.c"), P("sub/../sub/q.c")}));
+  EXPECT_EQ(Search("a/loop/sub/*.c", 1), (Lines{P("a/loop/sub/deep/r.c"), P("a/loop/sub/q.c")}));
   EXPECT_EQ(Search("\"*.h\"", 0), (Lines{P("x.h")}));
   // A literal name is found in any letter case, and stored as the directory holds it.
   EXPECT_EQ(Search("A.C", 0), (Lines{P("a.c")}));
@@ -161,6 +166,26 @@ TEST_F(SearchTree, CollectMatchesRemovesDuplicatesOnlyWithoutRecursion) {
   PathList twice;
   CollectMatches(ctx_, "sub/*.c 'sub/*.C'", twice);
   EXPECT_EQ(Entries(twice), (Lines{P("sub/deep/r.c"), P("sub/deep/r.c"), P("sub/q.c"), P("sub/q.c")}));
+}
+
+// Several specs read each directory once; what they find is what each finds on its own, whatever the
+// order of specs that want attributes and specs that do not, and however their directories are typed.
+TEST_F(SearchTree, KeptListingsChangeNoResult) {
+  fs::permissions(dir_ / "B.c", fs::perms::owner_write, fs::perm_options::remove);
+  ctx_.recurseSubdirs = 1;
+  for (const char* spec : {"*.c /ar *.c *.C", "/ar *.c *.c",
+                           "sub/*.c *.c a/loop/sub/*.c /ad *",
+                           "*.c sub/*.c sub/../sub/*.c", "/a-d * a/loop/a/*"}) {
+    PathList plain;
+    ctx_.listings.reset();
+    CollectMatches(ctx_, spec, plain);
+    PathList kept;
+    ctx_.listings = std::make_shared<ListingCache>();
+    CollectMatches(ctx_, spec, kept);
+    EXPECT_EQ(Entries(kept), Entries(plain)) << spec;
+    EXPECT_FALSE(Entries(kept).empty()) << spec;
+  }
+  ctx_.listings.reset();
 }
 
 // Paths far beyond any fixed buffer, and deeper than the OS accepts as one path.
