@@ -152,7 +152,6 @@ void WalkTree(const Walk& walk, platform::DirHandle handle, std::string& path, L
       top.listed = ReadListing(walk, top);
       // A directory that cannot be read yields nothing, and nothing below it.
       if (top.listed && !walk.depthFirst) AddMatches(walk, path, top.Entries());
-      if (!top.listed) top.next = top.Entries().size();
     }
     Directory& top = stack.back();
     const platform::DirEntry* sub = nullptr;

@@ -147,12 +147,14 @@ void SetTime(const std::string& path, std::int64_t seconds) {
   utimensat(AT_FDCWD, path.c_str(), times, 0);
 }
 
+#ifndef ZELVANE_SANITIZED  // whose shadow memory and quarantine would swamp what is measured
 // Peak resident memory of the largest child waited for so far, in KiB.
 long PeakChildMemoryKiB() {
   struct rusage usage {};
   getrusage(RUSAGE_CHILDREN, &usage);
   return usage.ru_maxrss;
 }
+#endif
 
 // Names that a shell, the command line, the macro expander or a terminal would each read as more than
 // text, in the order the match list keeps them.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/run_context.h"
+#include "checksum/checksum.h"
 #include "e2e/e2e_fixture.h"
 #include "filespec/filespec.h"
 #include "platform/platform.h"
@@ -173,8 +174,7 @@ TEST_F(SearchTree, CollectMatchesRemovesDuplicatesOnlyWithoutRecursion) {
 TEST_F(SearchTree, KeptListingsChangeNoResult) {
   fs::permissions(dir_ / "B.c", fs::perms::owner_write, fs::perm_options::remove);
   ctx_.recurseSubdirs = 1;
-  for (const char* spec : {"*.c /ar *.c *.C", "/ar *.c *.c",
-                           "sub/*.c *.c a/loop/sub/*.c /ad *",
+  for (const char* spec : {"*.c /ar *.c *.C", "/ar *.c *.c", "sub/*.c *.c a/loop/sub/*.c /ad *",
                            "*.c sub/*.c sub/../sub/*.c", "/a-d * a/loop/a/*"}) {
     PathList plain;
     ctx_.listings.reset();
@@ -196,16 +196,24 @@ TEST_F(SearchTree, LongNamesAndDeepTrees) {
     fs::create_directory(name);
     ASSERT_TRUE(platform::SetCurrentDir(name));
   }
-  std::ofstream("bottom.c").close();
+  std::ofstream("bottom.c") << "hello";
   for (int i = 0; i < depth; ++i)
     platform::SetCurrentDir("..");
-  std::string expected = dir_.path();
+  std::string typed;
   for (int i = 0; i < depth; ++i)
-    expected += "/" + name;
-  expected += "/bottom.c";
+    typed += name + "/";
+  const std::string expected = P(typed + "bottom.c");
   const Lines found = Search("bot*.c", 1);
   EXPECT_EQ(found, Lines{expected});
   EXPECT_EQ(Search(name + "/" + name + "/*", 0), (Lines{P(name + "/" + name + "/" + name)}));
+  // A directory typed longer than the system takes in one call, and the found file's own size and contents.
+  EXPECT_EQ(Search(typed + "*.c", 0), Lines{expected});
+  platform::FindData data;
+  EXPECT_TRUE(platform::GetEntryData(expected, data));
+  EXPECT_EQ(data.size, 5u);
+  std::uint32_t crc = 0;
+  EXPECT_EQ(ComputeChecksum(expected, false, crc), 0);
+  EXPECT_EQ(crc, 0x3610A686u);
   // Remove it from the bottom up, by relative names.
   for (int i = 0; i < depth; ++i)
     platform::SetCurrentDir(name);

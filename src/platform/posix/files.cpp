@@ -268,8 +268,9 @@ bool ListDirectory(DirHandle dir, std::vector<DirEntry>& out, bool wantAttribute
   if (dir == kNoDirectory) return false;
   const int dfd = dir->fd;
 #ifdef __linux__
-  // Read straight into one large buffer: no stream to set up, no status call per directory.
-  static std::vector<char> buffer(1 << 16);
+  // Read straight into one large buffer: no stream to set up, no status call per directory. One for each
+  // thread that lists directories.
+  thread_local std::vector<char> buffer(1 << 16);
   for (;;) {
     const ssize_t n = getdents64(dfd, buffer.data(), buffer.size());
     if (n < 0) return false;
