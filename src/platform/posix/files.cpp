@@ -313,9 +313,12 @@ FileHandle OpenForReading(const std::string& path) {
     close(fd);
     return kNoFile;
   }
-  // A regular file is read as usual; anything else is read no further than its entry's length (0 for a
-  // FIFO or a character device), so there a read that would wait fails instead.
+  // Anything but a regular file is read no further than its entry's length (0 for a FIFO or a character
+  // device), and a read there that would wait fails instead. Linux ignores the flag for regular files;
+  // elsewhere it may not, so it goes for them.
+#ifndef __linux__
   if (S_ISREG(st.st_mode)) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+#endif
   return new File{fd, st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0};
 }
 
