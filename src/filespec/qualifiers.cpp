@@ -105,8 +105,9 @@ bool PassesQualifiers(RunContext& ctx, const std::string& path, const QualifierS
 
 bool TestQualifier(RunContext& ctx, QualifierKind kind, const std::string& path, std::string_view text) {
   if (text.empty()) return true;
+  // The found file's own entry, by its exact name; only an operand the user typed may be a wildcard.
   platform::FindData entry;
-  if (!platform::FindFirst(path, entry)) return false;
+  if (!platform::GetEntryData(path, entry)) return false;
   const std::size_t open = text.find('(');
   const std::string_view operand = open == std::string_view::npos ? std::string_view() : text.substr(open);
   // The comparison is made even when no operator follows: a bad timestamp still reports itself.
