@@ -47,6 +47,9 @@ struct RunContext {
   bool endRun = false;        // a write to the -xo file failed: no further file is processed
   // While several specs are searched: the directories already read (none once the search is over).
   std::shared_ptr<ListingCache> listings;
+  // Threads that read directories at once in the search; 0: one per processor. The result is the same
+  // for any number (tests compare them).
+  int searchThreads = 0;
 };
 
 }  // namespace zelvane

@@ -1,24 +1,22 @@
-// Finding the files and directories that match one single spec.
-//
-// The walk is a loop over an explicit stack of directories, never a recursion, so a tree is never too
-// deep for it, and it keeps one path that grows and shrinks as it goes down and up: what it holds is
-// linear in the depth. Each directory is read once: the one listing serves both the name pattern and the
-// walk into its subdirectories. A subdirectory is opened relative to its parent's open handle, so its
-// depth is not bounded by the length of a path the OS would accept and the current directory stays where
-// it is.
-//
-// A directory on the stack is a unit of work of its own (its handle, its place in the path, its listing):
-// reading a listing touches nothing else, so the reads could later be spread over threads while the
-// order of the matches stays the walk's.
+// Finding the files and directories that match one single spec: where a search begins, along the search
+// path and from the spec's directory. The walk of the tree below is in walk.cpp.
 #include "search/search.h"
 
+#include <thread>
 #include <vector>
 
 #include "app/run_context.h"
 #include "platform/platform.h"
+#include "search/walk.h"
 
 namespace zelvane {
 namespace {
+
+// Directories read at once when the run does not say: one thread for each processor.
+int Processors() {
+  const unsigned n = std::thread::hardware_concurrency();
+  return n == 0 ? 1 : static_cast<int>(n);
+}
 
 // A walked name may hold '\' on POSIX, where it is no separator: only the platform says which are.
 bool IsSeparator(char c) {
@@ -49,141 +47,6 @@ bool IsFullyQualified(std::string_view path) {
   if (!platform::HasDriveLetters()) return !path.empty() && IsSeparator(path[0]);
   if (path.size() >= 3 && path[1] == ':' && IsSeparator(path[2])) return true;
   return path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1]);
-}
-
-// What stays the same for every directory of one search.
-struct Walk {
-  std::string_view pattern;
-  std::uint32_t required;
-  std::uint32_t excluded;
-  bool recurse;
-  bool depthFirst;
-  bool wantAttributes;
-  PathList& target;
-};
-
-// One directory of the walk.
-struct Directory {
-  platform::DirHandle handle = platform::kNoDirectory;
-  std::size_t pathLength = 0;           // its stored form is the walk's path cut to this length
-  ListingCache::Node* node = nullptr;   // where its listing is kept; null when none is
-  std::vector<platform::DirEntry> own;  // its listing when none is kept
-  std::size_t next = 0;                 // the next entry to look at for a subdirectory
-  bool listed = false;                  // its listing was read
-  bool parentReleased = false;          // the parent's handle was let go while this one is walked
-
-  const std::vector<platform::DirEntry>& Entries() const { return node != nullptr ? node->entries : own; }
-};
-
-Directory Enter(platform::DirHandle handle, std::size_t pathLength, ListingCache::Node* node,
-                bool parentReleased) {
-  Directory dir;
-  dir.handle = handle;
-  dir.pathLength = pathLength;
-  dir.node = node;
-  dir.parentReleased = parentReleased;
-  return dir;
-}
-
-// Reads the listing of `dir` through its handle, or takes the one kept from an earlier search. False when
-// it cannot be read.
-bool ReadListing(const Walk& walk, Directory& dir) {
-  ListingCache::Node* node = dir.node;
-  if (node != nullptr && node->listed && (node->withAttributes || !walk.wantAttributes)) return true;
-  std::vector<platform::DirEntry>& into = node != nullptr ? node->entries : dir.own;
-  if (!platform::ListDirectory(dir.handle, into, walk.wantAttributes)) {
-    if (node != nullptr) node->listed = false;
-    return false;
-  }
-  if (node != nullptr) {
-    node->listed = true;
-    node->withAttributes = walk.wantAttributes;
-  }
-  return true;
-}
-
-void AddMatches(const Walk& walk, std::string_view searchedPath,
-                const std::vector<platform::DirEntry>& entries) {
-  // A name without wildcards is looked up exactly first, and only when that fails without regard to case.
-  bool exactOnly = false;
-  if (!HasWildcards(walk.pattern)) {
-    for (const platform::DirEntry& e : entries) {
-      if (e.name == walk.pattern) {
-        exactOnly = true;
-        break;
-      }
-    }
-  }
-  for (const platform::DirEntry& e : entries) {
-    // Names beginning with '.' are never matches: this also keeps "." and ".." out.
-    if (e.name.empty() || e.name[0] == '.') continue;
-    if (exactOnly ? e.name != walk.pattern : !platform::MatchesPattern(walk.pattern, e.name)) continue;
-    if ((e.attributes & walk.required) != walk.required || (e.attributes & walk.excluded) != 0) continue;
-    InsertSorted(walk.target, MakeFullPath(searchedPath, e.name));
-  }
-}
-
-// Open directories held along the path being walked; below this depth a directory is closed while its
-// subdirectories are searched and opened again from them by "..", so no tree is too deep to walk.
-constexpr std::size_t kHeldDirectories = 128;
-
-// The next subdirectory of `dir` to walk into, or null. Hidden ones are walked (the masks filter matches,
-// not the walk); one reached through a symbolic link never is, since walking it could loop forever.
-const platform::DirEntry* NextSubdirectory(Directory& dir) {
-  const std::vector<platform::DirEntry>& entries = dir.Entries();
-  while (dir.next < entries.size()) {
-    const platform::DirEntry& e = entries[dir.next++];
-    if (e.isDirectory && !e.isLink && !e.name.empty() && e.name[0] != '.') return &e;
-  }
-  return nullptr;
-}
-
-// Searches the open directory `handle`, whose stored form is `path`, and with `walk.recurse` every
-// directory below it: a directory's own matches before those below it, or with -DepthFirst after them.
-// Takes the handle over. `path` is the same on return.
-void WalkTree(const Walk& walk, platform::DirHandle handle, std::string& path, ListingCache::Node* root) {
-  std::vector<Directory> stack;
-  stack.push_back(Enter(handle, path.size(), root, false));
-  const std::size_t rootLength = path.size();
-  bool entered = true;  // the top of the stack has just been pushed
-  while (!stack.empty()) {
-    if (entered) {
-      entered = false;
-      Directory& top = stack.back();
-      top.listed = ReadListing(walk, top);
-      // A directory that cannot be read yields nothing, and nothing below it.
-      if (top.listed && !walk.depthFirst) AddMatches(walk, path, top.Entries());
-    }
-    Directory& top = stack.back();
-    const platform::DirEntry* sub = nullptr;
-    if (walk.recurse && top.listed && top.handle != platform::kNoDirectory) sub = NextSubdirectory(top);
-    if (sub != nullptr) {
-      platform::DirHandle child = platform::OpenSubdirectory(top.handle, sub->name);
-      if (child == platform::kNoDirectory) continue;
-      const bool release = stack.size() - 1 >= kHeldDirectories;
-      if (release) {
-        platform::CloseDirectory(top.handle);
-        top.handle = platform::kNoDirectory;
-      }
-      ListingCache::Node* node = top.node != nullptr ? &ListingCache::Child(*top.node, sub->name) : nullptr;
-      if (!EndsInSeparator(path)) path += platform::NativeSeparator();
-      path += sub->name;
-      stack.push_back(Enter(child, path.size(), node, release));
-      entered = true;
-      continue;
-    }
-    // Everything below this directory has been searched.
-    if (walk.depthFirst && top.listed) AddMatches(walk, path, top.Entries());
-    Directory done = std::move(top);
-    stack.pop_back();
-    if (!stack.empty()) {
-      Directory& parent = stack.back();
-      if (done.parentReleased) parent.handle = platform::OpenSubdirectory(done.handle, "..");
-      path.resize(parent.pathLength);
-    }
-    platform::CloseDirectory(done.handle);
-  }
-  path.resize(rootLength);
 }
 
 }  // namespace
@@ -270,16 +133,18 @@ void SearchDirectory(RunContext& ctx, const std::string& spec, std::uint32_t req
   }
   if (dir == platform::kNoDirectory) return;
 
-  const Walk walk{.pattern = parts.pattern,
-                  .required = requiredAttributes,
-                  .excluded = excludedAttributes,
-                  .recurse = recurse != 0,
-                  .depthFirst = ctx.depthFirst != 0,
-                  .wantAttributes = (requiredAttributes | excludedAttributes) != 0,
-                  .target = target};
+  WalkSettings settings;
+  settings.pattern = parts.pattern;
+  settings.required = requiredAttributes;
+  settings.excluded = excludedAttributes;
+  settings.recurse = recurse != 0;
+  settings.depthFirst = ctx.depthFirst != 0;
+  settings.wantAttributes = (requiredAttributes | excludedAttributes) != 0;
+  settings.drive = DrivePrefix(searchedPath);
+  settings.threads = ctx.searchThreads > 0 ? ctx.searchThreads : Processors();
   ListingCache::Node* root = nullptr;
   if (ctx.listings != nullptr && IsFullyQualified(searchedPath)) root = &ctx.listings->Root(searchedPath);
-  WalkTree(walk, dir, searchedPath, root);
+  WalkTree(settings, dir, std::move(searchedPath), root, target);
 }
 
 SpecParts SplitSpec(std::string_view spec) {
@@ -319,16 +184,17 @@ void NormalizePath(std::string& path) {
   if (rebuilt.size() != path.size()) path = rebuilt;
 }
 
-std::string MakeFullPath(std::string_view searchedPath, std::string_view name) {
-  std::string result;
+std::string DrivePrefix(std::string_view searchedPath) {
   const bool rootRelative = !searchedPath.empty() && searchedPath[0] == '\\' &&
                             (searchedPath.size() < 2 || (searchedPath[1] != '\\' && searchedPath[1] != ':'));
   const int drive = rootRelative ? platform::CurrentDrive() : 0;
-  result.reserve(searchedPath.size() + name.size() + 3);
-  if (drive != 0) {
-    result += static_cast<char>('a' + drive - 1);
-    result += ':';
-  }
+  if (drive == 0) return {};
+  return {static_cast<char>('a' + drive - 1), ':'};
+}
+
+std::string MakeFullPath(std::string_view searchedPath, std::string_view name) {
+  std::string result = DrivePrefix(searchedPath);
+  result.reserve(result.size() + searchedPath.size() + name.size() + 1);
   result += searchedPath;
   if (!result.empty() && !EndsInSeparator(result)) result += platform::NativeSeparator();
   result += name;

@@ -1,0 +1,424 @@
+// The walk of one directory tree.
+//
+// A walker is a loop over an explicit stack of directories, never a recursion, so a tree is never too
+// deep for it, and it keeps one path that grows and shrinks as it goes down and up: what it holds is
+// linear in the depth. Each directory is read once: the one listing serves both the name pattern and the
+// walk into its subdirectories. A subdirectory is opened relative to its parent's open handle, so its
+// depth is not bounded by the length of a path the OS would accept and the current directory stays where
+// it is.
+//
+// Several walkers share a tree by handing each other subdirectories they have not entered yet: when
+// another walker waits for work, a walker gives away the next unentered subdirectory of the shallowest
+// directory on its stack (the largest piece of work it has), opened, with its path. Each walker writes its
+// matches to a piece of output of its own, and notes there where a handed-off subdirectory's piece
+// stands: exactly where its own walk would have walked it. Joining the pieces at the end gives the
+// insertions of one walker alone, in the same order.
+#include "search/walk.h"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace zelvane {
+namespace {
+
+// A walked name may hold '\' on POSIX, where it is no separator: only the platform says which are.
+bool EndsInSeparator(std::string_view path) {
+  return !path.empty() && platform::IsPathSeparator(path.back());
+}
+
+void AppendName(std::string& path, std::string_view name) {
+  if (!EndsInSeparator(path)) path += platform::NativeSeparator();
+  path += name;
+}
+
+bool HasWildcards(std::string_view text) {
+  return text.find_first_of("*?") != std::string_view::npos;
+}
+
+// Hidden subdirectories are walked (the masks filter matches, not the walk); one reached through a
+// symbolic link never is, since walking it could loop forever.
+bool IsWalkable(const platform::DirEntry& e) {
+  return e.isDirectory && !e.isLink && !e.name.empty() && e.name[0] != '.';
+}
+
+// The matches of one piece of a walk, in the order one walker would find them. A piece handed to another
+// walker stands where this walker would have walked it: before paths[at].
+struct Output {
+  struct Handed {
+    std::size_t at;
+    Output* piece;
+  };
+  std::vector<std::string> paths;
+  std::vector<Handed> handed;
+};
+
+// A subdirectory to walk, with everything below it: what a walker hands another.
+struct Task {
+  platform::DirHandle handle = platform::kNoDirectory;
+  std::string path;
+  ListingCache::Node* node = nullptr;
+  Output* output = nullptr;
+};
+
+// One directory on a walker's stack.
+struct Directory {
+  platform::DirHandle handle = platform::kNoDirectory;
+  std::size_t pathLength = 0;           // its stored form is the walker's path cut to this length
+  ListingCache::Node* node = nullptr;   // where its listing is kept; null when none is
+  std::vector<platform::DirEntry> own;  // its listing when none is kept
+  std::size_t next = 0;                 // the next entry to look at for a subdirectory
+  std::size_t subdirectoriesLeft = 0;   // walkable subdirectories from `next` on
+  bool listed = false;                  // its listing was read
+  bool parentReleased = false;          // the parent's handle was let go while this one is walked
+  std::vector<Output*> handedOff;       // subdirectories given away, whose matches come before the next
+
+  const std::vector<platform::DirEntry>& Entries() const { return node != nullptr ? node->entries : own; }
+};
+
+Directory Enter(platform::DirHandle handle, std::size_t pathLength, ListingCache::Node* node,
+                bool parentReleased) {
+  Directory dir;
+  dir.handle = handle;
+  dir.pathLength = pathLength;
+  dir.node = node;
+  dir.parentReleased = parentReleased;
+  return dir;
+}
+
+// Reads the listing of `dir` through its handle, or takes the one kept from an earlier search. False when
+// it cannot be read.
+bool ReadListing(const WalkSettings& s, Directory& dir) {
+  ListingCache::Node* node = dir.node;
+  if (node != nullptr && node->listed && (node->withAttributes || !s.wantAttributes)) return true;
+  std::vector<platform::DirEntry>& into = node != nullptr ? node->entries : dir.own;
+  if (!platform::ListDirectory(dir.handle, into, s.wantAttributes)) {
+    if (node != nullptr) node->listed = false;
+    return false;
+  }
+  if (node != nullptr) {
+    node->listed = true;
+    node->withAttributes = s.wantAttributes;
+  }
+  return true;
+}
+
+void AddMatches(const WalkSettings& s, std::string_view searchedPath,
+                const std::vector<platform::DirEntry>& entries, std::vector<std::string>& out) {
+  // A name without wildcards is looked up exactly first, and only when that fails without regard to case.
+  bool exactOnly = false;
+  if (!HasWildcards(s.pattern)) {
+    for (const platform::DirEntry& e : entries) {
+      if (e.name == s.pattern) {
+        exactOnly = true;
+        break;
+      }
+    }
+  }
+  for (const platform::DirEntry& e : entries) {
+    // Names beginning with '.' are never matches: this also keeps "." and ".." out.
+    if (e.name.empty() || e.name[0] == '.') continue;
+    if (exactOnly ? e.name != s.pattern : !platform::MatchesPattern(s.pattern, e.name)) continue;
+    if ((e.attributes & s.required) != s.required || (e.attributes & s.excluded) != 0) continue;
+    std::string full;
+    full.reserve(s.drive.size() + searchedPath.size() + 1 + e.name.size());
+    full += s.drive;
+    full += searchedPath;
+    if (!full.empty() && !EndsInSeparator(full)) full += platform::NativeSeparator();
+    full += e.name;
+    out.push_back(std::move(full));
+  }
+}
+
+// The next subdirectory of `dir` to walk, or null.
+const platform::DirEntry* NextSubdirectory(Directory& dir) {
+  const std::vector<platform::DirEntry>& entries = dir.Entries();
+  while (dir.next < entries.size()) {
+    const platform::DirEntry& e = entries[dir.next++];
+    if (IsWalkable(e)) {
+      --dir.subdirectoriesLeft;
+      return &e;
+    }
+  }
+  return nullptr;
+}
+
+// Open directories held along the path one walker walks; below this depth a directory is closed while its
+// subdirectories are searched and opened again from them by "..", so no tree is too deep to walk. Walkers
+// side by side share a budget, so the process holds a bounded number of handles whatever its threads.
+constexpr std::size_t kHeldDirectories = 128;
+constexpr std::size_t kHeldByAllWalkers = 256;
+constexpr std::size_t kLeastHeldByOneWalker = 8;
+constexpr int kMostThreads = 64;
+
+// Directories the first walker reads before it starts others: a small tree is done before threads would
+// have started.
+constexpr std::size_t kStartOthersAfter = 32;
+
+std::atomic<std::uint64_t> directoriesShared{0};
+
+class Pool;
+void WalkPiece(const WalkSettings& s, Pool* pool, Task task, std::size_t held, bool startsPool);
+
+// The walkers of one tree after the first, and the pieces they hand each other. The first walker is the
+// thread that called WalkTree; the others start when it has read kStartOthersAfter directories.
+class Pool {
+ public:
+  Pool(const WalkSettings& settings, int threads) : settings_(settings), threads_(threads) {
+    held_ = std::max(kLeastHeldByOneWalker, kHeldByAllWalkers / static_cast<std::size_t>(threads));
+  }
+  Pool(const Pool&) = delete;
+  Pool& operator=(const Pool&) = delete;
+  ~Pool() { JoinOthers(); }
+
+  std::size_t Held() const { return held_; }
+
+  // Whether a walker waits for a piece that nobody has handed out yet. Asked between two directories,
+  // without a lock: a wrong answer only hands out one piece too many or one too late.
+  bool Hungry() const { return hungry_.load(std::memory_order_relaxed) > 0; }
+
+  // Starts the other walkers; from the first walker only, once.
+  void StartOthers() {
+    for (int i = 1; i < threads_; ++i) {
+      try {
+        others_.emplace_back([this] { Work(); });
+      } catch (const std::system_error&) {
+        break;  // fewer threads walk; the result is the same
+      }
+    }
+  }
+
+  // Hands a subdirectory to the next walker that waits. Returns where its matches will be.
+  Output* Give(Task task) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    task.output = &pieces_.emplace_back();
+    Output* piece = task.output;
+    queue_.push_back(std::move(task));
+    UpdateHungry();
+    directoriesShared.fetch_add(1, std::memory_order_relaxed);
+    wake_.notify_one();
+    return piece;
+  }
+
+  // The first walker's tree, then what is left to share, until every walker has finished.
+  void WalkAll(Task root) {
+    WalkPiece(settings_, this, std::move(root), held_, true);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      --busy_;
+    }
+    Work();
+    JoinOthers();
+  }
+
+  // Every piece handed out, in the order they were given.
+  std::deque<Output>& Pieces() { return pieces_; }
+
+ private:
+  // Takes handed pieces and walks them until there are none and no walker could hand out more.
+  void Work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      while (queue_.empty() && !done_) {
+        if (busy_ == 0) {
+          done_ = true;
+          wake_.notify_all();
+          break;
+        }
+        ++idle_;
+        UpdateHungry();
+        wake_.wait(lock);
+        --idle_;
+        UpdateHungry();
+      }
+      if (queue_.empty()) return;
+      // The latest piece first: it is the one nearest the giver's place in the tree.
+      Task task = std::move(queue_.back());
+      queue_.pop_back();
+      UpdateHungry();
+      ++busy_;
+      lock.unlock();
+      WalkPiece(settings_, this, std::move(task), held_, false);
+      lock.lock();
+      --busy_;
+    }
+  }
+
+  void UpdateHungry() {
+    hungry_.store(static_cast<int>(idle_) - static_cast<int>(queue_.size()), std::memory_order_relaxed);
+  }
+
+  void JoinOthers() {
+    for (std::thread& t : others_)
+      t.join();
+    others_.clear();
+  }
+
+  const WalkSettings& settings_;
+  const int threads_;
+  std::size_t held_ = kHeldDirectories;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::vector<Task> queue_;
+  std::deque<Output> pieces_;  // stable addresses for the pieces handed out
+  std::size_t idle_ = 0;
+  std::size_t busy_ = 1;  // the first walker
+  bool done_ = false;
+  std::atomic<int> hungry_{0};
+  std::vector<std::thread> others_;
+};
+
+// Gives the next subdirectory of `from`, a directory on the stack of a walker whose path is `path`, to
+// the pool.
+void HandOff(Pool& pool, Directory& from, const std::string& path) {
+  const platform::DirEntry* sub = NextSubdirectory(from);
+  if (sub == nullptr) return;
+  const platform::DirHandle child = platform::OpenSubdirectory(from.handle, sub->name);
+  // One that cannot be opened is skipped, as the walker itself would skip it.
+  if (child == platform::kNoDirectory) return;
+  Task task;
+  task.handle = child;
+  task.path.assign(path, 0, from.pathLength);
+  AppendName(task.path, sub->name);
+  task.node = from.node != nullptr ? &ListingCache::Child(*from.node, sub->name) : nullptr;
+  from.handedOff.push_back(pool.Give(std::move(task)));
+}
+
+// Walks the directory of `task` and everything below it that is not handed off, into the task's output.
+// With a pool, subdirectories are handed to walkers that wait, from directories no deeper than `held`
+// (so a handed-off path is short, and its parent's handle is open). A chain of single subdirectories is
+// never handed off piece by piece: the walker's own top directory gives one away only while it has
+// another to walk itself.
+void WalkPiece(const WalkSettings& s, Pool* pool, Task task, std::size_t held, bool startsPool) {
+  Output& out = *task.output;
+  std::string& path = task.path;
+  std::vector<Directory> stack;
+  stack.push_back(Enter(task.handle, path.size(), task.node, false));
+  std::size_t shallowest = 0;  // no directory below this place on the stack has a subdirectory left
+  std::size_t read = 0;
+  bool entered = true;  // the top of the stack has just been pushed
+  while (!stack.empty()) {
+    if (entered) {
+      entered = false;
+      Directory& top = stack.back();
+      top.listed = ReadListing(s, top);
+      // A directory that cannot be read yields nothing, and nothing below it.
+      if (top.listed) {
+        if (s.recurse) {
+          const std::vector<platform::DirEntry>& entries = top.Entries();
+          top.subdirectoriesLeft =
+              static_cast<std::size_t>(std::count_if(entries.begin(), entries.end(), IsWalkable));
+        }
+        if (!s.depthFirst) AddMatches(s, path, top.Entries(), out.paths);
+      }
+      if (startsPool && ++read == kStartOthersAfter) pool->StartOthers();
+    }
+    if (pool != nullptr && pool->Hungry()) {
+      const std::size_t topIndex = stack.size() - 1;
+      const std::size_t limit = std::min(topIndex, held);
+      while (shallowest < limit && stack[shallowest].subdirectoriesLeft == 0)
+        ++shallowest;
+      Directory* from = nullptr;
+      if (shallowest < limit) {
+        from = &stack[shallowest];
+      } else if (topIndex < held && stack[topIndex].subdirectoriesLeft >= 2) {
+        from = &stack[topIndex];
+      }
+      if (from != nullptr && from->handle != platform::kNoDirectory) HandOff(*pool, *from, path);
+    }
+    Directory& top = stack.back();
+    // What was handed off from here comes before the next subdirectory this walker enters.
+    for (Output* piece : top.handedOff)
+      out.handed.push_back({out.paths.size(), piece});
+    top.handedOff.clear();
+    const platform::DirEntry* sub = nullptr;
+    if (s.recurse && top.listed && top.handle != platform::kNoDirectory) sub = NextSubdirectory(top);
+    if (sub != nullptr) {
+      platform::DirHandle child = platform::OpenSubdirectory(top.handle, sub->name);
+      if (child == platform::kNoDirectory) continue;
+      const bool release = stack.size() - 1 >= held;
+      if (release) {
+        platform::CloseDirectory(top.handle);
+        top.handle = platform::kNoDirectory;
+      }
+      ListingCache::Node* node = top.node != nullptr ? &ListingCache::Child(*top.node, sub->name) : nullptr;
+      AppendName(path, sub->name);
+      stack.push_back(Enter(child, path.size(), node, release));
+      entered = true;
+      continue;
+    }
+    // Everything below this directory has been searched.
+    if (s.depthFirst && top.listed) AddMatches(s, path, top.Entries(), out.paths);
+    Directory done = std::move(top);
+    stack.pop_back();
+    if (!stack.empty()) {
+      Directory& parent = stack.back();
+      if (done.parentReleased) parent.handle = platform::OpenSubdirectory(done.handle, "..");
+      path.resize(parent.pathLength);
+      shallowest = std::min(shallowest, stack.size() - 1);
+    }
+    platform::CloseDirectory(done.handle);
+  }
+}
+
+// Moves the matches of `root` and of every piece handed off from it, each at its place, into `target`.
+void Join(Output& root, std::size_t total, PathList& target) {
+  target.entries.reserve(target.entries.size() + total);
+  struct Place {
+    Output* output;
+    std::size_t path;
+    std::size_t handed;
+  };
+  std::vector<Place> places{{&root, 0, 0}};
+  while (!places.empty()) {
+    Place& place = places.back();
+    Output& out = *place.output;
+    const bool atHanded = place.handed < out.handed.size();
+    const std::size_t upTo = atHanded ? out.handed[place.handed].at : out.paths.size();
+    for (; place.path < upTo; ++place.path)
+      InsertSorted(target, std::move(out.paths[place.path]));
+    if (atHanded) {
+      Output* piece = out.handed[place.handed++].piece;
+      places.push_back({piece, 0, 0});  // `place` is not used after this
+      continue;
+    }
+    std::vector<std::string>().swap(out.paths);
+    places.pop_back();
+  }
+}
+
+}  // namespace
+
+void WalkTree(const WalkSettings& settings, platform::DirHandle handle, std::string path,
+              ListingCache::Node* root, PathList& target) {
+  Output out;
+  Task task;
+  task.handle = handle;
+  task.path = std::move(path);
+  task.node = root;
+  task.output = &out;
+  const int threads = std::min(settings.threads, kMostThreads);
+  if (threads <= 1 || !settings.recurse) {
+    WalkPiece(settings, nullptr, std::move(task), kHeldDirectories, false);
+    Join(out, out.paths.size(), target);
+    return;
+  }
+  Pool pool(settings, threads);
+  pool.WalkAll(std::move(task));
+  std::size_t total = out.paths.size();
+  for (const Output& piece : pool.Pieces())
+    total += piece.paths.size();
+  Join(out, total, target);
+}
+
+std::uint64_t DirectoriesShared() {
+  return directoriesShared.load(std::memory_order_relaxed);
+}
+
+}  // namespace zelvane
