@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -29,6 +32,11 @@ TEST(ComparePaths, FoldsLettersAndComparesOtherBytesUnsigned) {
   EXPECT_EQ(ComparePaths("z", "\xe9"), -1);
   // Folding maps upper onto lower, so '[' (0x5B) sorts before 'a' but after 'Z' unfolded would not.
   EXPECT_EQ(ComparePaths("[", "A"), -1);
+  // Past a long equal beginning, and with letters that differ only in case before the first difference.
+  EXPECT_EQ(ComparePaths("/data/dirA/x", "/data/dira/y"), -1);
+  EXPECT_EQ(ComparePaths("/data/DIRECTORY/file.C", "/data/directory/FILE.c"), 0);
+  EXPECT_EQ(ComparePaths("/data/directory/abc", "/data/directory/ab"), 1);
+  EXPECT_EQ(ComparePaths("/data/directory/a\xe9", "/data/directory/aZ"), 1);
 }
 
 TEST(InsertSorted, OrdersCaseInsensitivelyAndKeepsEqualEntriesInInsertionOrder) {
@@ -103,6 +111,25 @@ TEST(RemoveExactMatches, RemovesTheEarliestOfEqualButDifferentlyCasedNeighbours)
   InsertSorted(scratch, "a");
   RemoveExactMatches(list, scratch);
   EXPECT_EQ(Entries(list), (std::vector<std::string>{"A"}));
+}
+
+// Large lists are sorted in runs on several threads; equal entries still keep their insertion order.
+TEST(InsertSorted, LargeListsKeepEqualEntriesInInsertionOrder) {
+  std::vector<std::string> paths;
+  std::uint32_t state = 777;
+  for (int i = 0; i < 100000; ++i) {
+    state = state * 1103515245u + 12345u;
+    const unsigned r = (state >> 8) % 5000;
+    // Every path has letter-case twins: which one stands first is only the insertion order's to say.
+    std::string p = "/data/d" + std::to_string(r % 50) + "/f" + std::to_string(r) + ".c";
+    for (char& c : p)
+      if ((state >> (c % 16)) & 1) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    paths.push_back(p);
+  }
+  std::vector<std::string> expected = paths;
+  std::stable_sort(expected.begin(), expected.end(),
+                   [](const std::string& a, const std::string& b) { return ComparePaths(a, b) < 0; });
+  EXPECT_TRUE(Insert(paths) == expected);
 }
 
 TEST(MatchListScale, TwoHundredThousandEntriesInsertAndExcludeQuickly) {
