@@ -204,7 +204,7 @@ TEST_F(WalkThreads, TheProgramPrintsTheOneThreadWalksList) {
       expected += std::to_string(list.size()) + " " + path + "\n";
     std::vector<std::string> args = row.args;
     for (const char* word : {"-n", "echo", "$C", "$f"})
-      args.push_back(word);
+      args.emplace_back(word);
     const test::RunResult r = test::RunZelvane(*tree_, args);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
