@@ -101,7 +101,9 @@ def main():
                     cmds = {"zelvane": [zelvane, "*.c", "-s", "-n", "echo", "$f"],
                             "find": ["find", ".", "-iname", "*.c"]}
                     if fd:
-                        cmds["fd"] = [fd, "-HI", "-j1", "-e", "c"]
+                        # Each on its default threads (one per processor), and fd on one for reference.
+                        cmds["fd"] = [fd, "-HI", "-e", "c"]
+                        cmds["fd-j1"] = [fd, "-HI", "-j1", "-e", "c"]
                     compare(f"Walk and print: {n} files in {directories} directories", cmds, root, args.rounds, results)
                 if "specs" in groups and directories == sizes[0][0]:
                     compare(f"Several specs and an Xspec: {n} files",

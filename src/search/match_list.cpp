@@ -1,6 +1,7 @@
 #include "search/match_list.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -17,62 +18,7 @@ inline unsigned char FoldByte(char c) {
   return (u >= 'A' && u <= 'Z') ? static_cast<unsigned char>(u - 'A' + 'a') : u;
 }
 
-bool PathLess(const std::string& a, const std::string& b) {
-  return ComparePaths(a, b) < 0;
-}
-
-using Iterator = std::vector<std::string>::iterator;
-
-// Below this many entries a second thread would cost more than it saves.
-constexpr std::ptrdiff_t kEntriesPerSortingThread = 16384;
-
-// A stable sort of [first, last) on up to one thread per processor: the range is cut into runs, each run
-// sorted stably on a thread of its own, and neighbouring runs merged, the left one's equal entries first.
-// The result is exactly the one-thread stable sort's.
-void SortStably(Iterator first, Iterator last) {
-  const std::ptrdiff_t n = last - first;
-  const unsigned processors = std::max(1u, std::thread::hardware_concurrency());
-  const std::ptrdiff_t runs = std::min<std::ptrdiff_t>(processors, n / kEntriesPerSortingThread);
-  if (runs <= 1) {
-    std::stable_sort(first, last, PathLess);
-    return;
-  }
-  std::vector<Iterator> bounds;
-  for (std::ptrdiff_t r = 0; r <= runs; ++r)
-    bounds.push_back(first + n * r / runs);
-  std::vector<std::thread> helpers;
-  for (std::ptrdiff_t r = 1; r < runs; ++r) {
-    const Iterator from = bounds[static_cast<std::size_t>(r)], to = bounds[static_cast<std::size_t>(r) + 1];
-    try {
-      helpers.emplace_back([from, to] { std::stable_sort(from, to, PathLess); });
-    } catch (const std::system_error&) {
-      std::stable_sort(from, to, PathLess);  // no thread to spare: sorted here, with the same result
-    }
-  }
-  std::stable_sort(bounds[0], bounds[1], PathLess);
-  for (std::thread& t : helpers)
-    t.join();
-  // Neighbours merged pairwise, then pairs of pairs: each entry is moved once per level.
-  const auto count = static_cast<std::size_t>(runs);
-  for (std::size_t width = 1; width < count; width *= 2) {
-    for (std::size_t r = 0; r + width < count; r += 2 * width)
-      std::inplace_merge(bounds[r], bounds[r + width], bounds[std::min(r + 2 * width, count)], PathLess);
-  }
-}
-
-// Brings the appended tail into order and merges it behind the equal entries already in place. Both
-// steps are stable, so equal entries keep their insertion order, as one-by-one insertion would leave them.
-void Settle(PathList& list) {
-  if (list.sortedCount == list.entries.size()) return;
-  const auto middle = list.entries.begin() + static_cast<std::ptrdiff_t>(list.sortedCount);
-  SortStably(middle, list.entries.end());
-  std::inplace_merge(list.entries.begin(), middle, list.entries.end(), PathLess);
-  list.sortedCount = list.entries.size();
-}
-
-}  // namespace
-
-int ComparePaths(std::string_view a, std::string_view b) {
+inline int Compare(std::string_view a, std::string_view b) {
   const std::size_t n = std::min(a.size(), b.size());
   std::size_t i = 0;
   // Paths in one list mostly share a long beginning: equal bytes are skipped eight at a time.
@@ -80,7 +26,11 @@ int ComparePaths(std::string_view a, std::string_view b) {
     std::uint64_t x, y;
     std::memcpy(&x, a.data() + i, 8);
     std::memcpy(&y, b.data() + i, 8);
-    if (x != y) break;
+    if (x != y) {
+      // The bytes before the first that differs are equal: start there.
+      if constexpr (std::endian::native == std::endian::little) i += std::countr_zero(x ^ y) / 8;
+      break;
+    }
   }
   for (; i < n; ++i) {
     if (a[i] == b[i]) continue;  // most bytes of two paths agree: skip the folding for them
@@ -90,6 +40,120 @@ int ComparePaths(std::string_view a, std::string_view b) {
   }
   if (a.size() == b.size()) return 0;
   return a.size() < b.size() ? -1 : 1;
+}
+
+// What the sorts order: an entry, and eight of its bytes (folded, most significant first) from where
+// the entries of the sorted range begin to differ. Most comparisons are settled by those bytes, without
+// reaching into the entries' text, which is scattered over memory.
+struct SortKey {
+  std::uint64_t bytes;
+  const std::string* entry;
+};
+
+struct KeyLess {
+  bool operator()(const SortKey& a, const SortKey& b) const {
+    if (a.bytes != b.bytes) return a.bytes < b.bytes;
+    return Compare(*a.entry, *b.entry) < 0;
+  }
+};
+
+// The bytes of `entry` from `from` on, folded, the first the most significant. Past its end come zero
+// bytes, below any byte a name holds, so a shorter entry still sorts first.
+std::uint64_t KeyBytes(const std::string& entry, std::size_t from) {
+  std::uint64_t key = 0;
+  for (std::size_t i = 0; i < 8; ++i) {
+    const std::size_t at = from + i;
+    key = (key << 8) | (at < entry.size() ? FoldByte(entry[at]) : 0u);
+  }
+  return key;
+}
+
+using Order = std::vector<SortKey>;
+
+// Below this many entries a second thread would cost more than it saves.
+constexpr std::ptrdiff_t kEntriesPerSortingThread = 16384;
+
+// A stable sort of [first, last) on up to one thread per processor: the range is cut into runs, each run
+// sorted stably on a thread of its own, and neighbouring runs merged, the left one's equal entries first.
+// The result is exactly the one-thread stable sort's.
+void SortStably(Order::iterator first, Order::iterator last) {
+  const std::ptrdiff_t n = last - first;
+  const unsigned processors = std::max(1u, std::thread::hardware_concurrency());
+  const std::ptrdiff_t runs = std::min<std::ptrdiff_t>(processors, n / kEntriesPerSortingThread);
+  if (runs <= 1) {
+    std::stable_sort(first, last, KeyLess());
+    return;
+  }
+  std::vector<Order::iterator> bounds;
+  for (std::ptrdiff_t r = 0; r <= runs; ++r)
+    bounds.push_back(first + n * r / runs);
+  std::vector<std::thread> helpers;
+  for (std::ptrdiff_t r = 1; r < runs; ++r) {
+    const Order::iterator from = bounds[static_cast<std::size_t>(r)];
+    const Order::iterator to = bounds[static_cast<std::size_t>(r) + 1];
+    try {
+      helpers.emplace_back([from, to] { std::stable_sort(from, to, KeyLess()); });
+    } catch (const std::system_error&) {
+      std::stable_sort(from, to, KeyLess());  // no thread to spare: sorted here, with the same result
+    }
+  }
+  std::stable_sort(bounds[0], bounds[1], KeyLess());
+  for (std::thread& t : helpers)
+    t.join();
+  // Neighbours merged pairwise, then pairs of pairs: each entry is moved once per level.
+  const auto count = static_cast<std::size_t>(runs);
+  for (std::size_t width = 1; width < count; width *= 2) {
+    for (std::size_t r = 0; r + width < count; r += 2 * width)
+      std::inplace_merge(bounds[r], bounds[r + width], bounds[std::min(r + 2 * width, count)], KeyLess());
+  }
+}
+
+// Brings the appended tail into order and merges it behind the equal entries already in place. Both
+// steps are stable, so equal entries keep their insertion order, as one-by-one insertion would leave them.
+void Settle(PathList& list) {
+  std::vector<std::string>& entries = list.entries;
+  const std::size_t total = entries.size();
+  if (list.sortedCount == total) return;
+  // Every entry begins with the first one's first `same` bytes, so the keys are taken after them.
+  std::size_t same = entries[0].size();
+  for (std::size_t i = 1; i < total && same > 0; ++i) {
+    const std::string& e = entries[i];
+    same = static_cast<std::size_t>(
+        std::mismatch(entries[0].begin(),
+                      entries[0].begin() + static_cast<std::ptrdiff_t>(std::min(same, e.size())), e.begin())
+            .first -
+        entries[0].begin());
+  }
+  Order order(total);
+  for (std::size_t i = 0; i < total; ++i)
+    order[i] = {KeyBytes(entries[i], same), &entries[i]};
+  const auto middle = order.begin() + static_cast<std::ptrdiff_t>(list.sortedCount);
+  SortStably(middle, order.end());
+  std::inplace_merge(order.begin(), middle, order.end(), KeyLess());
+  // Each entry is moved to its place along the cycles of the order, in place; a place done is marked.
+  const std::string* const base = entries.data();
+  for (std::size_t start = 0; start < total; ++start) {
+    if (order[start].entry == nullptr) continue;
+    std::string held = std::move(entries[start]);
+    std::size_t to = start;
+    for (;;) {
+      const auto from = static_cast<std::size_t>(order[to].entry - base);
+      order[to].entry = nullptr;
+      if (from == start) {
+        entries[to] = std::move(held);
+        break;
+      }
+      entries[to] = std::move(entries[from]);
+      to = from;
+    }
+  }
+  list.sortedCount = total;
+}
+
+}  // namespace
+
+int ComparePaths(std::string_view a, std::string_view b) {
+  return Compare(a, b);
 }
 
 void InsertSorted(PathList& list, std::string path) {

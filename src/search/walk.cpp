@@ -161,6 +161,9 @@ constexpr int kMostThreads = 64;
 // have started.
 constexpr std::size_t kStartOthersAfter = 32;
 
+// Listings a walker keeps for reuse: enough for the siblings that follow a directory it leaves.
+constexpr std::size_t kSpareListings = 8;
+
 std::atomic<std::uint64_t> directoriesShared{0};
 
 class Pool;
@@ -301,6 +304,8 @@ void WalkPiece(const WalkSettings& s, Pool* pool, Task task, std::size_t held, b
   std::vector<Directory> stack;
   stack.push_back(Enter(task.handle, path.size(), task.node, false));
   std::size_t shallowest = 0;  // no directory below this place on the stack has a subdirectory left
+  // Listings of directories done, whose room the next directories read into, instead of growing their own.
+  std::vector<std::vector<platform::DirEntry>> spare;
   std::size_t read = 0;
   bool entered = true;  // the top of the stack has just been pushed
   while (!stack.empty()) {
@@ -350,6 +355,10 @@ void WalkPiece(const WalkSettings& s, Pool* pool, Task task, std::size_t held, b
       ListingCache::Node* node = top.node != nullptr ? &ListingCache::Child(*top.node, sub->name) : nullptr;
       AppendName(path, sub->name);
       stack.push_back(Enter(child, path.size(), node, release));
+      if (!spare.empty()) {
+        stack.back().own = std::move(spare.back());
+        spare.pop_back();
+      }
       entered = true;
       continue;
     }
@@ -364,6 +373,7 @@ void WalkPiece(const WalkSettings& s, Pool* pool, Task task, std::size_t held, b
       shallowest = std::min(shallowest, stack.size() - 1);
     }
     platform::CloseDirectory(done.handle);
+    if (spare.size() < kSpareListings && done.own.capacity() != 0) spare.push_back(std::move(done.own));
   }
 }
 
