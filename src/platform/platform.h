@@ -142,6 +142,9 @@ bool MatchesPattern(std::string_view pattern, std::string_view name);
 
 // ---------------------------------------------------------------------------------------------------------
 // Directory enumeration (the search)
+//
+// The search reads directories on several threads at once: these functions may run side by side on
+// different handles (a handle may pass from one thread to another), and none touches the current directory.
 
 // One entry of a directory listing. Reading a directory once serves both the name pattern and the
 // walk into subdirectories: the type comes with the listing, attributes only when asked for.

@@ -52,7 +52,8 @@ void SearchSpec(RunContext& ctx, const std::string& spec, std::uint32_t required
 // directory below it. The path of a match below the spec's directory is that directory's path as typed
 // (relative ones after the current directory) and the names walked, never the path the system resolves,
 // so a spec through a symbolic link keeps the link's path at every depth. The current directory is the
-// same on return. A directory that cannot be opened yields nothing.
+// same on return. A directory that cannot be opened yields nothing. The tree is read on up to
+// `ctx.searchThreads` threads (0: one per processor), with the insertions of a walk on one.
 void SearchDirectory(RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                      std::uint32_t excludedAttributes, int recurse, PathList& target);
 
