@@ -80,6 +80,11 @@ ListingCache::Node& ListingCache::Child(Node& parent, const std::string& name) {
   return *node;
 }
 
+ListingCache::Node* ListingCache::FindChild(Node& parent, const std::string& name) {
+  const auto found = parent.children.find(name);
+  return found == parent.children.end() ? nullptr : found->second.get();
+}
+
 void SearchSpec(RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                 std::uint32_t excludedAttributes, int recurse, PathList& target) {
   if (spec.empty()) return;

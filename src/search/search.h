@@ -19,12 +19,17 @@ struct RunContext;
 // same directory read each directory of its tree once. A directory is known by the path its search began
 // at (as that path reads, made absolute) and the names walked from there, never by a full path of its own,
 // so what is kept is linear in the size of the tree, whatever its depth. A listing without attributes does
-// not serve a search that needs them.
+// not serve a search that needs them. A later search walks a directory whose whole tree is kept without
+// opening it or anything below it.
 struct ListingCache {
   struct Node {
     std::vector<platform::DirEntry> entries;
     bool listed = false;  // entries hold the directory's listing
     bool withAttributes = false;
+    // The listings of this directory and of every subdirectory a walk enters below it are kept (with
+    // attributes, for the second). Set after a walk, by MarkKeptTrees.
+    bool treeKept = false;
+    bool treeKeptWithAttributes = false;
     std::unordered_map<std::string, std::unique_ptr<Node>> children;
   };
 
@@ -38,6 +43,10 @@ struct ListingCache {
   Node& Root(const std::string& path);
   // The node of the subdirectory `name` of `parent`.
   static Node& Child(Node& parent, const std::string& name);
+  // The same, or null when there is none yet.
+  static Node* FindChild(Node& parent, const std::string& name);
+  // Works out which trees below `root` are kept whole, from the bottom up, without recursion.
+  static void MarkKeptTrees(Node& root);
 
  private:
   std::unordered_map<std::string, std::unique_ptr<Node>> roots_;

@@ -76,20 +76,41 @@ struct Directory {
   std::size_t next = 0;                 // the next entry to look at for a subdirectory
   std::size_t subdirectoriesLeft = 0;   // walkable subdirectories from `next` on
   bool listed = false;                  // its listing was read
+  bool kept = false;                    // its whole tree is kept: it is walked without a handle
   bool parentReleased = false;          // the parent's handle was let go while this one is walked
   std::vector<Output*> handedOff;       // subdirectories given away, whose matches come before the next
 
   const std::vector<platform::DirEntry>& Entries() const { return node != nullptr ? node->entries : own; }
 };
 
-Directory Enter(platform::DirHandle handle, std::size_t pathLength, ListingCache::Node* node,
-                bool parentReleased) {
+// Whether the walk finds the tree of `node` kept whole, so it need not open anything in it.
+bool TreeKept(const WalkSettings& s, const ListingCache::Node* node) {
+  return node != nullptr && (s.wantAttributes ? node->treeKeptWithAttributes : node->treeKept);
+}
+
+Directory Enter(const WalkSettings& s, platform::DirHandle handle, std::size_t pathLength,
+                ListingCache::Node* node, bool parentReleased) {
   Directory dir;
   dir.handle = handle;
   dir.pathLength = pathLength;
   dir.node = node;
+  dir.kept = TreeKept(s, node);
   dir.parentReleased = parentReleased;
   return dir;
+}
+
+// Opens the subdirectory `name` of `parent` for the walk, with its node in the kept listings (or null when
+// none are kept): nothing to open when its tree is kept whole. False when it cannot be opened.
+bool OpenChild(const WalkSettings& s, const Directory& parent, const std::string& name,
+               platform::DirHandle& handle, ListingCache::Node*& node) {
+  handle = platform::kNoDirectory;
+  node = parent.node != nullptr ? ListingCache::FindChild(*parent.node, name) : nullptr;
+  if (TreeKept(s, node)) return true;
+  if (parent.handle == platform::kNoDirectory) return false;
+  handle = platform::OpenSubdirectory(parent.handle, name);
+  if (handle == platform::kNoDirectory) return false;
+  if (parent.node != nullptr && node == nullptr) node = &ListingCache::Child(*parent.node, name);
+  return true;
 }
 
 // Reads the listing of `dir` through its handle, or takes the one kept from an earlier search. False when
@@ -279,17 +300,14 @@ class Pool {
 
 // Gives the next subdirectory of `from`, a directory on the stack of a walker whose path is `path`, to
 // the pool.
-void HandOff(Pool& pool, Directory& from, const std::string& path) {
+void HandOff(const WalkSettings& s, Pool& pool, Directory& from, const std::string& path) {
   const platform::DirEntry* sub = NextSubdirectory(from);
   if (sub == nullptr) return;
-  const platform::DirHandle child = platform::OpenSubdirectory(from.handle, sub->name);
-  // One that cannot be opened is skipped, as the walker itself would skip it.
-  if (child == platform::kNoDirectory) return;
   Task task;
-  task.handle = child;
+  // One that cannot be opened is skipped, as the walker itself would skip it.
+  if (!OpenChild(s, from, sub->name, task.handle, task.node)) return;
   task.path.assign(path, 0, from.pathLength);
   AppendName(task.path, sub->name);
-  task.node = from.node != nullptr ? &ListingCache::Child(*from.node, sub->name) : nullptr;
   from.handedOff.push_back(pool.Give(std::move(task)));
 }
 
@@ -302,7 +320,7 @@ void WalkPiece(const WalkSettings& s, Pool* pool, Task task, std::size_t held, b
   Output& out = *task.output;
   std::string& path = task.path;
   std::vector<Directory> stack;
-  stack.push_back(Enter(task.handle, path.size(), task.node, false));
+  stack.push_back(Enter(s, task.handle, path.size(), task.node, false));
   std::size_t shallowest = 0;  // no directory below this place on the stack has a subdirectory left
   // Listings of directories done, whose room the next directories read into, instead of growing their own.
   std::vector<std::vector<platform::DirEntry>> spare;
@@ -335,7 +353,8 @@ void WalkPiece(const WalkSettings& s, Pool* pool, Task task, std::size_t held, b
       } else if (topIndex < held && stack[topIndex].subdirectoriesLeft >= 2) {
         from = &stack[topIndex];
       }
-      if (from != nullptr && from->handle != platform::kNoDirectory) HandOff(*pool, *from, path);
+      if (from != nullptr && (from->handle != platform::kNoDirectory || from->kept))
+        HandOff(s, *pool, *from, path);
     }
     Directory& top = stack.back();
     // What was handed off from here comes before the next subdirectory this walker enters.
@@ -343,18 +362,21 @@ void WalkPiece(const WalkSettings& s, Pool* pool, Task task, std::size_t held, b
       out.handed.push_back({out.paths.size(), piece});
     top.handedOff.clear();
     const platform::DirEntry* sub = nullptr;
-    if (s.recurse && top.listed && top.handle != platform::kNoDirectory) sub = NextSubdirectory(top);
+    if (s.recurse && top.listed && (top.handle != platform::kNoDirectory || top.kept))
+      sub = NextSubdirectory(top);
     if (sub != nullptr) {
-      platform::DirHandle child = platform::OpenSubdirectory(top.handle, sub->name);
-      if (child == platform::kNoDirectory) continue;
-      const bool release = stack.size() - 1 >= held;
+      platform::DirHandle child = platform::kNoDirectory;
+      ListingCache::Node* node = nullptr;
+      if (!OpenChild(s, top, sub->name, child, node)) continue;
+      // Only a directory opened below counts against the handles held; a kept tree holds none.
+      const bool release =
+          child != platform::kNoDirectory && top.handle != platform::kNoDirectory && stack.size() - 1 >= held;
       if (release) {
         platform::CloseDirectory(top.handle);
         top.handle = platform::kNoDirectory;
       }
-      ListingCache::Node* node = top.node != nullptr ? &ListingCache::Child(*top.node, sub->name) : nullptr;
       AppendName(path, sub->name);
-      stack.push_back(Enter(child, path.size(), node, release));
+      stack.push_back(Enter(s, child, path.size(), node, release));
       if (!spare.empty()) {
         stack.back().own = std::move(spare.back());
         spare.pop_back();
@@ -405,6 +427,37 @@ void Join(Output& root, std::size_t total, PathList& target) {
 
 }  // namespace
 
+void ListingCache::MarkKeptTrees(Node& root) {
+  // Post-order over an explicit stack: a node is decided once every child has been.
+  struct Visit {
+    Node* node;
+    bool childrenDone;
+  };
+  std::vector<Visit> pending{{&root, false}};
+  while (!pending.empty()) {
+    Visit& visit = pending.back();
+    Node& node = *visit.node;
+    if (!visit.childrenDone) {
+      visit.childrenDone = true;
+      for (auto& [name, child] : node.children)
+        pending.push_back({child.get(), false});  // `visit` is not used after this
+      continue;
+    }
+    pending.pop_back();
+    bool kept = node.listed;
+    bool keptWithAttributes = node.listed && node.withAttributes;
+    for (const platform::DirEntry& e : node.entries) {
+      if (!kept) break;
+      if (!IsWalkable(e)) continue;
+      const Node* child = FindChild(node, e.name);
+      kept = child != nullptr && child->treeKept;
+      keptWithAttributes = keptWithAttributes && kept && child->treeKeptWithAttributes;
+    }
+    node.treeKept = kept;
+    node.treeKeptWithAttributes = keptWithAttributes;
+  }
+}
+
 void WalkTree(const WalkSettings& settings, platform::DirHandle handle, std::string path,
               ListingCache::Node* root, PathList& target) {
   Output out;
@@ -417,6 +470,7 @@ void WalkTree(const WalkSettings& settings, platform::DirHandle handle, std::str
   if (threads <= 1 || !settings.recurse) {
     WalkPiece(settings, nullptr, std::move(task), kHeldDirectories, false);
     Join(out, out.paths.size(), target);
+    if (root != nullptr && settings.recurse) ListingCache::MarkKeptTrees(*root);
     return;
   }
   Pool pool(settings, threads);
@@ -425,6 +479,7 @@ void WalkTree(const WalkSettings& settings, platform::DirHandle handle, std::str
   for (const Output& piece : pool.Pieces())
     total += piece.paths.size();
   Join(out, total, target);
+  if (root != nullptr) ListingCache::MarkKeptTrees(*root);
 }
 
 std::uint64_t DirectoriesShared() {

@@ -72,6 +72,47 @@ TEST(SearchPaths, SplitSpec) {
   }
 }
 
+// A tree is kept whole when its listing and those of every subdirectory a walk would enter are kept; a
+// link, a dot name or a file needs none.
+TEST(ListingCacheTest, MarkKeptTrees) {
+  const auto entry = [](const char* name, bool directory, bool link = false) {
+    platform::DirEntry e;
+    e.name = name;
+    e.isDirectory = directory;
+    e.isLink = link;
+    return e;
+  };
+  struct Row {
+    bool subListed;
+    bool subWithAttributes;
+    bool rootWithAttributes;
+    bool kept;
+    bool keptWithAttributes;
+  };
+  const Row rows[] = {
+      {true, true, true, true, true},
+      {true, false, true, true, false},
+      {true, true, false, true, false},
+      {false, false, true, false, false},
+  };
+  for (const Row& r : rows) {
+    ListingCache cache;
+    ListingCache::Node& root = cache.Root("/w");
+    root.entries = {entry("sub", true), entry("up", true, true), entry(".git", true), entry("a.c", false)};
+    root.listed = true;
+    root.withAttributes = r.rootWithAttributes;
+    ListingCache::Node& sub = ListingCache::Child(root, "sub");
+    sub.entries = {entry("b.c", false)};
+    sub.listed = r.subListed;
+    sub.withAttributes = r.subWithAttributes;
+    ListingCache::MarkKeptTrees(root);
+    EXPECT_EQ(root.treeKept, r.kept);
+    EXPECT_EQ(root.treeKeptWithAttributes, r.keptWithAttributes);
+    EXPECT_EQ(sub.treeKept, r.subListed);
+    EXPECT_EQ(ListingCache::FindChild(root, "up"), nullptr);
+  }
+}
+
 // A tree to search, made current for the test and left again afterwards.
 #ifndef _WIN32  // trees with symbolic links and POSIX permissions
 class SearchTree : public ::testing::Test {
