@@ -90,8 +90,9 @@ bool IsInternalEcho(const std::string& text) {
   return true;
 }
 
-int Reported(int result, const std::string& name) {
+int Reported(RunContext& ctx, int result, const std::string& name) {
   if (result == -1) platform::WriteOut("Could not execute " + name + ".\n");
+  if (result != 0) ctx.commandFailed = 1;
   return result;
 }
 
@@ -125,7 +126,7 @@ int ExecuteCommand(RunContext& ctx, const std::string& path, const std::string& 
       if (part.text.empty()) break;
       if (shellMode) {
         if (ctx.echoCommand) platform::WriteOut(part.text + "\n");
-        if (!ctx.echoOnly) result = Reported(platform::RunShell(ctx.shell, part.text), ctx.shell);
+        if (!ctx.echoOnly) result = Reported(ctx, platform::RunShell(ctx.shell, part.text), ctx.shell);
       } else if (IsInternalEcho(part.text)) {
         // Performed here even with -eo; the only writer of the -xo file.
         const std::string text = part.text.substr(5) + (ctx.noCrLf ? "" : "\n");
@@ -136,7 +137,7 @@ int ExecuteCommand(RunContext& ctx, const std::string& path, const std::string& 
         }
       } else {
         if (ctx.echoCommand) platform::WriteOut(part.text + "\n");
-        if (!ctx.echoOnly) result = Reported(platform::RunProcess(part.args), part.args.front());
+        if (!ctx.echoOnly) result = Reported(ctx, platform::RunProcess(part.args), part.args.front());
       }
     }
   }

@@ -108,11 +108,17 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cw
     close(deadPipe[0]);
   }
 
+  int outputFileFd = -1;
+  if (!options.outputPath.empty()) {
+    outputFileFd = open(options.outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (outputFileFd < 0) throw std::runtime_error("cannot create " + options.outputPath);
+  }
+
   const pid_t pid = fork();
   if (pid == 0) {
     dup2(inPipe[0], 0);
-    dup2(options.outputToClosedPipe ? deadPipe[1] : outFd, 1);
-    dup2(errFd, 2);
+    dup2(options.outputToClosedPipe ? deadPipe[1] : outputFileFd >= 0 ? outputFileFd : outFd, 1);
+    dup2(options.errorToOutput ? 1 : errFd, 2);
     close(inPipe[0]);
     if (options.outputToClosedPipe) close(deadPipe[1]);
     if (options.closeInput) close(0);
@@ -124,6 +130,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cw
   }
   close(inPipe[0]);
   if (options.outputToClosedPipe) close(deadPipe[1]);
+  if (outputFileFd >= 0) close(outputFileFd);
 
   // A hung run fails the test instead of hanging the suite.
   int status = 0;

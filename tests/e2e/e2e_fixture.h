@@ -33,6 +33,10 @@ struct RunOptions {
   // POSIX only: the program starts with SIGPIPE ignored, as some launchers leave it, so a write to a closed
   // pipe fails with an error instead of ending the process. Otherwise it has the default action.
   bool ignoreBrokenPipe = false;
+  // Standard error is the same file as standard output (as 2>&1 leaves it); `err` stays empty.
+  bool errorToOutput = false;
+  // POSIX only: standard output goes to this file instead; `out` stays empty.
+  std::string outputPath;
 };
 
 // A fresh directory below the system's temporary directory, removed with everything in it at the end.

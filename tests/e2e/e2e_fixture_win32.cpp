@@ -155,9 +155,9 @@ RunResult RunCommandLine(const std::string& program, const std::string& commandL
   if (!CreatePipe(&inRead, &inWrite, &sa, pipeSize)) throw std::runtime_error("CreatePipe failed");
   SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
   DWORD written = 0;
-  if (!options.input.empty() &&
-      (!WriteFile(inWrite, options.input.data(), static_cast<DWORD>(options.input.size()), &written, nullptr) ||
-       written != options.input.size()))
+  if (!options.input.empty() && (!WriteFile(inWrite, options.input.data(),
+                                            static_cast<DWORD>(options.input.size()), &written, nullptr) ||
+                                 written != options.input.size()))
     throw std::runtime_error("standard input does not fit the pipe");
   CloseHandle(inWrite);
   HANDLE out = TempFile(), err = TempFile();
@@ -168,7 +168,7 @@ RunResult RunCommandLine(const std::string& program, const std::string& commandL
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = inRead;
   startup.hStdOutput = out;
-  startup.hStdError = err;
+  startup.hStdError = options.errorToOutput ? out : err;
   PROCESS_INFORMATION info;
   ZeroMemory(&info, sizeof info);
   std::string mutableLine = commandLine;

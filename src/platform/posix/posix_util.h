@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zelvane::platform::posix {
 
@@ -16,5 +17,8 @@ std::uint64_t TicksFromTimespec(const struct timespec& ts);
 
 // Win32 attribute bits of an entry named `name` whose status is `st`.
 std::uint32_t AttributesOf(const std::string& name, const struct stat& st);
+
+// The argument vector that runs `commandText` through `shell` (see RunShell).
+std::vector<std::string> ShellArguments(const std::string& shell, const std::string& commandText);
 
 }  // namespace zelvane::platform::posix

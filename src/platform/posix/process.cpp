@@ -82,14 +82,18 @@ int RunProcess(const std::vector<std::string>& args) {
   return -1;
 }
 
-int RunShell(const std::string& shell, const std::string& commandText) {
+std::vector<std::string> posix::ShellArguments(const std::string& shell, const std::string& commandText) {
   static const char* const kPosixShells[] = {"sh", "bash", "dash", "ksh", "mksh", "zsh", "ash", "busybox"};
   const std::size_t slash = shell.find_last_of("/\\");
   const std::string name = slash == std::string::npos ? shell : shell.substr(slash + 1);
   for (const char* posixShell : kPosixShells) {
-    if (name == posixShell) return RunProcess({shell, "-c", commandText});
+    if (name == posixShell) return {shell, "-c", commandText};
   }
-  return RunProcess({shell, " /c " + commandText});
+  return {shell, " /c " + commandText};
+}
+
+int RunShell(const std::string& shell, const std::string& commandText) {
+  return RunProcess(posix::ShellArguments(shell, commandText));
 }
 
 std::FILE* CreateTextFile(const std::string& path) {
