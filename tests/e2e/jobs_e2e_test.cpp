@@ -36,11 +36,6 @@ RunOptions Acting(bool errorToOutput, std::vector<std::pair<std::string, std::st
   return options;
 }
 
-std::vector<std::string> With(std::vector<std::string> args, const std::string& option) {
-  args.insert(args.begin() + 1, option);
-  return args;
-}
-
 TEST(JobsE2E, FourAtOncePrintEachFilesBlockInListOrder) {
   TempDir dir;
   WriteFiles(dir, kUneven);
@@ -73,6 +68,11 @@ TEST(JobsE2E, FourAtOncePrintEachFilesBlockInListOrder) {
 }
 
 #ifndef _WIN32  // starts the POSIX sh; the argv printer's rows run on both targets above
+std::vector<std::string> With(std::vector<std::string> args, const std::string& option) {
+  args.insert(args.begin() + 1, option);
+  return args;
+}
+
 TEST(JobsE2E, EightAtOncePrintExactlyWhatOneAtATimePrints) {
   TempDir dir;
   WriteFiles(dir, kUneven);
