@@ -114,6 +114,46 @@ std::vector<std::string> ChildEnvironment(const std::vector<std::pair<std::strin
   return env;
 }
 
+// Where the next child starts. A child started with posix_spawn begins on the processor of its parent, and
+// the kernel's choice at exec and its balancing keep it there as long as the other processors are busy
+// (with anything, this machine's other work included): children of one parent would then take turns on one
+// processor. So each child is started pinned to the next allowed processor in turn, and let free once it
+// has started.
+class ProcessorRota {
+ public:
+  ProcessorRota() {
+    CPU_ZERO(&allowed_);
+    if (sched_getaffinity(0, sizeof allowed_, &allowed_) != 0) return;
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+      if (CPU_ISSET(cpu, &allowed_)) cpus_.push_back(cpu);
+    }
+  }
+
+  // Pins this process to the next processor; false when there is nothing to choose from.
+  bool PinNext(cpu_set_t& one) {
+    if (cpus_.size() < 2) return false;
+    CPU_ZERO(&one);
+    CPU_SET(cpus_[next_++ % cpus_.size()], &one);
+    return sched_setaffinity(0, sizeof one, &one) == 0;
+  }
+
+  // Lets this process and the child `pid` run anywhere again. The child keeps a choice of its own: a
+  // program such as taskset may already have pinned itself elsewhere.
+  void Release(pid_t pid, const cpu_set_t& one) {
+    sched_setaffinity(0, sizeof allowed_, &allowed_);
+    if (pid <= 0) return;
+    cpu_set_t now;
+    CPU_ZERO(&now);
+    if (sched_getaffinity(pid, sizeof now, &now) == 0 && CPU_EQUAL(&now, &one))
+      sched_setaffinity(pid, sizeof allowed_, &allowed_);
+  }
+
+ private:
+  cpu_set_t allowed_;
+  std::vector<int> cpus_;
+  std::size_t next_ = 0;
+};
+
 }  // namespace
 
 int ProcessorCount() {
@@ -283,9 +323,13 @@ ChildHandle StartChild(const ChildStart& start) {
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
 
+  static ProcessorRota rota;
+  cpu_set_t pinned;
+  const bool isPinned = rota.PinNext(pinned);
   pid_t pid = 0;
   const std::string program = posix::ToOsPath(args[0]);
   const int failed = posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+  if (isPinned) rota.Release(failed == 0 ? pid : 0, pinned);
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (failed != 0) return kNoChild;
