@@ -12,7 +12,20 @@ char Fold(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// Bytes of the character that starts at `at`: a whole UTF-8 sequence, so '?' stands for one character
+// of a name such as "日本.txt", not for one of its bytes; any byte that does not start a well-formed
+// sequence counts alone, so names in other encodings still match byte by byte.
+std::size_t CharLength(std::string_view text, std::size_t at) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  const std::size_t length = lead < 0xC2 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 1;
+  if (length == 1 || at + length > text.size()) return 1;
+  for (std::size_t i = 1; i < length; ++i)
+    if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) return 1;
+  return length;
+}
+
 // Classic '*' / '?' matching without backtracking blow-up: remember the last star and retry from there.
+// Both '?' and the star's retries step over whole characters, so no match splits one.
 bool Glob(std::string_view pattern, std::string_view name) {
   std::size_t p = 0, n = 0;
   std::size_t starP = std::string_view::npos, starN = 0;
@@ -20,12 +33,16 @@ bool Glob(std::string_view pattern, std::string_view name) {
     if (p < pattern.size() && pattern[p] == '*') {
       starP = p++;
       starN = n;
-    } else if (p < pattern.size() && (pattern[p] == '?' || Fold(pattern[p]) == Fold(name[n]))) {
+    } else if (p < pattern.size() && pattern[p] == '?') {
+      ++p;
+      n += CharLength(name, n);
+    } else if (p < pattern.size() && Fold(pattern[p]) == Fold(name[n])) {
       ++p;
       ++n;
     } else if (starP != std::string_view::npos) {
       p = starP + 1;
-      n = ++starN;
+      starN += CharLength(name, starN);
+      n = starN;
     } else {
       return false;
     }

@@ -1,15 +1,28 @@
 // A child for the end-to-end tests: prints each argument after argv[0] on a line of its own, in brackets
 // so that empty arguments and blanks show. The environment variable ARGV_PRINTER_EXIT, when set, is the
-// exit code; ARGV_PRINTER_ENV names variables whose values are printed as NAME=value lines. With
-// ARGV_PRINTER_ACTIONS set, two kinds of argument act instead of being printed: "sleep:<text>" sleeps as
-// many milliseconds as the digits that end the text say, and "err:<text>" prints [<text>] on standard error.
+// exit code; ARGV_PRINTER_ENV names variables whose values are printed as NAME=value lines. On Win32 the
+// arguments and values are read in UTF-16 and printed in UTF-8, so every name shows exactly, and
+// ARGV_PRINTER_HELD names a file: "held=yes" is printed when this process has a handle to it (one it
+// inherited), else "held=no". With ARGV_PRINTER_ACTIONS set, two kinds of argument act instead of being
+// printed: "sleep:<text>" sleeps as many milliseconds as the digits that end the text say, and
+// "err:<text>" prints [<text>] on standard error.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include <cstdint>
+#endif
 
 namespace {
+
+std::optional<std::string> Variable(const char* name);
 
 bool Act(const std::string& arg) {
   if (arg.rfind("err:", 0) == 0) {
@@ -29,28 +42,105 @@ bool Act(const std::string& arg) {
   return false;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const bool actions = std::getenv("ARGV_PRINTER_ACTIONS") != nullptr;
-  for (int i = 1; i < argc; ++i) {
-    if (actions && Act(argv[i])) continue;
-    std::printf("[%s]\n", argv[i]);
+int Print(const std::vector<std::string>& args) {
+  const bool actions = Variable("ARGV_PRINTER_ACTIONS").has_value();
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (actions && Act(args[i])) continue;
+    std::printf("[%s]\n", args[i].c_str());
   }
-  if (const char* names = std::getenv("ARGV_PRINTER_ENV")) {
-    std::string list = names;
+  if (const std::optional<std::string> names = Variable("ARGV_PRINTER_ENV")) {
+    const std::string& list = *names;
     std::size_t pos = 0;
     while (pos <= list.size()) {
       std::size_t comma = list.find(',', pos);
       if (comma == std::string::npos) comma = list.size();
       const std::string name = list.substr(pos, comma - pos);
       if (!name.empty()) {
-        const char* value = std::getenv(name.c_str());
-        std::printf("%s=%s\n", name.c_str(), value ? value : "(unset)");
+        const std::optional<std::string> value = Variable(name.c_str());
+        std::printf("%s=%s\n", name.c_str(), value ? value->c_str() : "(unset)");
       }
       pos = comma + 1;
     }
   }
-  const char* code = std::getenv("ARGV_PRINTER_EXIT");
-  return code ? std::atoi(code) : 0;
+  const std::optional<std::string> code = Variable("ARGV_PRINTER_EXIT");
+  return code ? std::atoi(code->c_str()) : 0;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+namespace {
+
+std::string Utf8(const std::wstring& text) {
+  const int size = static_cast<int>(text.size());
+  std::string out(static_cast<std::size_t>(
+                      WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr)),
+                  '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), static_cast<int>(out.size()), nullptr,
+                      nullptr);
+  return out;
+}
+
+std::wstring Wide(const std::string& text) {
+  const int size = static_cast<int>(text.size());
+  std::wstring out(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0)),
+                   L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), size, out.data(), static_cast<int>(out.size()));
+  return out;
+}
+
+std::optional<std::string> Variable(const char* name) {
+  const std::wstring wideName = Wide(name);
+  const DWORD needed = GetEnvironmentVariableW(wideName.c_str(), nullptr, 0);
+  if (needed == 0) return std::nullopt;
+  std::wstring value(needed, L'\0');
+  value.resize(GetEnvironmentVariableW(wideName.c_str(), value.data(), needed));
+  return Utf8(value);
+}
+
+// Whether any handle of this process refers to the file `path` (same volume, same file index).
+bool HoldsHandleTo(const std::wstring& path) {
+  HANDLE own =
+      CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  BY_HANDLE_FILE_INFORMATION target;
+  if (own == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(own, &target)) return false;
+  bool held = false;
+  for (std::uintptr_t value = 4; value < 0x1000 && !held; value += 4) {
+    HANDLE h = reinterpret_cast<HANDLE>(value);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (h == own || GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info)) continue;
+    held = info.dwVolumeSerialNumber == target.dwVolumeSerialNumber &&
+           info.nFileIndexHigh == target.nFileIndexHigh && info.nFileIndexLow == target.nFileIndexLow;
+  }
+  CloseHandle(own);
+  return held;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i)
+    args.push_back(Utf8(argv[i]));
+  const int code = Print(args);
+  if (const std::optional<std::string> held = Variable("ARGV_PRINTER_HELD"))
+    std::printf("held=%s\n", HoldsHandleTo(Wide(*held)) ? "yes" : "no");
+  return code;
+}
+
+#else
+namespace {
+
+std::optional<std::string> Variable(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return Print(std::vector<std::string>(argv, argv + argc));
+}
+#endif

@@ -80,7 +80,8 @@ RunResult RunZelvane(const TempDir& dir, const std::vector<std::string>& args,
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd, const RunOptions& options);
 
 #ifdef _WIN32
-// Starts `program` with exactly `commandLine` as its command line (what GetCommandLineA returns to it).
+// Starts `program` with exactly `commandLine` (UTF-8, handed over as UTF-16) as its command line: what
+// GetCommandLineW returns to it.
 RunResult RunCommandLine(const std::string& program, const std::string& commandLine, const std::string& cwd,
                          const RunOptions& options);
 #endif

@@ -1,8 +1,8 @@
-// The end-to-end fixture for the Win32 build: programs start with CreateProcessA and an exact command line,
-// as a user would type it at a console.
+// The end-to-end fixture for the Win32 build: programs start with CreateProcessW and an exact command line,
+// as a user would type it at a console. Text crosses into UTF-16 only here: the tests speak UTF-8.
 #include <windows.h>
 
-#include <cstring>
+#include <cwchar>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -103,33 +103,38 @@ std::string Slurp(HANDLE h) {
   return data;
 }
 
-// The parent's environment without COMSPEC, with TZ=UTC and the test's own variables.
-std::string Environment(const RunOptions& options) {
-  std::string block;
-  char* env = GetEnvironmentStringsA();
-  for (const char* p = env; *p; p += std::strlen(p) + 1) {
-    const std::string entry = p;
-    const std::string upper = [&] {
-      std::string u = entry.substr(0, entry.find('=', 1));
-      for (char& c : u)
-        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-      return u;
-    }();
-    if (upper == "COMSPEC" || upper == "TZ") continue;
+std::wstring Wide(const std::string& text) {
+  const int size = static_cast<int>(text.size());
+  std::wstring out(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0)),
+                   L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), size, out.data(), static_cast<int>(out.size()));
+  return out;
+}
+
+std::wstring Upper(std::wstring text) {
+  for (wchar_t& c : text)
+    if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+  return text;
+}
+
+// The parent's environment without COMSPEC, with TZ=UTC and the test's own variables, as a Unicode block.
+std::wstring Environment(const RunOptions& options) {
+  std::wstring block;
+  wchar_t* env = GetEnvironmentStringsW();
+  for (const wchar_t* p = env; *p; p += std::wcslen(p) + 1) {
+    const std::wstring entry = p;
+    const std::wstring upper = Upper(entry.substr(0, entry.find(L'=', 1)));
+    if (upper == L"COMSPEC" || upper == L"TZ") continue;
     bool replaced = false;
-    for (const auto& [name, value] : options.env) {
-      std::string n = name;
-      for (char& c : n)
-        c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-      if (n == upper) replaced = true;
-    }
-    if (!replaced) block += entry + '\0';
+    for (const auto& [name, value] : options.env)
+      if (Upper(Wide(name)) == upper) replaced = true;
+    if (!replaced) block += entry + L'\0';
   }
-  FreeEnvironmentStringsA(env);
-  block += std::string("TZ=UTC") + '\0';
+  FreeEnvironmentStringsW(env);
+  block += std::wstring(L"TZ=UTC") + L'\0';
   for (const auto& [name, value] : options.env)
-    block += name + "=" + value + '\0';
-  block += '\0';
+    block += Wide(name + "=" + value) + L'\0';
+  block += L'\0';
   return block;
 }
 
@@ -162,7 +167,7 @@ RunResult RunCommandLine(const std::string& program, const std::string& commandL
   CloseHandle(inWrite);
   HANDLE out = TempFile(), err = TempFile();
 
-  STARTUPINFOA startup;
+  STARTUPINFOW startup;
   ZeroMemory(&startup, sizeof startup);
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -171,11 +176,11 @@ RunResult RunCommandLine(const std::string& program, const std::string& commandL
   startup.hStdError = options.errorToOutput ? out : err;
   PROCESS_INFORMATION info;
   ZeroMemory(&info, sizeof info);
-  std::string mutableLine = commandLine;
-  std::string env = Environment(options);
+  std::wstring mutableLine = Wide(commandLine);
+  std::wstring env = Environment(options);
   RunResult result;
-  if (!CreateProcessA(program.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, 0, env.data(), cwd.c_str(),
-                      &startup, &info)) {
+  if (!CreateProcessW(Wide(program).c_str(), mutableLine.data(), nullptr, nullptr, TRUE,
+                      CREATE_UNICODE_ENVIRONMENT, env.data(), Wide(cwd).c_str(), &startup, &info)) {
     CloseHandle(inRead);
     CloseHandle(out);
     CloseHandle(err);

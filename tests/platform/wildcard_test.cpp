@@ -42,6 +42,12 @@ const Row kRows[] = {
     {"?.c", "a.c", true},
     {"?.c", ".c", false},
     {"?.c", "ab.c", false},
+    // '?' is one character, however many bytes it takes in UTF-8; a stray byte is one character too.
+    {"??.txt", "\xE6\x97\xA5\xE6\x9C\xAC.txt", true},
+    {"?.txt", "\xF0\x9F\x98\x80.txt", true},
+    {"??????.txt", "\xE6\x97\xA5\xE6\x9C\xAC.txt", false},
+    {"*?\x9C\xAC.txt", "\xE6\x97\xA5\xE6\x9C\xAC.txt", false},
+    {"?.txt", "\xE6.txt", true},
     {"a?c", "a.c", true},
     {"*.?", "x.h", true},
     {"*.?", "x.hh", false},

@@ -76,6 +76,51 @@ void SetAttributes(const std::string& path, DWORD attributes) {
   ASSERT_TRUE(SetFileAttributesA(path.c_str(), attributes)) << path;
 }
 
+// A full path (UTF-8, any length) as the system takes it whatever its length.
+std::wstring Long(const std::string& path) {
+  const int size = static_cast<int>(path.size());
+  std::wstring wide(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, path.data(), size, nullptr, 0)),
+                    L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, path.data(), size, wide.data(), static_cast<int>(wide.size()));
+  return L"\\\\?\\" + wide;
+}
+
+// Creates the file `path` (a full path, any length) with `content`, and the directories it lies in.
+void MakeFile(const std::string& path, const std::string& content = "") {
+  for (std::size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1))
+    CreateDirectoryW(Long(path.substr(0, at)).c_str(), nullptr);
+  HANDLE h = CreateFileW(Long(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE) << path;
+  DWORD written = 0;
+  WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+  CloseHandle(h);
+}
+
+bool FileExists(const std::string& path) {
+  return GetFileAttributesW(Long(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Removes a tree of any depth.
+void RemoveTree(const std::string& path) {
+  WIN32_FIND_DATAW data;
+  HANDLE h = FindFirstFileW((Long(path) + L"\\*").c_str(), &data);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::string child = path + "\\";
+      for (wchar_t c : name)  // the tests' long names are ASCII
+        child += static_cast<char>(c);
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveTree(child);
+      else
+        DeleteFileW(Long(child).c_str());
+    } while (FindNextFileW(h, &data));
+    FindClose(h);
+  }
+  RemoveDirectoryW(Long(path).c_str());
+}
+
 void SetWriteTime(const std::string& path, WORD year, WORD month, WORD day, WORD hour, WORD minute,
                   WORD second) {
   SYSTEMTIME st{};
@@ -87,11 +132,25 @@ void SetWriteTime(const std::string& path, WORD year, WORD month, WORD day, WORD
   st.wSecond = second;
   FILETIME ft;
   ASSERT_TRUE(SystemTimeToFileTime(&st, &ft));
-  HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE h = CreateFileW(Long(path).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   ASSERT_NE(h, INVALID_HANDLE_VALUE) << path;
   EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &ft));
   CloseHandle(h);
+}
+
+// Text as Zelvane writes its own output to a file or a pipe: in the console's output code page, or the
+// system's OEM code page when there is no console.
+std::string InOutputCodePage(const std::string& utf8) {
+  const UINT codePage = GetConsoleOutputCP() != 0 ? GetConsoleOutputCP() : GetOEMCP();
+  const std::wstring wide = Long(utf8).substr(4);
+  const int size = static_cast<int>(wide.size());
+  std::string out(static_cast<std::size_t>(
+                      WideCharToMultiByte(codePage, 0, wide.data(), size, nullptr, 0, nullptr, nullptr)),
+                  '\0');
+  WideCharToMultiByte(codePage, 0, wide.data(), size, out.data(), static_cast<int>(out.size()), nullptr,
+                      nullptr);
+  return out;
 }
 
 // A temporary tree on a drive with a letter, whose attributes are cleared again before it is removed.
@@ -240,6 +299,12 @@ TEST_F(Win32E2e, ShortNamesAreTheOnesTheFileSystemReports) {
   // A current directory typed in 8.3 form still stores long names.
   const std::string shortDir = ShortPath(dir_.path());
   EXPECT_EQ(Typed(shortDir, "*.txt -s -n echo $f").out, file + "\n");
+
+  // Patterns see long names only: the alias of x.html ends in .HTM, yet *.htm does not select it.
+  dir_.WriteFile("x.html");
+  const std::string alias = ShortPath(dir_ / "x.html");
+  ASSERT_EQ(alias.substr(alias.size() - 4), ".HTM");
+  EXPECT_EQ(Typed(dir_.path(), "*.htm -n echo $n").out, "");
 }
 
 TEST_F(Win32E2e, ShellModeHandsEachPartToCmd) {
@@ -262,10 +327,10 @@ TEST_F(Win32E2e, ShellModeHandsEachPartToCmd) {
 TEST_F(Win32E2e, NoShellModeGivesEachMacroOneArgument) {
   dir_.WriteFile("my dir\\my file.txt");
   const std::string p = ArgvPrinter();
-  // A blank and a final backslash ($p), quotes with no meaning, two blanks giving an empty argument.
-  RunResult r = Typed(dir_.path(), "*.txt -s -n " + p + " $n $p \"a  b\\\"c");
-  EXPECT_EQ(r.out, "[my file.txt]\n[" + dir_ / "my dir\\" + "]\n[\"a]\n[]\n[b\\\"c]\n");
-  EXPECT_EQ(r.rawOut, "[my file.txt]\r\n[" + dir_ / "my dir\\" + "]\r\n[\"a]\r\n[]\r\n[b\\\"c]\r\n");
+  // A blank, and a final backslash ($p) that must not escape the closing quote.
+  RunResult r = Typed(dir_.path(), "*.txt -s -n " + p + " $n $p");
+  EXPECT_EQ(r.out, "[my file.txt]\n[" + dir_ / "my dir\\" + "]\n");
+  EXPECT_EQ(r.rawOut, "[my file.txt]\r\n[" + dir_ / "my dir\\" + "]\r\n");
 
   // A name without an extension is looked up along PATH as a program.
   const std::string printerDir = DirectoryOf(p);
@@ -340,6 +405,99 @@ TEST_F(Win32E2e, PathMacrosCarryTheDriveLetter) {
                             WithEnv({{"ARGV_PRINTER_ENV", "cwd"}}));
   EXPECT_EQ(r.out, "[x.txt]\ncwd=" + dir_ / "sub" + "\n");
 }
+
+// Names beyond any code page: each file is found once, under its exact name, with its own size, and the
+// walk enters a directory with such a name. Zelvane's own output, redirected, is in the console's code page.
+TEST_F(Win32E2e, EveryNameIsFoundOnceExactlyAsTheFileSystemHoldsIt) {
+  MakeFile(dir_ / "\xce\xb1\xce\xb2\xce\xb3.txt", "a");   // αβγ.txt
+  MakeFile(dir_ / "\xe6\x97\xa5\xe6\x9c\xac.txt", "bb");  // 日本.txt
+  MakeFile(dir_ / "\xf0\x9f\x98\x80.txt", "ccc");         // 😀.txt
+  MakeFile(dir_ / "ab.txt", "dddd");
+  MakeFile(dir_ / "\xe6\x97\xa5\xe6\x9c\xac\\\xce\xb4.txt", "e");  // 日本\δ.txt
+  const std::string p = ArgvPrinter();
+  EXPECT_EQ(
+      Typed(dir_.path(), "*.txt -n " + p + " $n $S").out,
+      "[ab.txt]\n[       4]\n[\xce\xb1\xce\xb2\xce\xb3.txt]\n[       1]\n[\xe6\x97\xa5\xe6\x9c\xac.txt]\n"
+      "[       2]\n[\xf0\x9f\x98\x80.txt]\n[       3]\n");
+  EXPECT_EQ(Typed(dir_.path(), "*.txt -s -n " + p + " $r$n").out,
+            "[ab.txt]\n[\xce\xb1\xce\xb2\xce\xb3.txt]\n[\xe6\x97\xa5\xe6\x9c\xac.txt]\n"
+            "[\xe6\x97\xa5\xe6\x9c\xac\\\xce\xb4.txt]\n[\xf0\x9f\x98\x80.txt]\n");
+  // Typed on the command line, in a spec and in the Command.
+  EXPECT_EQ(Typed(dir_.path(), "\xe6\x97\xa5\xe6\x9c\xac\\*.txt -n " + p + " \xe2\x86\x92$n").out,
+            "[\xe2\x86\x92\xce\xb4.txt]\n");
+  EXPECT_EQ(Typed(dir_.path(), "\xce\xb1*.txt -n echo $n").out,
+            InOutputCodePage("\xce\xb1\xce\xb2\xce\xb3.txt\n"));
+}
+
+TEST_F(Win32E2e, AConfirmedDeleteRemovesExactlyThatFile) {
+  for (const char* name : {"\xe6\x97\xa5\xe6\x9c\xac.txt", "ab.txt", "cd.txt"})
+    MakeFile(dir_ / name);
+  const RunResult r = Typed(dir_.path(), "*.txt -p del $f", WithCmd("nny"));
+  EXPECT_FALSE(FileExists(dir_ / "\xe6\x97\xa5\xe6\x9c\xac.txt")) << r.out;
+  EXPECT_TRUE(FileExists(dir_ / "ab.txt"));
+  EXPECT_TRUE(FileExists(dir_ / "cd.txt"));
+}
+
+// Far past MAX_PATH: found by the walk, with the size, time and checksum of the file itself (the same as
+// those of a copy at a short path), and never a directory for a command with -c.
+TEST_F(Win32E2e, FilesAtAnyDepthAreFoundWithTheirOwnStamps) {
+  std::string deep = dir_.path();
+  while (deep.size() < 300)
+    deep += "\\" + std::string(60, 'd');
+  std::string deeper = deep;
+  while (deeper.size() < 1100)
+    deeper += "\\" + std::string(120, 'e');
+  const std::vector<std::string> files = {dir_ / "top.dat", deep + "\\mid.dat", deeper + "\\low.dat"};
+  for (const std::string& f : files) {
+    MakeFile(f, "hello");
+    SetWriteTime(f, 2001, 2, 3, 4, 5, 6);
+  }
+  ASSERT_GT(files[1].size(), 300u);
+  ASSERT_GT(files[2].size(), 1100u);
+  const RunResult r = Typed(dir_.path(), "*.dat -s -n " + ArgvPrinter() + " $S|$T|$D|$k|$n");
+  // 2001-02-03 04:05:06 UTC in local time, as $T and $D show it.
+  SYSTEMTIME utc{2001, 2, 0, 3, 4, 5, 6, 0}, local;
+  ASSERT_TRUE(SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local));
+  char stamps[64];
+  std::snprintf(stamps, sizeof stamps, "       5|%02d:%02d:%02d|%02d|0x3610A686|", local.wHour, local.wMinute,
+                local.wSecond, local.wDay);
+  EXPECT_EQ(r.out,
+            std::string("[") + stamps + "low.dat]\n[" + stamps + "mid.dat]\n[" + stamps + "top.dat]\n");
+  RemoveTree(dir_ / std::string(60, 'd'));
+}
+
+TEST_F(Win32E2e, TheOutputFileIsNotInheritedByCommands) {
+  dir_.WriteFile("a.txt");
+  const RunResult r = Typed(dir_.path(), "*.txt -xo$b.log -n " + ArgvPrinter() + " $n",
+                            WithEnv({{"ARGV_PRINTER_HELD", dir_ / "a.log"}}));
+  EXPECT_EQ(r.out, "[a.txt]\nheld=no\n");
+}
+
+#if __has_include("command/command_template.h")
+// A no-shell Command is split into words as the run-time library splits a command line, and each word
+// reaches the program exactly: "$f" is one argument whatever the name holds. A directory that a program
+// cannot start in is not entered with -c; that file's Command is skipped.
+TEST_F(Win32E2e, NoShellWordsReachTheProgramExactly) {
+  const std::string file = dir_ / "my \xe6\x97\xa5 file.txt";
+  MakeFile(file);
+  const std::string p = ArgvPrinter();
+  EXPECT_EQ(Typed(dir_.path(), "*.txt -n " + p + " \"$f\" x").out, "[" + file + "]\n[x]\n");
+  EXPECT_EQ(Typed(dir_.path(), "*.txt -n " + p + " \"a  b\\\"c\" \"\" $n").out,
+            "[a  b\"c]\n[]\n[my \xe6\x97\xa5 file.txt]\n");
+
+  std::string deep = dir_ / "sub";
+  while (deep.size() < 300)
+    deep += "\\" + std::string(60, 'd');
+  MakeFile(deep + "\\deep.dat");
+  MakeFile(dir_ / "sub\\near.dat");
+  const RunResult r =
+      Typed(dir_.path(), "*.dat -s -c -n " + p + " $n", WithEnv({{"ARGV_PRINTER_ENV", "cwd"}}));
+  EXPECT_NE(r.out.find("Could not change to directory "), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("[deep.dat]"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("[near.dat]\ncwd=" + dir_ / "sub" + "\n"), std::string::npos) << r.out;
+  RemoveTree(dir_ / "sub");
+}
+#endif
 
 }  // namespace
 }  // namespace zelvane::test

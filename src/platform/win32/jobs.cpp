@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/win32/win32_util.h"
 
 namespace zelvane::platform {
 
@@ -24,24 +25,6 @@ struct Child {
 
 namespace {
 
-std::wstring Widen(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-  return wide;
-}
-
-std::string Narrow(const std::wstring& wide) {
-  if (wide.empty()) return std::string();
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                    nullptr, nullptr);
-  std::string text(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), n, nullptr,
-                      nullptr);
-  return text;
-}
-
 bool WriteAll(HANDLE h, const char* data, std::size_t size) {
   while (size > 0) {
     const DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
@@ -51,41 +34,6 @@ bool WriteAll(HANDLE h, const char* data, std::size_t size) {
     size -= written;
   }
   return true;
-}
-
-// Quotes one argument so the child's run-time library splits it back out unchanged.
-void AppendQuoted(std::wstring& line, const std::wstring& arg) {
-  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
-    line += arg;
-    return;
-  }
-  line += L'"';
-  std::size_t backslashes = 0;
-  for (wchar_t c : arg) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    line.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-    backslashes = 0;
-    line += c;
-  }
-  line.append(backslashes * 2, L'\\');
-  line += L'"';
-}
-
-// The program as given, then along PATH (with .exe when the name has no extension).
-std::wstring Locate(const std::wstring& name) {
-  const DWORD attributes = GetFileAttributesW(name.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return name;
-  std::vector<wchar_t> buffer(MAX_PATH);
-  for (;;) {
-    const DWORD n = SearchPathW(nullptr, name.c_str(), L".exe", static_cast<DWORD>(buffer.size()),
-                                buffer.data(), nullptr);
-    if (n == 0) return std::wstring();
-    if (n < buffer.size()) return std::wstring(buffer.data(), n);
-    buffer.resize(n + 1);
-  }
 }
 
 bool SameName(const wchar_t* entry, std::size_t length, const std::wstring& name) {
@@ -98,7 +46,7 @@ bool SameName(const wchar_t* entry, std::size_t length, const std::wstring& name
 std::vector<wchar_t> ChildEnvironment(const std::vector<std::pair<std::string, std::string>>& overrides) {
   std::vector<std::pair<std::wstring, std::wstring>> wide;
   for (const auto& [name, value] : overrides)
-    wide.emplace_back(Widen(name), Widen(value));
+    wide.emplace_back(win32::Wide(name), win32::Wide(value));
   std::vector<wchar_t> block;
   wchar_t* strings = GetEnvironmentStringsW();
   for (const wchar_t* entry = strings; entry != nullptr && *entry != L'\0';) {
@@ -187,14 +135,8 @@ CaptureHandle CreateCapture() {
 
 void WriteToCapture(CaptureHandle capture, std::string_view text) {
   if (capture == kNoCapture) return;
-  // As standard output writes text: every "\n" as CR LF.
-  std::string lines;
-  lines.reserve(text.size() + 8);
-  for (char c : text) {
-    if (c == '\n') lines += '\r';
-    lines += c;
-  }
-  WriteAll(capture->handle, lines.data(), lines.size());
+  const std::string bytes = win32::RedirectedText(text);
+  WriteAll(capture->handle, bytes.data(), bytes.size());
 }
 
 bool CopyCaptureToOutput(CaptureHandle capture, bool toError) {
@@ -235,15 +177,9 @@ void CloseCapture(CaptureHandle capture) {
 }
 
 StartDirHandle OpenStartDirectory(const std::string& path) {
-  const std::wstring wide = Widen(path);
-  const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return kNoStartDirectory;
-  std::wstring full(needed, L'\0');
-  const DWORD n = GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr);
-  if (n == 0 || n >= needed) return kNoStartDirectory;
-  full.resize(n);
+  const std::wstring full = win32::FullPath(win32::Wide(path));
   // A child cannot start in a directory whose name is MAX_PATH long or longer.
-  if (full.size() >= MAX_PATH - 1) return kNoStartDirectory;
+  if (full.empty() || full.size() >= MAX_PATH - 1) return kNoStartDirectory;
   const DWORD attributes = GetFileAttributesW(full.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
     return kNoStartDirectory;
@@ -251,12 +187,12 @@ StartDirHandle OpenStartDirectory(const std::string& path) {
 }
 
 std::string StartDirectoryPath(StartDirHandle dir) {
-  return dir == kNoStartDirectory ? std::string() : Narrow(dir->path);
+  return dir == kNoStartDirectory ? std::string() : win32::Utf8(dir->path);
 }
 
 std::FILE* CreateTextFileIn(StartDirHandle dir, const std::string& name) {
   if (dir == kNoStartDirectory || IsFullName(name)) return CreateTextFile(name);
-  std::string full = Narrow(dir->path);
+  std::string full = win32::Utf8(dir->path);
   if (!full.empty() && full.back() != '\\') full += '\\';
   return CreateTextFile(full + name);
 }
@@ -266,21 +202,18 @@ void CloseStartDirectory(StartDirHandle dir) {
 }
 
 ChildHandle StartChild(const ChildStart& start) {
-  std::wstring program;
+  std::string program;
   std::wstring commandLine;
   if (!start.shell.empty()) {
     // Argument 0 and " /c " + text joined by one space and nothing quoted, so cmd.exe reads its switch.
-    program = Widen(start.shell);
-    commandLine = program + L"  /c " + Widen(start.commandText);
+    program = start.shell;
+    commandLine = win32::Wide(start.shell + "  /c " + start.commandText);
   } else {
     if (start.args.empty()) return kNoChild;
-    program = Widen(start.args[0]);
-    for (std::size_t i = 0; i < start.args.size(); ++i) {
-      if (i > 0) commandLine += L' ';
-      AppendQuoted(commandLine, Widen(start.args[i]));
-    }
+    program = start.args[0];
+    commandLine = win32::CommandLineOf(start.args);
   }
-  const std::wstring path = Locate(program);
+  const std::wstring path = win32::LocateProgram(program);
   if (path.empty()) return kNoChild;
   std::vector<wchar_t> environment = ChildEnvironment(start.environment);
 
@@ -330,7 +263,8 @@ int WaitForAnyChild(const std::vector<ChildHandle>& running, int& exitCode) {
   GetExitCodeProcess(handles[index], &code);
   CloseHandle(handles[index]);
   delete running[index];
-  exitCode = static_cast<int>(code);
+  // As RunProcess reports it: -1 is kept for a child that could not start.
+  exitCode = code == 0xFFFFFFFFu ? 255 : static_cast<int>(code);
   return static_cast<int>(index);
 }
 

@@ -1,0 +1,226 @@
+// Directory entries, the walk, reading files and the -xo file, over the wide calls. Every path reaches the
+// system through OsPath, so a tree of any depth is listed and each of its files read by its own name.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/file_time.h"
+#include "platform/platform.h"
+#include "platform/win32/win32_util.h"
+
+namespace zelvane::platform {
+
+// A directory is held by its full path (never in the \\?\ form, which OsPath and LongForm add where the
+// length needs it); a file by the system's handle. A handle that is not a disk file (a device, a pipe)
+// reads as empty, so a checksum of it can never wait for input.
+struct Dir {
+  std::wstring path;
+};
+struct File {
+  HANDLE handle;
+  bool isDisk;
+};
+
+namespace win32 {
+
+std::wstring FullPath(const std::wstring& path) {
+  std::wstring full(path.size() + MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (n == 0) return std::wstring();
+    if (n < full.size()) {
+      full.resize(n);
+      return full;
+    }
+    full.resize(n);
+  }
+}
+
+std::wstring LongForm(const std::wstring& fullPath) {
+  if (fullPath.rfind(L"\\\\?\\", 0) == 0 || fullPath.rfind(L"\\\\.\\", 0) == 0) return fullPath;
+  if (fullPath.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + fullPath.substr(2);
+  return L"\\\\?\\" + fullPath;
+}
+
+std::wstring OsPath(const std::string& path) {
+  std::wstring wide = Wide(path);
+  if (wide.rfind(L"\\\\?\\", 0) == 0 || wide.rfind(L"\\\\.\\", 0) == 0) return wide;
+  // A full path (C:\... or \\server\...) that is short needs no look at the current directory.
+  const bool full = (wide.size() >= 3 && wide[1] == L':' && (wide[2] == L'\\' || wide[2] == L'/')) ||
+                    (wide.size() >= 2 && (wide[0] == L'\\' || wide[0] == L'/') && wide[0] == wide[1]);
+  if (full && wide.size() < kLongPath) return wide;
+  std::wstring absolute = FullPath(wide);
+  if (absolute.size() < kLongPath) return wide;
+  return LongForm(absolute);
+}
+
+}  // namespace win32
+
+namespace {
+
+using win32::OsPath;
+using win32::Utf8;
+
+// A directory's path with `name` added, in the form the system takes at its length.
+std::wstring Joined(const std::wstring& dir, const std::wstring& name) {
+  std::wstring path = dir;
+  if (!path.empty() && path.back() != L'\\' && path.back() != L'/') path += L'\\';
+  path += name;
+  return path;
+}
+
+std::wstring ForSystem(const std::wstring& fullPath) {
+  return fullPath.size() < win32::kLongPath ? fullPath : win32::LongForm(fullPath);
+}
+
+void Fill(const WIN32_FIND_DATAW& d, FindData& out) {
+  out.attributes = d.dwFileAttributes;
+  out.name = Utf8(d.cFileName);
+  out.alternateName = Utf8(d.cAlternateFileName);
+  out.size = FileTimeFromHalves(d.nFileSizeHigh, d.nFileSizeLow);
+  out.lastWriteTime = FileTimeFromHalves(d.ftLastWriteTime.dwHighDateTime, d.ftLastWriteTime.dwLowDateTime);
+  out.lastAccessTime =
+      FileTimeFromHalves(d.ftLastAccessTime.dwHighDateTime, d.ftLastAccessTime.dwLowDateTime);
+}
+
+bool IsDotOrDotDot(const wchar_t* n) {
+  return n[0] == L'.' && (n[1] == L'\0' || (n[1] == L'.' && n[2] == L'\0'));
+}
+
+}  // namespace
+
+bool FindFirst(const std::string& pattern, FindData& out) {
+  WIN32_FIND_DATAW data;
+  HANDLE h =
+      FindFirstFileExW(OsPath(pattern).c_str(), FindExInfoStandard, &data, FindExSearchNameMatch, nullptr, 0);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  FindClose(h);
+  Fill(data, out);
+  return true;
+}
+
+bool NameExists(const std::string& pattern) {
+  WIN32_FIND_DATAW data;
+  HANDLE h =
+      FindFirstFileExW(OsPath(pattern).c_str(), FindExInfoBasic, &data, FindExSearchNameMatch, nullptr, 0);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  FindClose(h);
+  return true;
+}
+
+bool RemoveFile(const std::string& path) {
+  return DeleteFileW(OsPath(path).c_str()) != 0;
+}
+
+DirHandle OpenCurrentDirectory() {
+  const DWORD needed = GetCurrentDirectoryW(0, nullptr);
+  if (needed == 0) return kNoDirectory;
+  std::wstring path(needed, L'\0');
+  const DWORD n = GetCurrentDirectoryW(needed, path.data());
+  if (n == 0 || n >= needed) return kNoDirectory;
+  path.resize(n);
+  return new Dir{path};
+}
+
+DirHandle OpenSubdirectory(DirHandle parent, const std::string& name) {
+  if (parent == kNoDirectory) return kNoDirectory;
+  std::wstring path = parent->path;
+  if (name == "..") {
+    const std::size_t cut = path.find_last_of(L"\\/");
+    if (cut == std::wstring::npos) return kNoDirectory;
+    path.erase(cut == 2 && path[1] == L':' ? cut + 1 : cut);
+    return new Dir{path};
+  }
+  path = Joined(path, win32::Wide(name));
+  const DWORD attributes = GetFileAttributesW(ForSystem(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return kNoDirectory;
+  }
+  return new Dir{path};
+}
+
+void CloseDirectory(DirHandle dir) {
+  delete dir;
+}
+
+bool ListDirectory(DirHandle dir, std::vector<DirEntry>& out, bool) {
+  out.clear();
+  if (dir == kNoDirectory) return false;
+  // The basic level leaves out the 8.3 names, which the walk does not use; large fetches read the
+  // directory in fewer calls. Attributes come with every entry, so they are always filled in.
+  WIN32_FIND_DATAW data;
+  HANDLE h = FindFirstFileExW(ForSystem(Joined(dir->path, L"*")).c_str(), FindExInfoBasic, &data,
+                              FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  do {
+    if (IsDotOrDotDot(data.cFileName)) continue;
+    DirEntry entry;
+    entry.name = Utf8(data.cFileName);
+    entry.attributes = data.dwFileAttributes;
+    entry.isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entry.isLink = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    out.push_back(std::move(entry));
+  } while (FindNextFileW(h, &data));
+  FindClose(h);
+  return true;
+}
+
+bool HasDriveLetters() {
+  return true;
+}
+
+bool HasAlternateNames() {
+  return true;
+}
+
+FileHandle OpenForReading(const std::string& path) {
+  HANDLE h = CreateFileW(OsPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return kNoFile;
+  return new File{h, GetFileType(h) == FILE_TYPE_DISK};
+}
+
+std::uint64_t FileSizeOf(FileHandle file) {
+  LARGE_INTEGER size;
+  if (!file->isDisk || !GetFileSizeEx(file->handle, &size)) return 0;
+  return static_cast<std::uint64_t>(size.QuadPart);
+}
+
+std::int64_t ReadBytes(FileHandle file, void* buffer, std::size_t size) {
+  if (!file->isDisk) return 0;
+  DWORD got = 0;
+  const DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+  if (!ReadFile(file->handle, buffer, want, &got, nullptr)) return -1;
+  return got;
+}
+
+void CloseFile(FileHandle file) {
+  if (file == kNoFile) return;
+  CloseHandle(file->handle);
+  delete file;
+}
+
+std::FILE* CreateTextFile(const std::string& path) {
+  // Opened by the system call without an inheritable handle, so the commands started while it is open
+  // do not hold it; the stream on top of it writes "\n" as CR LF.
+  HANDLE h =
+      CreateFileW(OsPath(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return nullptr;
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_TEXT);
+  if (fd < 0) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(fd, "w+");
+  if (file == nullptr) _close(fd);
+  return file;
+}
+
+}  // namespace zelvane::platform

@@ -1,0 +1,123 @@
+// UTF-8 and UTF-16, both ways, without loss: what the system names in UTF-16 comes back to it unchanged.
+#include <cstdint>
+
+#include "platform/win32/win32_util.h"
+
+namespace zelvane::platform::win32 {
+namespace {
+
+bool IsContinuation(unsigned char c) {
+  return (c & 0xC0) == 0x80;
+}
+
+// Decodes the sequence at `text[i]`: its code point and length, or length 0 when it is not valid UTF-8.
+// Surrogates encoded on their own are let through (they stand for unpaired ones in a name).
+std::size_t Decode(std::string_view text, std::size_t i, std::uint32_t& codePoint) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  std::size_t length = 0;
+  std::uint32_t min = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    codePoint = lead & 0x1Fu;
+    min = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    codePoint = lead & 0x0Fu;
+    min = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    codePoint = lead & 0x07u;
+    min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size()) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    const auto c = static_cast<unsigned char>(text[i + k]);
+    if (!IsContinuation(c)) return 0;
+    codePoint = (codePoint << 6) | (c & 0x3Fu);
+  }
+  if (codePoint < min || codePoint > 0x10FFFF) return 0;
+  return length;
+}
+
+void Append(std::string& out, std::uint32_t codePoint) {
+  if (codePoint < 0x80) {
+    out += static_cast<char>(codePoint);
+  } else if (codePoint < 0x800) {
+    out += static_cast<char>(0xC0 | (codePoint >> 6));
+    out += static_cast<char>(0x80 | (codePoint & 0x3F));
+  } else if (codePoint < 0x10000) {
+    out += static_cast<char>(0xE0 | (codePoint >> 12));
+    out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (codePoint & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (codePoint >> 18));
+    out += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (codePoint & 0x3F));
+  }
+}
+
+}  // namespace
+
+UINT SystemOemCodePage() {
+  static const UINT codePage = [] {
+    DWORD value = 0;
+    if (GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTCODEPAGE | LOCALE_RETURN_NUMBER,
+                       reinterpret_cast<LPWSTR>(&value), sizeof value / sizeof(wchar_t)) == 0 ||
+        value == 0) {
+      return GetOEMCP();
+    }
+    return static_cast<UINT>(value);
+  }();
+  return codePage;
+}
+
+std::wstring Wide(std::string_view text) {
+  std::wstring out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c < 0x80) {
+      out += static_cast<wchar_t>(c);
+      ++i;
+      continue;
+    }
+    std::uint32_t codePoint = 0;
+    if (const std::size_t length = Decode(text, i, codePoint)) {
+      if (codePoint >= 0x10000) {
+        codePoint -= 0x10000;
+        out += static_cast<wchar_t>(0xD800 + (codePoint >> 10));
+        out += static_cast<wchar_t>(0xDC00 + (codePoint & 0x3FF));
+      } else {
+        out += static_cast<wchar_t>(codePoint);
+      }
+      i += length;
+      continue;
+    }
+    wchar_t oem = 0;
+    const char byte = text[i];
+    if (MultiByteToWideChar(SystemOemCodePage(), 0, &byte, 1, &oem, 1) != 1) oem = 0xFFFD;
+    out += oem;
+    ++i;
+  }
+  return out;
+}
+
+std::string Utf8(std::wstring_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    std::uint32_t unit = text[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      unit = 0x10000 + ((unit - 0xD800) << 10) + (static_cast<std::uint32_t>(text[i + 1]) - 0xDC00);
+      ++i;
+    }
+    Append(out, unit);
+  }
+  return out;
+}
+
+}  // namespace zelvane::platform::win32
