@@ -109,8 +109,11 @@ std::vector<std::string> ChildEnvironment(const std::vector<std::pair<std::strin
     }
     if (!replaced) env.emplace_back(entry);
   }
-  for (const auto& [name, value] : overrides)
-    env.push_back(name + "=" + value);
+  for (const auto& [name, value] : overrides) {
+    std::string& entry = env.emplace_back(name);
+    entry += '=';
+    entry += value;
+  }
   return env;
 }
 

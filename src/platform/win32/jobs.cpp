@@ -104,7 +104,16 @@ bool OutputAndErrorAreOneFile() {
   DWORD mode = 0;
   // A process has one console.
   if (GetConsoleMode(out, &mode) && GetConsoleMode(err, &mode)) return true;
-  if (type != FILE_TYPE_DISK) return false;
+  if (type != FILE_TYPE_DISK) {
+    // Two handles to one pipe (as 2>&1 leaves them) have no file identity to compare; Windows 10 can say
+    // whether they are the same object.
+    using Compare = BOOL(WINAPI*)(HANDLE, HANDLE);
+    const HMODULE kernel = GetModuleHandleW(L"kernelbase.dll");
+    const auto compare = kernel != nullptr ? reinterpret_cast<Compare>(reinterpret_cast<void*>(
+                                                 GetProcAddress(kernel, "CompareObjectHandles")))
+                                           : nullptr;
+    return compare != nullptr && compare(out, err) != FALSE;
+  }
   BY_HANDLE_FILE_INFORMATION a;
   BY_HANDLE_FILE_INFORMATION b;
   if (!GetFileInformationByHandle(out, &a) || !GetFileInformationByHandle(err, &b)) return false;
