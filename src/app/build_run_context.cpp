@@ -120,7 +120,8 @@ void BuildRunContext(RunContext& ctx, int argc, char** argv) {
   ctx.startDrive = platform::CurrentDrive();
   if (!platform::GetEnv("COMSPEC", ctx.shell)) ctx.shell.clear();
 
-  // The raw line keeps the typed quotes and spacing; only it carries the Command to the commands.
+  // The raw line keeps the typed quotes and spacing; where it is the line as typed (Win32), the Command is
+  // found in it.
   std::string rawLine = platform::RawCommandLine(argc, argv);
   ConvertCharacterCodes(rawLine, '#');
 
@@ -130,8 +131,11 @@ void BuildRunContext(RunContext& ctx, int argc, char** argv) {
   }
 
   std::vector<std::string> args(argv, argv + argc);
-  ExpandArgumentFiles(args, rawLine, '@');
+  std::vector<std::string> rawForms = RawForms(args);
+  ExpandArgumentFiles(args, rawLine, '@', &rawForms);
   const std::size_t firstCommandArg = ParseOptions(ctx, args, 2);
+  // -Batch asks nothing, so the terminal keeps its mode all through the run.
+  if (ctx.batch) platform::LeaveTerminalModeAlone();
 
   // The search moves the current directory about; whatever its length, it comes back afterwards.
   std::string savedDir;
@@ -146,7 +150,9 @@ void BuildRunContext(RunContext& ctx, int argc, char** argv) {
   ctx.listings.reset();
   ctx.totalCount = static_cast<int>(Count(ctx.MatchList));
 
-  if (!LocateCommand(rawLine, args, firstCommandArg, ctx.command)) {
+  if (!platform::HasTypedCommandLine()) {
+    ctx.command = CommandFromArguments(rawForms, firstCommandArg);
+  } else if (!LocateCommand(rawLine, args, firstCommandArg, ctx.command)) {
     ctx.command.clear();
     PrintUsage(ctx);
   }

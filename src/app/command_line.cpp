@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "app/run_context.h"
+#include "filespec/filespec.h"
 #include "platform/platform.h"
 
 namespace zelvane {
@@ -90,23 +91,25 @@ void ConvertCharacterCodes(std::string& text, char codeChar) {
   text = std::move(out);
 }
 
-void ExpandArgumentFiles(std::vector<std::string>& args, std::string& rawLine, char prefix) {
+void ExpandArgumentFiles(std::vector<std::string>& args, std::string& rawLine, char prefix,
+                         std::vector<std::string>* rawForms) {
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string argument = args[i];
     if (argument.empty() || argument[0] != prefix) continue;
     const std::string name = argument.substr(1);
+    // Every line is one argument, whatever its length; a CR before the LF is part of the line end. A
+    // directory opens but cannot be read: it is no argument file.
     std::ifstream file(name, std::ios::in | std::ios::binary);
-    if (!file) {
-      platform::WriteOut("Could not find file \"" + name + "\".\n");
-      continue;
-    }
-    // Every line is one argument, whatever its length; a CR before the LF is part of the line end.
     std::vector<std::string> lines;
     std::string line;
-    while (std::getline(file, line)) {
+    while (file && std::getline(file, line)) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       lines.push_back(std::move(line));
       line.clear();
+    }
+    if (!file.is_open() || file.bad()) {
+      platform::WriteOut("Could not find file \"" + name + "\".\n");
+      continue;
     }
     std::string joined;
     for (std::size_t k = 0; k < lines.size(); ++k) {
@@ -117,12 +120,38 @@ void ExpandArgumentFiles(std::vector<std::string>& args, std::string& rawLine, c
     // lines then reach the vector only.
     const std::size_t at = rawLine.find(argument);
     if (at != std::string::npos) rawLine.replace(at, argument.size(), joined);
-    if (lines.empty()) continue;
+    if (lines.empty()) {
+      // The argument stays in the vector as typed, but stands for nothing in the raw line.
+      if (rawForms != nullptr) (*rawForms)[i].clear();
+      continue;
+    }
+    if (rawForms != nullptr) {
+      (*rawForms)[i] = lines[0];
+      rawForms->insert(rawForms->begin() + static_cast<std::ptrdiff_t>(i) + 1, lines.begin() + 1,
+                       lines.end());
+    }
     args[i] = lines[0];
     args.insert(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, lines.begin() + 1, lines.end());
     // Lines from a file are never expanded themselves.
     i += lines.size() - 1;
   }
+}
+
+std::vector<std::string> RawForms(const std::vector<std::string>& args) {
+  std::vector<std::string> forms = args;
+  for (std::string& form : forms)
+    ConvertCharacterCodes(form, '#');
+  return forms;
+}
+
+std::string CommandFromArguments(const std::vector<std::string>& rawForms, std::size_t first) {
+  std::string command;
+  for (std::size_t i = first; i < rawForms.size(); ++i) {
+    if (i > first) command += ' ';
+    command += rawForms[i];
+  }
+  const std::size_t begin = command.find_first_not_of(" \t");
+  return begin == std::string::npos ? std::string() : command.substr(begin);
 }
 
 void SetEnvironmentFromOption(const std::string& text) {
@@ -155,7 +184,7 @@ std::size_t ParseOptions(RunContext& ctx, const std::vector<std::string>& args, 
     } else if (StartsWithWord(text, "ignoreDST")) {
       ctx.ignoreDst = 1;
     } else if (StartsWithWord(text, "xo")) {
-      ctx.outputFile = Rest(text, 2);
+      ctx.outputFile = TypedPath(Rest(text, 2));
     } else if (StartsWithWord(text, "set")) {
       SetEnvironmentFromOption(Rest(text, 3));
     } else if (StartsWithWord(text, "sep")) {
@@ -165,7 +194,7 @@ std::size_t ParseOptions(RunContext& ctx, const std::vector<std::string>& args, 
     } else if (StartsWithWord(text, "Batch")) {
       ctx.batch = 1;
     } else if (StartsWithWord(text, "Stop:")) {
-      ctx.stopFile = Rest(text, 5);
+      ctx.stopFile = TypedPath(Rest(text, 5));
     } else if (StartsWithWord(text, "TimeSlop")) {
       ctx.timeSlop = DecimalValue(text.substr(8));
     } else if (StartsWithWord(text, "depthfirst")) {
@@ -188,7 +217,7 @@ std::size_t ParseOptions(RunContext& ctx, const std::vector<std::string>& args, 
           ctx.recurseSubdirs = 1;
           break;
         case 'S':
-          ctx.searchPath = Rest(text, 1);
+          ctx.searchPath = TypedPath(Rest(text, 1));
           break;
         case 'c':
           ctx.changeDir = 1;

@@ -1,5 +1,5 @@
 // Turning what the user typed into the settings of the run: character codes, argument files, options,
-// and the Command cut out of the raw command line.
+// and the Command.
 #pragma once
 
 #include <cstddef>
@@ -15,9 +15,19 @@ struct RunContext;
 void ConvertCharacterCodes(std::string& text, char codeChar);
 
 // Replaces every argument (from index 1) that begins with `prefix` by the lines of the file it names, and
-// the argument's text in `rawLine` by those lines joined with single spaces. A file that cannot be opened
-// is reported and its argument stays as typed.
-void ExpandArgumentFiles(std::vector<std::string>& args, std::string& rawLine, char prefix);
+// the argument's text in `rawLine` by those lines joined with single spaces. A file that cannot be opened or
+// read (a directory) is reported as not found and its argument stays as typed. `rawForms`, when given, holds
+// one entry per argument (see RawForms) and is kept in step: a file's lines stand in it as they are.
+void ExpandArgumentFiles(std::vector<std::string>& args, std::string& rawLine, char prefix,
+                         std::vector<std::string>* rawForms = nullptr);
+
+// Each argument as the raw command line holds it: its character codes converted.
+std::vector<std::string> RawForms(const std::vector<std::string>& args);
+
+// The Command where the platform has no typed command line: the arguments from `first` on, each as the raw
+// line holds it (`rawForms`), joined by single spaces, leading blanks skipped. Nothing typed before them
+// (quotes, codes, blanks in the Filespec or an option) can shift where it begins.
+std::string CommandFromArguments(const std::vector<std::string>& rawForms, std::size_t first);
 
 // Sets `filespec` from args[1] and applies the options from args[first] on. Returns the index of the first
 // argument that is not an option (args.size() when all are).
@@ -26,8 +36,8 @@ std::size_t ParseOptions(RunContext& ctx, const std::vector<std::string>& args, 
 // The -set:name=value assignment; `text` is the option text after "set".
 void SetEnvironmentFromOption(const std::string& text);
 
-// Finds where the Command begins in the raw command line and stores the rest of the line in `command`.
-// False when the first argument's text cannot be found after the program's own name.
+// Finds where the Command begins in a typed raw command line (Win32) and stores the rest of the line in
+// `command`. False when the first argument's text cannot be found after the program's own name.
 bool LocateCommand(const std::string& rawLine, const std::vector<std::string>& args,
                    std::size_t firstCommandArg, std::string& command);
 

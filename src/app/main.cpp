@@ -10,7 +10,6 @@ int main(int argc, char** argv) {
     platform::WriteErr("Fatal Error: MFC initialization failed\n");
     return 1;
   }
-  platform::UseConsoleCodePage();
   int status = 0;
   {
     RunContext ctx;

@@ -5,7 +5,10 @@
 #include "app/parallel_run.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <string>
 #include <utility>
@@ -13,6 +16,7 @@
 
 #include "app/run_context.h"
 #include "app/run_loop.h"
+#include "command/execute.h"
 #include "command/file_work.h"
 #include "command/stamps.h"
 #include "platform/platform.h"
@@ -32,17 +36,22 @@ struct Job {
   platform::StartDirHandle directory = platform::kNoStartDirectory;
   std::vector<std::pair<std::string, std::string>> environment;  // the pseudo variables of this file
   bool outputFileOpen = false;                                   // internal echo went to the -xo file
+  // The internal echo at which writing the -xo file failed, and the message: the file's parts stop there.
+  std::size_t failedEcho = SIZE_MAX;
+  std::string failedEchoMessage;
   bool done = false;
 };
 
 struct ParallelRun {
-  ParallelRun(RunContext& context, int jobCount)
+  ParallelRun(RunContext& context, const CommandTemplate& parsed, int jobCount)
       : ctx(context),
+        command(parsed),
         jobs(jobCount),
         windowLimit(static_cast<std::size_t>(jobCount) * 2 + 16),
         oneFile(platform::OutputAndErrorAreOneFile()) {}
 
   RunContext& ctx;
+  const CommandTemplate& command;
   int jobs;
   std::size_t windowLimit;  // files started but not yet printed: bounds the open captures
   bool oneFile;             // standard output and standard error are one file
@@ -65,12 +74,28 @@ struct ParallelRun {
     }
   }
 
+  // Zelvane's own text for standard error, for one file: into its block as well.
+  void EmitError(Job& job, const std::string& text) {
+    const platform::CaptureHandle capture = job.error != platform::kNoCapture ? job.error : job.output;
+    if (capture != platform::kNoCapture) {
+      platform::WriteToCapture(capture, text);
+    } else {
+      platform::WriteErr(text);
+    }
+  }
+
   // Runs the job's parts from where it stopped until one starts a child (false) or none is left (true).
   bool Advance(Job& job) {
     const std::vector<WorkPart>& parts = job.work.parts;
     while (job.nextPart < parts.size()) {
-      const WorkPart& part = parts[job.nextPart++];
+      const std::size_t index = job.nextPart++;
+      const WorkPart& part = parts[index];
       if (part.kind == WorkPart::Kind::InternalEcho) {
+        if (index == job.failedEcho) {
+          // Where the one-at-a-time run reports it; nothing after it runs.
+          EmitError(job, job.failedEchoMessage);
+          break;
+        }
         if (!job.outputFileOpen) Emit(job, part.text);
         continue;
       }
@@ -90,7 +115,11 @@ struct ParallelRun {
       if (job.output == platform::kNoCapture) platform::FlushOutput();
       const platform::ChildHandle child = platform::StartChild(start);
       if (child == platform::kNoChild) {
-        Emit(job, "Could not execute " + (start.shell.empty() ? start.args.front() : start.shell) + ".\n");
+        // A part of blanks alone names no program.
+        const std::string name = !start.shell.empty() ? start.shell
+                                 : start.args.empty() ? std::string()
+                                                      : start.args.front();
+        Emit(job, "Could not execute " + name + ".\n");
         ctx.commandFailed = 1;
         continue;
       }
@@ -137,7 +166,7 @@ struct ParallelRun {
 
     window.emplace_back();
     Job& job = window.back();
-    job.work = PrepareFileWork(ctx, path);
+    job.work = PrepareFileWork(ctx, command, path);
     job.output = output;
     job.error = error;
 
@@ -146,7 +175,7 @@ struct ParallelRun {
       job.directory = platform::OpenStartDirectory(job.work.directory);
       if (job.directory == platform::kNoStartDirectory) {
         // A command never runs in a directory the user did not mean.
-        Emit(job, "Could not change to directory " + job.work.directory + ".\n");
+        Emit(job, DirectoryNotEnteredMessage(ctx, path));
         ctx.commandFailed = 1;
         job.done = true;
         return true;
@@ -162,17 +191,32 @@ struct ParallelRun {
 
     // Only the internal echo writes the -xo file, so its content is known now; files start in list order,
     // so the last one written is the one the one-at-a-time run leaves.
-    if (!job.work.outputFile.empty()) {
-      if (std::FILE* file = platform::CreateTextFileIn(job.directory, job.work.outputFile)) {
-        for (const WorkPart& part : job.work.parts) {
-          if (part.kind == WorkPart::Kind::InternalEcho) std::fputs(part.text.c_str(), file);
-        }
-        std::fclose(file);
-        job.outputFileOpen = true;
-      }
-    }
+    if (!job.work.outputFile.empty()) WriteOutputFile(job);
     Advance(job);
     return true;
+  }
+
+  // Creates the file's -xo file and writes its internal echo into it. A failed write ends the run as it
+  // does one file at a time: no further file starts, and this one stops at that part.
+  void WriteOutputFile(Job& job) {
+    std::FILE* file = platform::CreateTextFileIn(job.directory, job.work.outputFile);
+    if (file == nullptr) return;
+    job.outputFileOpen = true;
+    const std::vector<WorkPart>& parts = job.work.parts;
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+      if (parts[i].kind != WorkPart::Kind::InternalEcho) continue;
+      errno = 0;
+      const std::string& text = parts[i].text;
+      if (std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0) continue;
+      const int error = errno;
+      job.failedEcho = i;
+      job.failedEchoMessage = "Could not write \"" + job.work.outputFile +
+                              "\": " + (error != 0 ? std::strerror(error) : "Input/output error") + ".\n";
+      ctx.endRun = true;
+      stopping = true;
+      break;
+    }
+    std::fclose(file);
   }
 
   // After a command (or a file that started none) ends: the abort key, then the Stop file.
@@ -241,9 +285,9 @@ struct ParallelRun {
 
 }  // namespace
 
-void RunInParallel(RunContext& ctx, int jobs) {
+void RunInParallel(RunContext& ctx, const CommandTemplate& command, int jobs) {
   jobs = std::min({jobs, kMaxJobs, platform::MaxRunningChildren()});
-  ParallelRun(ctx, jobs).Run();
+  ParallelRun(ctx, command, jobs).Run();
 }
 
 }  // namespace zelvane

@@ -3,11 +3,13 @@
 // exactly what the one-at-a-time run prints.
 #pragma once
 
+#include "command/command_template.h"
+
 namespace zelvane {
 
 struct RunContext;
 
-// Runs the Command for every file of the match list with up to `jobs` children at once.
-void RunInParallel(RunContext& ctx, int jobs);
+// Runs the parsed Command for every file of the match list with up to `jobs` children at once.
+void RunInParallel(RunContext& ctx, const CommandTemplate& command, int jobs);
 
 }  // namespace zelvane

@@ -49,6 +49,7 @@ struct RunContext {
   // A command could not be started or ended with a non-zero code, or a file's directory could not be
   // entered: with -ReturnCode the exit status is 1.
   int commandFailed = 0;
+  bool endRun = false;  // a write to the -xo file failed: no further file is processed
   // While several specs are searched: the directories already read (none once the search is over).
   std::shared_ptr<ListingCache> listings;
 };

@@ -4,6 +4,7 @@
 
 #include "app/parallel_run.h"
 #include "app/run_context.h"
+#include "command/command_template.h"
 #include "command/execute.h"
 #include "platform/platform.h"
 
@@ -25,20 +26,25 @@ StopRequest CheckForStop(const RunContext& ctx, std::string& warning) {
 }
 
 void RunLoop(RunContext& ctx) {
+  const std::vector<std::string>& entries = Entries(ctx.MatchList);
+  if (entries.empty()) return;
+  // Read once; each file only fills in the macros.
+  const CommandTemplate command =
+      ParseCommandTemplate(ctx.command, ctx.breakChar, ctx.macroChar, /*splitWords=*/ctx.shell.empty());
+
   const int jobs = ctx.jobs > 0 ? ctx.jobs : platform::ProcessorCount();
   // Questions are asked in order and each answer is acted on before the next question.
   if (jobs > 1 && !(ctx.confirm && !ctx.batch)) {
-    RunInParallel(ctx, jobs);
+    RunInParallel(ctx, command, jobs);
     return;
   }
-
-  const std::vector<std::string>& entries = Entries(ctx.MatchList);
   for (const std::string& path : entries) {
-    ExecuteCommand(ctx, path, ctx.command);
+    ExecuteCommand(ctx, path, command);
 
     // Output that cannot be written (a pipe nobody reads, a full disk) leaves the user blind to what the
-    // run does: end it quietly rather than go on running commands nobody sees.
-    if (platform::OutputFailed()) return;
+    // run does: end it quietly rather than go on running commands nobody sees. A failed -xo file has said
+    // so on standard error already.
+    if (platform::OutputFailed() || ctx.endRun) return;
 
     // Between two commands only: a running command always finishes.
     std::string warning;

@@ -1,7 +1,8 @@
 #include "command/execute.h"
 
-#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -13,53 +14,8 @@
 namespace zelvane {
 namespace {
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-// One part of the Command, expanded for the file.
-struct CommandPart {
-  std::string text;               // the whole part
-  std::vector<std::string> args;  // no-shell mode: one argument per blank-separated piece of the template
-};
-
-// Cuts the template at every break character and expands each part. The cut comes first, so a break
-// character inside a file name never splits the Command. In no-shell mode each part's template is split at
-// every blank and tab (adjacent ones give empty arguments, quotes mean nothing) before its pieces are
-// expanded, so a macro always yields exactly one argument, blanks in file names included.
-std::vector<CommandPart> ExpandParts(const RunContext& ctx, FileMacros& file,
-                                     std::string_view commandTemplate, bool splitArguments) {
-  std::vector<CommandPart> parts;
-  std::size_t begin = 0;
-  for (;;) {
-    const std::size_t end = std::min(commandTemplate.find(ctx.breakChar, begin), commandTemplate.size());
-    const std::string_view partTemplate = commandTemplate.substr(begin, end - begin);
-    CommandPart part;
-    if (!splitArguments) {
-      part.text = ExpandTemplate(ctx, file, partTemplate);
-    } else {
-      std::size_t pieceBegin = 0;
-      for (;;) {
-        std::size_t pieceEnd = pieceBegin;
-        while (pieceEnd < partTemplate.size() && !IsBlank(partTemplate[pieceEnd]))
-          ++pieceEnd;
-        part.args.push_back(
-            ExpandTemplate(ctx, file, partTemplate.substr(pieceBegin, pieceEnd - pieceBegin)));
-        part.text += part.args.back();
-        if (pieceEnd == partTemplate.size()) break;
-        part.text += partTemplate[pieceEnd];
-        pieceBegin = pieceEnd + 1;
-      }
-    }
-    parts.push_back(std::move(part));
-    if (end == commandTemplate.size()) break;
-    begin = end + 1;
-  }
-  return parts;
-}
-
 // The whole expanded Command, break characters included, as the confirmation shows it.
-std::string JoinParts(const std::vector<CommandPart>& parts, char breakChar) {
+std::string JoinParts(const std::vector<ExpandedPart>& parts, char breakChar) {
   std::string whole;
   for (std::size_t i = 0; i < parts.size(); ++i) {
     if (i > 0) whole += breakChar;
@@ -78,18 +34,6 @@ bool Confirmed(const std::string& command) {
   return yes;
 }
 
-// "echo " or "echo\t" at the start, without regard to case.
-bool IsInternalEcho(const std::string& text) {
-  if (text.size() < 5 || !IsBlank(text[4])) return false;
-  static const char kEcho[] = "echo";
-  for (std::size_t i = 0; i < 4; ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != kEcho[i]) return false;
-  }
-  return true;
-}
-
 int Reported(RunContext& ctx, int result, const std::string& name) {
   if (result == -1) platform::WriteOut("Could not execute " + name + ".\n");
   if (result != 0) ctx.commandFailed = 1;
@@ -101,27 +45,80 @@ void RestoreStartDirectory(const RunContext& ctx) {
   platform::SetCurrentDir(ctx.startDir);
 }
 
+// The -xo file of one file: every internal echo of the Command goes into it, each written through at once,
+// so a later part of the same Command sees it and a failure shows where it happens.
+class OutputFile {
+ public:
+  OutputFile(const RunContext& ctx, FileMacros& file) {
+    if (ctx.outputFile.empty()) return;
+    name_ = ExpandTemplate(ctx, file, ctx.outputFile);
+    stream_ = platform::CreateTextFile(name_);
+  }
+  ~OutputFile() {
+    if (stream_ != nullptr) std::fclose(stream_);
+  }
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  bool IsOpen() const { return stream_ != nullptr; }
+
+  // False, with the message on standard error, when the text could not be written (a full disk).
+  bool Write(const std::string& text) {
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), stream_) == text.size() && std::fflush(stream_) == 0)
+      return true;
+    const int error = errno;
+    platform::WriteErr("Could not write \"" + name_ +
+                       "\": " + (error != 0 ? std::strerror(error) : "Input/output error") + ".\n");
+    return false;
+  }
+
+ private:
+  std::string name_;
+  std::FILE* stream_ = nullptr;
+};
+
 }  // namespace
 
-int ExecuteCommand(RunContext& ctx, const std::string& path, const std::string& commandTemplate) {
+std::string DirectoryNotEnteredMessage(const RunContext& ctx, const std::string& path) {
+  // The directory as the match list holds it, without the separator that ends it (a root keeps its own).
+  std::string directory = FileDirectory(ctx, path);
+  if (directory.size() > 1 && platform::IsPathSeparator(directory.back()) &&
+      directory[directory.size() - 2] != ':') {
+    directory.pop_back();
+  }
+  return "Could not change to directory " + directory + ".\n";
+}
+
+int ExecuteCommand(RunContext& ctx, const std::string& path, const CommandTemplate& command) {
   ++ctx.fileNumber;
 
-  // One preparation serves the Command and the -xo name: the directory change, the pseudo environment
-  // (after that change, before any child starts), and at most one stamp lookup and one read per checksum.
+  // A command never runs in a directory the user did not mean: when the file's own directory cannot be
+  // entered (removed by an earlier command, say), its Command is skipped, not run where Zelvane stands.
+  if (ctx.changeDir && !EnterFileDirectory(ctx, path)) {
+    platform::WriteOut(DirectoryNotEnteredMessage(ctx, path));
+    ctx.commandFailed = 1;
+    return 0;
+  }
+
+  // One preparation serves the Command and the -xo name: the pseudo environment (after the directory
+  // change, before any child starts), and at most one stamp lookup and one read per checksum.
   FileMacros file = PrepareFileMacros(ctx, path);
-  if (ctx.changeDir) ChangeToFileDirectory(file);
   SetPseudoEnvironment();
 
   const bool shellMode = !ctx.shell.empty();
-  const std::vector<CommandPart> parts = ExpandParts(ctx, file, commandTemplate, !shellMode);
+  const MacroValue macros = MacroValues(ctx, file);
+  std::vector<ExpandedPart> parts;
+  parts.reserve(command.parts.size());
+  for (const CommandPart& part : command.parts)
+    parts.push_back(ExpandPart(part, macros));
 
   // Created before the question, so it exists even when the user declines.
-  std::FILE* output = nullptr;
-  if (!ctx.outputFile.empty()) output = platform::CreateTextFile(ExpandTemplate(ctx, file, ctx.outputFile));
+  OutputFile output(ctx, file);
 
   int result = 0;
   if (!ctx.confirm || ctx.batch || Confirmed(JoinParts(parts, ctx.breakChar))) {
-    for (const CommandPart& part : parts) {
+    for (const ExpandedPart& part : parts) {
       // A doubled or leading break character ends the Command there.
       if (part.text.empty()) break;
       if (shellMode) {
@@ -129,21 +126,26 @@ int ExecuteCommand(RunContext& ctx, const std::string& path, const std::string& 
         if (!ctx.echoOnly) result = Reported(ctx, platform::RunShell(ctx.shell, part.text), ctx.shell);
       } else if (IsInternalEcho(part.text)) {
         // Performed here even with -eo; the only writer of the -xo file.
-        const std::string text = part.text.substr(5) + (ctx.noCrLf ? "" : "\n");
-        if (output != nullptr) {
-          std::fputs(text.c_str(), output);
-        } else {
+        std::string text(InternalEchoText(part.text));
+        if (!ctx.noCrLf) text += "\n";
+        if (!output.IsOpen()) {
           platform::WriteOut(text);
+        } else if (!output.Write(text)) {
+          // Like a failed write to standard output, this ends the run: nothing more is started.
+          ctx.endRun = true;
+          break;
         }
       } else {
         if (ctx.echoCommand) platform::WriteOut(part.text + "\n");
-        if (!ctx.echoOnly) result = Reported(ctx, platform::RunProcess(part.args), part.args.front());
+        // A part of blanks alone names no program.
+        const std::string program = part.args.empty() ? std::string() : part.args.front();
+        if (!ctx.echoOnly)
+          result = Reported(ctx, part.args.empty() ? -1 : platform::RunProcess(part.args), program);
       }
     }
   }
 
   if (ctx.changeDir) RestoreStartDirectory(ctx);
-  if (output != nullptr) std::fclose(output);
   return result;
 }
 

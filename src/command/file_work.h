@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "command/command_template.h"
 #include "platform/platform.h"
 
 namespace zelvane {
@@ -15,10 +16,10 @@ struct RunContext;
 struct WorkPart {
   enum class Kind { Shell, Program, InternalEcho };
   Kind kind = Kind::Program;
-  // Shell and Program: the expanded part, as -e echoes it. InternalEcho: the line it writes, line end
+  // Shell and Program: the expanded part, as -e echoes it. InternalEcho: the text it writes, line end
   // included unless -nocrlf.
   std::string text;
-  std::vector<std::string> args;  // Program: the argument vector
+  std::vector<std::string> args;  // Program: the argument vector (empty for a part of blanks alone)
 };
 
 struct FileWork {
@@ -26,16 +27,12 @@ struct FileWork {
   std::string command;          // the whole expanded Command, break characters included
   std::vector<WorkPart> parts;  // the parts that are handled: up to the first empty one
   std::string outputFile;       // the expanded -xo name; empty without -xo
-  std::string directory;        // with -c: the file's own directory; empty otherwise
+  std::string directory;        // with -c: the file's own directory (FileDirectory); empty otherwise
   platform::SystemTime now;     // the clock reading behind the date and time pseudo variables
 };
 
-// Numbers the file (`fileNumber`) and expands everything for it. Reads the file's stamp and checksums when
-// the templates need them; changes neither the current directory nor the environment.
-FileWork PrepareFileWork(RunContext& ctx, const std::string& path);
-
-// The directory a file lies in, as -c enters it: the path up to its last separator (a root keeps its
-// separator), or the start directory for a bare name.
-std::string FileDirectory(const RunContext& ctx, const std::string& path);
+// Numbers the file (`fileNumber`) and expands the parsed Command for it. Reads the file's stamp and
+// checksums when the Command needs them; changes neither the current directory nor the environment.
+FileWork PrepareFileWork(RunContext& ctx, const CommandTemplate& command, const std::string& path);
 
 }  // namespace zelvane

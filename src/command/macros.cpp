@@ -9,8 +9,9 @@
 namespace zelvane {
 namespace {
 
+// On POSIX only '/': a '\\' in a file name is part of the name.
 bool IsSeparator(char c) {
-  return c == '\\' || c == '/';
+  return platform::IsPathSeparator(c);
 }
 
 char FoldCase(char c) {
@@ -72,7 +73,7 @@ std::string FileNumberText(const RunContext& ctx) {
   return buffer;
 }
 
-// Appends the expansion of macro letter `letter`; false when the letter is not a macro.
+// Appends the expansion of macro letter `letter` (IsMacroLetter); false when the letter is not a macro.
 bool AppendMacro(const RunContext& ctx, FileMacros& file, char letter, std::string& out) {
   const MacroParts& p = file.parts;
   switch (letter) {
@@ -162,7 +163,13 @@ MacroParts SplitMacroParts(const std::string& path) {
     parts.drive = path.substr(0, 2);
     pos = 2;
   }
-  const std::size_t lastSeparator = path.find_last_of("\\/");
+  std::size_t lastSeparator = std::string::npos;
+  for (std::size_t i = path.size(); i > 0; --i) {
+    if (IsSeparator(path[i - 1])) {
+      lastSeparator = i - 1;
+      break;
+    }
+  }
   std::size_t nameStart = pos;
   if (lastSeparator != std::string::npos && lastSeparator >= pos) {
     nameStart = lastSeparator + 1;
@@ -180,6 +187,14 @@ MacroParts SplitMacroParts(const std::string& path) {
 
 std::string ShortenPath(const std::string& path) {
   std::string out;
+  if (!platform::HasAlternateNames()) {
+    // Nothing to look up: only the separators become native.
+    out = path;
+    for (char& c : out) {
+      if (IsSeparator(c)) c = platform::NativeSeparator();
+    }
+    return out;
+  }
   std::size_t marker = 0;
   for (std::size_t i = 0; i < path.size(); ++i) {
     if (!IsSeparator(path[i])) continue;
@@ -218,35 +233,28 @@ FileMacros PrepareFileMacros(const RunContext& ctx, const std::string& path) {
   return file;
 }
 
-void ChangeToFileDirectory(const FileMacros& file) {
-  platform::SetCurrentDir(file.parts.drive + file.parts.directory);
+std::string FileDirectory(const RunContext& ctx, const std::string& path) {
+  const MacroParts parts = SplitMacroParts(path);
+  if (parts.directory.empty()) return ctx.startDir;
+  return parts.drive + parts.directory;
+}
+
+bool EnterFileDirectory(const RunContext& ctx, const std::string& path) {
+  return platform::SetCurrentDir(FileDirectory(ctx, path));
+}
+
+MacroValue MacroValues(const RunContext& ctx, FileMacros& file) {
+  return [&ctx, &file](char letter, std::string& out) { AppendMacro(ctx, file, letter, out); };
 }
 
 std::string ExpandTemplate(const RunContext& ctx, FileMacros& file, std::string_view templateText) {
-  std::string out;
-  out.reserve(templateText.size() + 64);
-  const char macro = ctx.macroChar;
-  for (std::size_t i = 0; i < templateText.size(); ++i) {
-    const char c = templateText[i];
-    if (c == macro && i + 1 < templateText.size()) {
-      // The macro character and the one after it go together: a macro, or both copied as they stand ($$
-      // stays $$, so there is no escape). A trailing macro character is plain text.
-      const char letter = templateText[++i];
-      if (!AppendMacro(ctx, file, letter, out)) {
-        out += c;
-        out += letter;
-      }
-      continue;
-    }
-    out += c;
-  }
-  return out;
+  return ExpandText(ParseTemplateText(templateText, ctx.macroChar), MacroValues(ctx, file));
 }
 
 std::string ExpandMacros(RunContext& ctx, const std::string& path, int changeDirectory,
                          const std::string& templateText) {
   FileMacros file = PrepareFileMacros(ctx, path);
-  if (changeDirectory) ChangeToFileDirectory(file);
+  if (changeDirectory) EnterFileDirectory(ctx, path);
   SetPseudoEnvironment();
   return ExpandTemplate(ctx, file, templateText);
 }

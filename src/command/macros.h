@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "command/command_template.h"
 #include "command/stamps.h"
 
 namespace zelvane {
@@ -15,7 +16,7 @@ struct RunContext;
 // The four parts of a file path; concatenated they give the path back.
 struct MacroParts {
   std::string drive;      // "D:" when the second character is a colon; else empty
-  std::string directory;  // up to and including the last '\' or '/'
+  std::string directory;  // up to and including the last separator (platform::IsPathSeparator)
   std::string baseName;   // up to the last dot after the directory
   std::string extension;  // from that dot, included
 };
@@ -41,15 +42,24 @@ struct FileMacros {
 // the disk only with -8.
 FileMacros PrepareFileMacros(const RunContext& ctx, const std::string& path);
 
-// Makes the file's drive and directory current (option -c); a failure is ignored.
-void ChangeToFileDirectory(const FileMacros& file);
+// The directory the file `path` lies in, as the match list holds it: the path up to its last separator
+// (that separator kept), or the start directory for a bare name. Display options (-8, -lowercase, -sep)
+// change what the macros show, never this.
+std::string FileDirectory(const RunContext& ctx, const std::string& path);
+
+// Makes the directory of the file `path` current (option -c), at any depth. False when it cannot be entered;
+// the current directory is then unchanged.
+bool EnterFileDirectory(const RunContext& ctx, const std::string& path);
+
+// The values of the macros of the prepared file, for ExpandText and ExpandPart.
+MacroValue MacroValues(const RunContext& ctx, FileMacros& file);
 
 // Expands every macro of `templateText` for the prepared file. No side effects but the lookups of the stamp
 // and the checksums on first use.
 std::string ExpandTemplate(const RunContext& ctx, FileMacros& file, std::string_view templateText);
 
 // Expands every macro of `templateText` for the file `path`. With `changeDirectory` the file's directory
-// becomes current. Refreshes the pseudo environment variables on every call.
+// becomes current when it can be entered. Refreshes the pseudo environment variables on every call.
 std::string ExpandMacros(RunContext& ctx, const std::string& path, int changeDirectory,
                          const std::string& templateText);
 

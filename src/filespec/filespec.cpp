@@ -79,7 +79,22 @@ bool StartsWithQualifier(std::string_view text) {
   return false;
 }
 
+// A qualifier's operand may name a file: typed text like the spec it stands in.
+QualifierSet TypedQualifiers(const QualifierSet& set) {
+  return {TypedPath(set.size), TypedPath(set.time), TypedPath(set.comp), TypedPath(set.cont)};
+}
+
 }  // namespace
+
+std::string TypedPath(std::string_view text) {
+  std::string path(text);
+  if (!platform::IsPathSeparator('\\')) {
+    for (char& c : path) {
+      if (c == '\\') c = '/';
+    }
+  }
+  return path;
+}
 
 std::size_t TokenEnd(std::string_view text) {
   if (!text.empty() && IsQuote(text[0])) {
@@ -139,11 +154,15 @@ std::vector<SearchStep> ParseFilespec(std::string_view spec) {
     text.erase(0, first == std::string::npos ? text.size() : first);
     if (text.empty()) break;
 
+    // A qualifier at the front is left for the next cycle, which takes it, whatever its operand holds: the
+    // '/' rule below must not read "/sizelt(sub/ref)" as a path.
+    if ((text[0] == '/' || text[0] == '-') && StartsWithQualifier(text)) continue;
+
     // On POSIX "/home/me/*.c" is a path, not a switch: the platform decides on the token's first word.
     if (platform::IsSwitchText(std::string_view(text).substr(0, BlankOrEnd(text)))) {
       if (text.size() > 1 && (text[1] == 'a' || text[1] == 'A')) {
         text.erase(0, ReadAttributeSwitch(text, required, excluded));
-      } else if (!StartsWithQualifier(text)) {
+      } else {
         // Unknown switches (DIR's /s, /o...) and names beginning with '-' are not searched.
         text.erase(0, BlankOrEnd(text));
       }
@@ -160,7 +179,8 @@ std::vector<SearchStep> ParseFilespec(std::string_view spec) {
       single = text.substr(0, end);
     }
     text.erase(0, consumed);
-    if (!single.empty()) steps.push_back({std::move(single), required, excluded, qualifiers});
+    if (!single.empty())
+      steps.push_back({TypedPath(single), required, excluded, TypedQualifiers(qualifiers)});
   }
   return steps;
 }

@@ -25,8 +25,15 @@ struct SearchStep {
   QualifierSet qualifiers;
 };
 
+// Typed text that names a path, as the search and the system take it: where '\' is no separator (POSIX),
+// every '\' becomes '/'. Applied once, where the text is read and before any macro in it is expanded, so
+// what a macro yields (a file name holding '\') is never converted.
+std::string TypedPath(std::string_view text);
+
 // Reads a Filespec or Xspec into the single specs it searches, in order, without touching the disk.
-// Switches that are not attribute switches, and tokens that begin with '-', are consumed silently.
+// Qualifiers are taken out first, wherever they stand and whatever their operands hold; then switches that
+// are not attribute switches, and tokens that begin with '-', are consumed silently. Each single spec and
+// qualifier text comes out as TypedPath gives it.
 std::vector<SearchStep> ParseFilespec(std::string_view spec);
 
 // Moves the first qualifier of kind `keyword` out of `specText` into `qualifierText`; false when none.

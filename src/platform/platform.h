@@ -42,14 +42,19 @@ namespace zelvane::platform {
 
 // The platform's own start-up. Fails when the process cannot learn its current directory (and, on Win32,
 // its module handle or command line); the caller then prints the fatal message and ends with status 1.
+// On POSIX it also settles the signals: SIGPIPE ignored (a write to a closed pipe fails instead of killing
+// the run), SIGCHLD at its default (an inherited "ignore" would hide every child's exit status), and a
+// terminal switched to raw input restored before a signal ends or stops the process.
 bool StartUp();
-
-// Makes file-system calls take and return names in the console's code page. Nothing to do on POSIX.
-void UseConsoleCodePage();
 
 // The whole command line as typed. On POSIX, which only has the argument vector, it is argv[0] and every
 // argument joined by single spaces, nothing quoted, so each argument stands in it with its exact length.
 std::string RawCommandLine(int argc, char** argv);
+
+// Whether RawCommandLine is the line as the user typed it (Win32), so the Command is found by searching it.
+// False where the layer had to build it from the argument vector (POSIX): the Command is then the arguments
+// after the last option, and no quote or code in an earlier argument can shift where it begins.
+bool HasTypedCommandLine();
 
 // Flushes what the program wrote to standard output, so it stands before anything a child writes.
 void FlushOutput();
@@ -69,6 +74,11 @@ bool OutputFailed();
 // '\' on Win32, '/' on POSIX.
 char NativeSeparator();
 
+// Whether `c` separates the components of a path: '/' on both targets, and '\' too on Win32. On POSIX a '\'
+// that comes from a directory listing is an ordinary character of a name; only typed text (a Filespec, an
+// option's file name) has its '\' turned into '/', once, where it is read.
+bool IsPathSeparator(char c);
+
 // Whether text that begins with '-' or '/' is a switch rather than a path. '-' always starts a switch. On
 // POSIX a '/' starts a switch only when no other '/' follows before the end of the text (callers pass a
 // Filespec token up to its first blank or tab); on Win32 '/' always starts a switch. Text that begins with
@@ -78,8 +88,8 @@ bool IsSwitchText(std::string_view text);
 // Full path of the current directory. False when it cannot be learned (for example it was deleted).
 bool GetCurrentDir(std::string& out);
 
-// Makes `path` the current directory. A relative path is taken from the current directory. '\' and '/'
-// are both accepted.
+// Makes `path` the current directory, whatever its length. A relative path is taken from the current
+// directory. False when it cannot be entered; the current directory is then the one it was before.
 bool SetCurrentDir(const std::string& path);
 
 // 1 = A:, 2 = B:, ...; 0 when the current directory has no drive letter (always on POSIX).
@@ -211,6 +221,9 @@ bool SystemTimeToFileTime(const SystemTime& utc, std::uint64_t& fileTime);
 // ---------------------------------------------------------------------------------------------------------
 // Console keys (from standard input; see the rules on terminals, pipes and end of input)
 
+// A terminal is read only while the process is in its foreground: in the background no key is waiting and a
+// read returns -1 at once, as at the end of input, and the terminal's mode is never changed from there.
+
 // Is a key waiting? Never blocks. A pushed-back key counts.
 bool KeyWaiting();
 
@@ -220,12 +233,18 @@ int ReadKey();
 // Hands one key back for the next KeyWaiting / ReadKey. There is room for one only.
 void PushBackKey(int key);
 
+// From now on keys are taken from a terminal as it is set (a line at a time, echoed), never by switching it
+// to raw input: -Batch asks nothing, so it leaves the terminal's mode alone. Nothing to do on Win32.
+void LeaveTerminalModeAlone();
+
 // ---------------------------------------------------------------------------------------------------------
 // Child processes
 
 // Starts `args[0]` with the argument vector `args` (looked up as the platform does: on POSIX a name holding
 // '/' as given, any other along PATH), waits for it and returns its exit code: on POSIX 128 + the signal
 // number when a signal ended it. -1 when it could not be started. Standard output is flushed first.
+// The child starts with the signal dispositions a program expects (SIGPIPE at its default again), and the
+// current directory is read afresh after it ends, since the child may have renamed it.
 int RunProcess(const std::vector<std::string>& args);
 
 // Runs `commandText` through the command shell `shell` and returns as RunProcess does. The shell gets
@@ -235,7 +254,7 @@ int RunProcess(const std::vector<std::string>& args);
 int RunShell(const std::string& shell, const std::string& commandText);
 
 // Creates or truncates a text file and opens it for reading and writing ("w+"); nullptr when it cannot.
-// '\' and '/' are both accepted.
+// The name is handed to the system as it stands.
 std::FILE* CreateTextFile(const std::string& path);
 
 // ---------------------------------------------------------------------------------------------------------

@@ -259,6 +259,29 @@ TEST(LocateCommand, Cases) {
   }
 }
 
+TEST(CommandFromArguments, TheArgumentsAfterTheLastOptionAsTheRawLineHoldsThem) {
+  const struct {
+    const char* name;
+    Args args;
+    std::size_t first;
+    const char* command;
+  } cases[] = {
+      {"plain", {"zel", "*.c", "-s", "rm", "$f"}, 3, "rm $f"},
+      // Nothing typed before the Command can shift it.
+      {"quoted option", {"zel", "*.c", "-x\"my file.txt\"", "/bin/rm", "$f"}, 3, "/bin/rm $f"},
+      {"code in an option", {"zel", "*.c", "-xo#065", "/bin/rm", "$f"}, 3, "/bin/rm $f"},
+      {"blanks in the spec", {"zel", "  *.c", "/bin/rm", "$f"}, 2, "/bin/rm $f"},
+      {"spec in the program name", {"/opt/c/zel", "c", "c", "$f"}, 2, "c $f"},
+      // The Command's own words: codes converted, blanks and quotes kept, leading blanks skipped.
+      {"codes", {"zel", "*.c", "echo", "#065#066"}, 2, "echo AB"},
+      {"blanks", {"zel", "*.c", "  echo", "a  b", "\"$f\""}, 2, "echo a  b \"$f\""},
+      {"empty words", {"zel", "*.c", "", "echo", ""}, 2, "echo "},
+      {"none", {"zel", "*.c", "-s"}, 3, ""},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(CommandFromArguments(RawForms(c.args), c.first), c.command) << c.name;
+}
+
 class ArgumentFileTest : public ::testing::Test {
  protected:
   std::filesystem::path dir =
@@ -297,6 +320,31 @@ TEST_F(ArgumentFileTest, EmptyLinesSpacesLongLinesAndCrLf) {
   EXPECT_EQ(args[4], "\"q\"");
   EXPECT_EQ(args[5], "a b");
   EXPECT_EQ(raw, "zel a b  " + longLine + " \"q\" a b  " + longLine + " \"q\"");
+}
+
+TEST_F(ArgumentFileTest, RawFormsFollowTheLinesAndTheCommandTakesThemAsTheyAre) {
+  const std::string words = Write("words", "-s\necho\n#065 x\n");
+  const std::string empty = Write("empty", "");
+  Args args{"zel", "*.c", "@" + words, "#066", "@" + empty, "y"};
+  std::string raw = "zel *.c @" + words + " B @" + empty + " y";
+  std::vector<std::string> forms = RawForms(args);
+  ExpandArgumentFiles(args, raw, '@', &forms);
+  EXPECT_EQ(args, (Args{"zel", "*.c", "-s", "echo", "#065 x", "#066", "@" + empty, "y"}));
+  EXPECT_EQ(forms, (Args{"zel", "*.c", "-s", "echo", "#065 x", "B", "", "y"}));
+  // The file's lines joined by single spaces, an empty file standing for nothing.
+  EXPECT_EQ(CommandFromArguments(forms, 3), "echo #065 x B  y");
+}
+
+TEST_F(ArgumentFileTest, ADirectoryIsNoArgumentFile) {
+  std::filesystem::create_directories(dir / "sub");
+  const std::string sub = (dir / "sub").string();
+  Args args{"zel", "@" + sub, "x"};
+  std::string raw = "zel @" + sub + " x";
+  testing::internal::CaptureStdout();
+  ExpandArgumentFiles(args, raw, '@');
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Could not find file \"" + sub + "\".\n");
+  EXPECT_EQ(args, (Args{"zel", "@" + sub, "x"}));
+  EXPECT_EQ(raw, "zel @" + sub + " x");
 }
 
 TEST_F(ArgumentFileTest, MissingAndEmptyFiles) {

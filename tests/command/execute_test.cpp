@@ -18,6 +18,12 @@ RunContext NoShellContext() {
   return ctx;
 }
 
+// Parses the Command as the run loop does, with the context's characters and shell.
+int Execute(RunContext& ctx, const std::string& path, const std::string& command) {
+  return ExecuteCommand(ctx, path,
+                        ParseCommandTemplate(command, ctx.breakChar, ctx.macroChar, ctx.shell.empty()));
+}
+
 TEST(ExecuteCommand, ResultIsTheLastStartedPart) {
   if (platform::NativeSeparator() != '/') GTEST_SKIP() << "starts the POSIX programs true and false";
   struct Case {
@@ -39,7 +45,7 @@ TEST(ExecuteCommand, ResultIsTheLastStartedPart) {
   for (const Case& c : cases) {
     RunContext ctx = NoShellContext();
     testing::internal::CaptureStdout();
-    EXPECT_EQ(ExecuteCommand(ctx, "/x/a.txt", c.command), c.expected) << c.command;
+    EXPECT_EQ(Execute(ctx, "/x/a.txt", c.command), c.expected) << c.command;
     EXPECT_EQ(testing::internal::GetCapturedStdout(), c.output) << c.command;
     EXPECT_EQ(ctx.fileNumber, 1);
   }
@@ -49,14 +55,14 @@ TEST(ExecuteCommand, EchoOnlyAndDeclinedStartNothing) {
   RunContext ctx = NoShellContext();
   ctx.echoCommand = ctx.echoOnly = 1;
   testing::internal::CaptureStdout();
-  EXPECT_EQ(ExecuteCommand(ctx, "/x/a.txt", "false $n;echo $b"), 0);
+  EXPECT_EQ(Execute(ctx, "/x/a.txt", "false $n;echo $b"), 0);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "false a.txt\na\n");
 
   RunContext asked = NoShellContext();
   asked.confirm = 1;
   platform::PushBackKey('n');
   testing::internal::CaptureStdout();
-  EXPECT_EQ(ExecuteCommand(asked, "/x/a.txt", "false;false"), 0);
+  EXPECT_EQ(Execute(asked, "/x/a.txt", "false;false"), 0);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Execute \"false;false\"? [y/n] n\n");
   EXPECT_EQ(asked.fileNumber, 1);
 }
@@ -71,12 +77,34 @@ TEST(ExecuteCommand, ChangeDirWritesRelativeOutputFileBesideTheFileAndRestores) 
   ASSERT_TRUE(platform::GetCurrentDir(before));
 
   testing::internal::CaptureStdout();
-  EXPECT_EQ(ExecuteCommand(ctx, dir / "sub/a.txt", "echo in $n"), 0);
+  EXPECT_EQ(Execute(ctx, dir / "sub/a.txt", "echo in $n"), 0);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   std::string written = dir.ReadFile("sub/a.out");
   std::erase(written, '\r');  // a text file on Win32
   EXPECT_EQ(written, "in a.txt\n");
 
+  std::string after;
+  ASSERT_TRUE(platform::GetCurrentDir(after));
+  EXPECT_EQ(after, before);
+}
+
+TEST(ExecuteCommand, ChangeDirThatFailsSkipsTheFileAndStaysPut) {
+  test::TempDir dir;
+  dir.WriteFile("a.txt");
+  RunContext ctx = NoShellContext();
+  ctx.changeDir = 1;
+  ctx.outputFile = dir / "$b.out";
+  std::string before;
+  ASSERT_TRUE(platform::GetCurrentDir(before));
+
+  // Nothing runs, no output file is created, Zelvane stays where it stands, and the run goes on.
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(Execute(ctx, dir / "gone/a.txt", "echo ran"), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Could not change to directory " + (dir / "gone") + ".\n");
+  EXPECT_FALSE(dir.Exists("a.out"));
+  EXPECT_FALSE(ctx.endRun);
+  EXPECT_EQ(ctx.fileNumber, 1);
   std::string after;
   ASSERT_TRUE(platform::GetCurrentDir(after));
   EXPECT_EQ(after, before);

@@ -42,6 +42,12 @@ TEST(PrepareFileWork, PartsAsTheyWillBeHandled) {
       {";a", false, false, ";a", {}},
       {"a;", true, false, "a;", {{Kind::Shell, "a", {}}}},
       {"echohello", false, false, "echohello", {{Kind::Program, "echohello", {"echohello"}}}},
+      {"p \"a b\" $b",
+       false,
+       false,
+       "p \"a b\" x;y",
+       {{Kind::Program, "p \"a b\" x;y", {"p", "a b", "x;y"}}}},
+      {"  ", false, false, "  ", {{Kind::Program, "  ", {}}}},
   };
   for (const Case& c : cases) {
     RunContext ctx;
@@ -50,7 +56,8 @@ TEST(PrepareFileWork, PartsAsTheyWillBeHandled) {
     ctx.command = c.command;
     ctx.shell = c.shell ? "/bin/sh" : "";
     ctx.noCrLf = c.noCrLf ? 1 : 0;
-    const FileWork work = PrepareFileWork(ctx, "/x/x;y.txt");
+    const CommandTemplate command = ParseCommandTemplate(ctx.command, ';', '$', !c.shell);
+    const FileWork work = PrepareFileWork(ctx, command, "/x/x;y.txt");
     EXPECT_EQ(work.command, c.whole) << c.command;
     ASSERT_EQ(work.parts.size(), c.parts.size()) << c.command;
     for (std::size_t i = 0; i < c.parts.size(); ++i) {
@@ -70,30 +77,17 @@ TEST(PrepareFileWork, NumbersEachFileAndExpandsTheOutputFileAndDirectory) {
   ctx.outputFile = "$b.out";
   ctx.changeDir = 1;
   ctx.lowercase = 1;  // changes what macros show, never the directory entered
-  FileWork work = PrepareFileWork(ctx, "/X/A.txt");
+  const CommandTemplate command = ParseCommandTemplate(ctx.command, ';', '$', true);
+  FileWork work = PrepareFileWork(ctx, command, "/X/A.txt");
   EXPECT_EQ(work.parts.at(0).text, "p  1/12");
   EXPECT_EQ(work.outputFile, "a.out");
-  EXPECT_EQ(work.directory, "/X");
-  work = PrepareFileWork(ctx, "/X/B.txt");
+  EXPECT_EQ(work.directory, "/X/");
+  work = PrepareFileWork(ctx, command, "/X/B.txt");
   EXPECT_EQ(work.parts.at(0).text, "p  2/12");
   EXPECT_EQ(ctx.fileNumber, 2);
 
   ctx.changeDir = 0;
-  EXPECT_EQ(PrepareFileWork(ctx, "/X/C.txt").directory, "");
-}
-
-TEST(FileDirectory, UpToTheLastSeparatorKeepingARoot) {
-  RunContext ctx;
-  ctx.startDir = "/start";
-  const struct {
-    const char* path;
-    const char* directory;
-  } cases[] = {
-      {"/x/a.txt", "/x"},    {"/a.txt", "/"},           {"a.txt", "/start"}, {"/x//a", "/x"},
-      {"C:\\a.txt", "C:\\"}, {"C:\\d\\a.txt", "C:\\d"}, {"//a", "/"},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(FileDirectory(ctx, c.path), c.directory) << c.path;
+  EXPECT_EQ(PrepareFileWork(ctx, command, "/X/C.txt").directory, "");
 }
 
 }  // namespace

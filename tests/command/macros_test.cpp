@@ -37,6 +37,11 @@ RunContext Win32Context(const std::string& startDir) {
   return ctx;
 }
 
+// Paths written with '\\' mean Win32 paths only where '\\' separates; on POSIX it is part of a name.
+bool BackslashSeparates() {
+  return platform::IsPathSeparator('\\');
+}
+
 RunContext PosixContext(const std::string& startDir) {
   RunContext ctx;
   ctx.startDir = startDir;
@@ -45,6 +50,7 @@ RunContext PosixContext(const std::string& startDir) {
 }
 
 TEST(ExpandTemplate, UsageExampleOnWin32Path) {
+  if (!BackslashSeparates()) GTEST_SKIP() << "a Win32 path";
   ExpectExpansions(Win32Context("D:\\USR"), "D:\\USR\\DEFAULT\\SOMETHNG.TXT",
                    {{"$f", "D:\\USR\\DEFAULT\\SOMETHNG.TXT"},
                     {"$n", "SOMETHNG.TXT"},
@@ -61,6 +67,7 @@ TEST(ExpandTemplate, UsageExampleOnWin32Path) {
 }
 
 TEST(ExpandTemplate, LowercaseAndSeparatorOptions) {
+  if (!BackslashSeparates()) GTEST_SKIP() << "Win32 paths";
   RunContext ctx = Win32Context("D:\\USR");
   ctx.lowercase = 1;
   ctx.pathSeparator = '/';
@@ -99,6 +106,20 @@ TEST(ExpandTemplate, PosixPaths) {
                    {{"$n", longName + ".txt"}, {"$d", longDir}});
 }
 
+TEST(ExpandTemplate, BackslashInAPosixNameIsPartOfTheName) {
+  if (BackslashSeparates()) GTEST_SKIP() << "'\\' separates on this platform";
+  RunContext ctx = PosixContext("/d");
+  ctx.lowercase = 1;
+  ctx.pathSeparator = '|';
+  ExpectExpansions(ctx, "/d/X\\..\\..\\precious.TXT",
+                   {{"$f", "|d|x\\..\\..\\precious.txt"},
+                    {"$n", "x\\..\\..\\precious.txt"},
+                    {"$b", "x\\..\\..\\precious"},
+                    {"[$r]", "[]"},
+                    {"$p", "|d|"}});
+  EXPECT_EQ(ShortenPath("/a\\b/c"), "/a\\b/c");
+}
+
 TEST(ExpandTemplate, RelativeDirectory) {
   struct RCase {
     std::string startDir;
@@ -121,6 +142,7 @@ TEST(ExpandTemplate, RelativeDirectory) {
       {"/home/me", "/srv/c.txt", '/', "/srv/"},
   };
   for (const RCase& c : cases) {
+    if (c.separator == '\\' && !BackslashSeparates()) continue;
     RunContext ctx;
     ctx.startDir = c.startDir;
     ctx.pathSeparator = c.separator;
@@ -133,6 +155,7 @@ TEST(ExpandTemplate, BareNameIsCompletedWithStartDir) {
   ExpectExpansions(PosixContext("/home/me"), "notes.txt",
                    {{"$f", "/home/me/notes.txt"}, {"$p", "/home/me/"}, {"$r", "/home/me/"}});
   ExpectExpansions(PosixContext("/"), "notes.txt", {{"$f", "/notes.txt"}});
+  if (!BackslashSeparates()) return;
   ExpectExpansions(Win32Context("D:\\USR"), "notes.txt",
                    {{"$f", "D:\\USR\\notes.txt"}, {"$p", "D:\\USR\\"}, {"$r", "D:\\USR\\"}});
 }
@@ -170,6 +193,7 @@ TEST(ExpandTemplate, FileNumberWidthFollowsTotalCount) {
 }
 
 TEST(ShortenPath, KeepsNamesWithoutAlternatesAndMakesSeparatorsNative) {
+  if (!BackslashSeparates()) GTEST_SKIP() << "Win32 paths";
   const char s = platform::NativeSeparator();
   const std::string expected = std::string(1, s) + "no" + s + "such" + s + "dir" + s + "file.txt";
   EXPECT_EQ(ShortenPath("/no\\such/dir\\file.txt"), expected);

@@ -142,6 +142,7 @@ TEST(Usage, UnrecognizedOptionWaitsThenPrintsUsageAndTheRunGoesOn) {
   EXPECT_EQ(r.status, 0);
 }
 
+#ifdef _WIN32  // only a typed command line is searched for the Command
 TEST(Usage, CommandThatCannotBeLocatedPrintsUsageAndRunsTheEmptyCommand) {
   TempDir dir;
   dir.WriteFile("a.txt");
@@ -150,6 +151,7 @@ TEST(Usage, CommandThatCannotBeLocatedPrintsUsageAndRunsTheEmptyCommand) {
   EXPECT_EQ(r.out, kUsage);
   EXPECT_EQ(r.status, 0);
 }
+#endif
 
 #ifndef _WIN32  // a Win32 process cannot delete its own current directory
 TEST(Startup, AProcessWithoutACurrentDirectoryFailsWithStatusOne) {

@@ -28,14 +28,40 @@ RunOptions WithInput(const std::string& input) {
   return options;
 }
 
-TEST(CommandE2E, NoShellModeGivesEachMacroOneArgument) {
+TEST(CommandE2E, NoShellWordsFollowTheRunTimeLibraryRules) {
   TempDir dir;
-  dir.WriteFile("my file.tmp", std::string(1234, 'x'));
-  // Two blanks give an empty argument; quotes mean nothing; a macro with blanks stays one argument.
-  const RunResult r = RunZelvane(dir, {"*.tmp", "-n", kPrinter, "$n", "\"a", "", "b\"", "$S"});
-  EXPECT_EQ(r.out, "[my file.tmp]\n[\"a]\n[]\n[b\"]\n[    1234]\n");
-  EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.status, 0);
+#ifdef _WIN32
+  const std::string odd = "my odd;file";  // Win32 names hold no quotes
+#else
+  const std::string odd = "my \"odd\" file";
+#endif
+  dir.WriteFile(odd + ".tmp", std::string(1234, 'x'));
+  const std::string p = kPrinter;
+  struct Case {
+    std::vector<std::string> command;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      // A macro is one argument whatever the name holds, quoted or not; quotes group and are removed.
+      {{p, "$n", "\"$n\"", "\"a  b\"", "$S"}, "[" + odd + ".tmp]\n[" + odd + ".tmp]\n[a  b]\n[    1234]\n"},
+      // Runs of blanks separate once; "" is an empty word; \" is a literal quote.
+      {{p + "  a\t\tb", "", "\"\"", "x\\\"y"}, "[a]\n[b]\n[]\n[x\"y]\n"},
+      // Backslashes are literal unless a quote follows them.
+      {{p, "a\\b\\\\", "\"c\\\\\"d"}, "[a\\b\\\\]\n[c\\d]\n"},
+      // Quotes around a part of a word join it to the rest.
+      {{p, "pre\"$b mid\"post"}, "[pre" + odd + " midpost]\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"*.tmp", "-n"};
+    args.insert(args.end(), c.command.begin(), c.command.end());
+    const RunResult r = RunZelvane(dir, args);
+    EXPECT_EQ(r.out, c.expected) << c.command[1];
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+  }
+  // The echo and the internal echo show the part as it stands, quotes and all.
+  const RunResult r = RunZelvane(dir, {"*.tmp", "-n", "-eo", p, "\"$b\";echo", "\"$e\"  x"});
+  EXPECT_EQ(r.out, p + " \"" + odd + "\"\n\".tmp\"  x\n");
 }
 
 #ifndef _WIN32  // starts the POSIX rm
@@ -44,11 +70,49 @@ TEST(CommandE2E, RemovingAFileWithBlanksRemovesThatFile) {
   dir.WriteFile("my file.tmp");
   dir.WriteFile("my");
   dir.WriteFile("file.tmp2");
-  const RunResult r = RunZelvane(dir, {"*.tmp", "rm", "$f"});
+  RunResult r = RunZelvane(dir, {"*.tmp", "rm", "$f"});
   EXPECT_EQ(r.out, "");
   EXPECT_FALSE(dir.Exists("my file.tmp"));
   EXPECT_TRUE(dir.Exists("my"));
   EXPECT_TRUE(dir.Exists("file.tmp2"));
+
+  // The Win32 habit of quoting the macro works too.
+  dir.WriteFile("my file.tmp");
+  r = RunZelvane(dir, {"*.tmp", "-n", "rm", "\"$f\""});
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "");
+  EXPECT_FALSE(dir.Exists("my file.tmp"));
+}
+
+// Without a typed command line the Command is the arguments after the last option, so nothing typed before
+// it (quotes, character codes, blanks) shifts where it begins.
+TEST(CommandE2E, CommandIsTheArgumentsAfterTheLastOption) {
+  TempDir dir;
+  dir.WriteFile("a.tmp");
+  dir.WriteFile("my file.txt");
+  dir.WriteFile("cmd.args", kPrinter + "\n$n\n#065\n");
+  struct Case {
+    std::vector<std::string> args;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {{"*.tmp", "-x\"my file.txt\"", kPrinter, "$n"}, "[a.tmp]\n"},
+      {{"*.tmp", "-xo#065", kPrinter, "$n"}, "[a.tmp]\n"},
+      {{"  *.tmp", kPrinter, "$n"}, "[a.tmp]\n"},
+      {{"\"*.tmp\"", "-s", kPrinter, "$n"}, "[a.tmp]\n"},
+      // Codes are converted in the Command's own words, an argument file's lines stay as they are, and an
+      // argument holding blanks is split like any other text.
+      {{"*.tmp", "-n", kPrinter, "#065", "b  c"}, "[A]\n[b]\n[c]\n"},
+      {{"*.tmp", "@cmd.args"}, "[a.tmp]\n[#065]\n"},
+      {{"*.tmp", "-n", "  " + kPrinter, "x"}, "[x]\n"},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = RunZelvane(dir, c.args);
+    EXPECT_EQ(r.out, c.expected) << c.args[1];
+    EXPECT_EQ(r.err, "") << c.args[1];
+  }
+  // The -xo file of the second case is named as typed; only the Command has its codes converted.
+  EXPECT_TRUE(dir.Exists("#065"));
 }
 #endif
 

@@ -89,6 +89,8 @@ TEST(JobsE2E, EightAtOncePrintExactlyWhatOneAtATimePrints) {
       // Internal echo, a program that cannot start and a second child, in part order.
       {{"*.txt", "-s", "-n", p + " $n sleep:$b;echo internal $c;no-such-program-zv $n;" + p + " err:$b"}, {}},
       {{"*.txt", "-s", "-n", "-eo", "-nocrlf", p + " $n;echo [$c]"}, {}},
+      // A failed write to the -xo file ends the run where the one-at-a-time run ends it.
+      {{"*.txt", "-s", "-n", "-xo/dev/full", p + " $n;echo $c;" + p + " after"}, {}},
       // The shell's own output on both streams, a failing exit and -c.
       {{"*.txt", "-s", "-c", "-e", "-m%", "sleep 0.0%c; echo out %n; pwd >&2; echo $cwd; exit %c"}, shell},
   };
@@ -182,11 +184,15 @@ TEST(JobsE2E, AFileWhoseDirectoryIsGoneIsSkippedWithAMessage) {
   WriteFiles(dir, {"a/1.txt", "a/2.txt", "b/3.txt"});
   RunOptions options;
   options.env = {{"COMSPEC", "/bin/sh"}};
-  // The first two start together and both remove b; the third starts only after one of them has ended.
-  const RunResult r = RunZelvane(
-      dir, {"*.txt", "-s", "-c", "-Jobs:2", "-ReturnCode", "-m%", "rm -rf ../b; echo %n"}, options);
-  EXPECT_EQ(r.out, "1.txt\n2.txt\nCould not change to directory " + (dir / "b") + ".\n");
-  EXPECT_EQ(r.status, 1);
+  // At two at once, the first two start together and both remove b; the third starts only after one of
+  // them has ended.
+  for (const char* jobs : {"-Jobs:1", "-Jobs:2"}) {
+    dir.WriteFile("b/3.txt");
+    const RunResult r =
+        RunZelvane(dir, {"*.txt", "-s", "-c", jobs, "-ReturnCode", "-m%", "rm -rf ../b; echo %n"}, options);
+    EXPECT_EQ(r.out, "1.txt\n2.txt\nCould not change to directory " + (dir / "b") + ".\n") << jobs;
+    EXPECT_EQ(r.status, 1) << jobs;
+  }
 }
 
 TEST(JobsE2E, TwoHundredMegabytesOfOutputPassThroughASmallProcess) {

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "platform/platform.h"
 
 namespace zelvane {
 namespace {
@@ -24,8 +27,15 @@ std::vector<std::string> Steps(const std::string& filespec) {
 
 using Lines = std::vector<std::string>;
 
+// Typed text as the platform reads it: on POSIX, where '\\' stands in names, a typed '\\' means '/'.
+std::string Typed(std::string text) {
+  if (platform::NativeSeparator() == '/') std::replace(text.begin(), text.end(), '\\', '/');
+  return text;
+}
+
 TEST(ParseFilespec, SplitsOnBlanksAndTabsOnly) {
-  EXPECT_EQ(Steps("*.tmp  *.bak\t\\tmp*.*"), (Lines{"*.tmp 0/0 |||", "*.bak 0/0 |||", "\\tmp*.* 0/0 |||"}));
+  EXPECT_EQ(Steps("*.tmp  *.bak\t\\tmp*.*"),
+            (Lines{"*.tmp 0/0 |||", "*.bak 0/0 |||", Typed("\\tmp*.* 0/0 |||")}));
   EXPECT_EQ(Steps("a,b;c"), (Lines{"a,b;c 0/0 |||"}));
   EXPECT_TRUE(Steps("").empty());
   EXPECT_TRUE(Steps(" \t ").empty());
@@ -62,7 +72,7 @@ TEST(ParseFilespec, SlashFollowedByAnotherSlashIsAPathNotASwitch) {
 #endif
 
 TEST(ParseFilespec, QuotedTokensLoseTheirQuotes) {
-  EXPECT_EQ(Steps("'c:\\my files\\*.txt' *.c"), (Lines{"c:\\my files\\*.txt 0/0 |||", "*.c 0/0 |||"}));
+  EXPECT_EQ(Steps("'c:\\my files\\*.txt' *.c"), (Lines{Typed("c:\\my files\\*.txt 0/0 |||"), "*.c 0/0 |||"}));
   EXPECT_EQ(Steps("\"a b\"\t\"it's\""), (Lines{"a b 0/0 |||", "it's 0/0 |||"}));
   // An unclosed quote takes the rest of the text; an empty quoted token searches nothing.
   EXPECT_EQ(Steps("x 'a b /ad"), (Lines{"x 0/0 |||", "a b /ad 0/0 |||"}));
@@ -89,8 +99,25 @@ TEST(ParseFilespec, QualifiersAreTakenFromAnywhereOneOfEachKindPerCycle) {
 }
 
 TEST(ParseFilespec, QualifierInsideAPathIsStillAQualifier) {
-  EXPECT_EQ(Steps("c:\\up-size(2)\\*.c"), (Lines{"c:\\up\\*.c 0/0 (2)|||"}));
+  EXPECT_EQ(Steps("c:\\up-size(2)\\*.c"), (Lines{Typed("c:\\up\\*.c 0/0 (2)|||")}));
   EXPECT_EQ(Steps("'a /timeeq(x) b'"), (Lines{"a  b 0/0 |eq(x)||"}));
+}
+
+TEST(ParseFilespec, QualifiersComeBeforeTheSlashPathRule) {
+  // A qualifier left for a later cycle stays a qualifier whatever its operand holds; it is never searched
+  // as a path.
+  EXPECT_EQ(Steps("/sizegt(1) /sizelt(sub/ref) *.c"), (Lines{"*.c 0/0 lt(sub/ref)|||"}));
+  EXPECT_EQ(Steps("/timegt(a) /timegt(/etc/passwd) x"), (Lines{"x 0/0 |gt(/etc/passwd)||"}));
+  EXPECT_EQ(Steps("/compeq(a) -compne(b/c) x"), (Lines{"x 0/0 ||ne(b/c)|"}));
+}
+
+TEST(ParseFilespec, TypedBackslashesAreConvertedInSpecsAndOperandsOnly) {
+  // The conversion comes after the text is read: "\\sizeeq(0)" is no qualifier, and a macro in an operand
+  // is left for its expansion, whose value is never converted.
+  EXPECT_EQ(Steps("sub\\*.c /timegt($p\\$b.obj) x\\y"),
+            (Lines{Typed("sub\\*.c 0/0 |gt($p\\$b.obj)||"), Typed("x\\y 0/0 |gt($p\\$b.obj)||")}));
+  EXPECT_EQ(Steps("\\sizeeq(0)"), (Lines{Typed("\\sizeeq(0) 0/0 |||")}));
+  EXPECT_EQ(TypedPath("a\\b/c"), Typed("a\\b/c"));
 }
 
 TEST(TakeQualifier, NestedParenthesesUnclosedOperandsAndTheScanRule) {

@@ -1,48 +1,117 @@
-// Keys come from standard input. On a terminal they are read raw, one at a time, without echo; from a pipe
-// or a file its bytes are the keys. At the end of input there is no key.
+// Keys come from standard input. On a terminal they are read raw, one at a time, without echo, and only
+// while this process is in the terminal's foreground; from a pipe or a file its bytes are the keys. At the
+// end of input there is no key.
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <string_view>
 
 #include "platform/key_source.h"
+#include "platform/platform.h"
+#include "platform/posix/posix_util.h"
 
-namespace zelvane::platform::keys {
+namespace zelvane::platform {
 namespace {
 
 bool endOfInput = false;
+bool leaveModeAlone = false;
 
-// Switches a terminal to raw, unechoed input for as long as it lives.
+// The terminal's settings from before it was switched to raw input, while it is. The signal handlers read
+// them, so they live outside any object and are written only with the signals' view in mind.
+struct termios savedMode {};
+struct termios rawMode {};
+volatile std::sig_atomic_t rawActive = 0;
+
+bool IsTerminal() {
+  return isatty(STDIN_FILENO) != 0;
+}
+
+// Whether this process may use the terminal: a background job that reads from it or changes its mode is
+// stopped by the system (SIGTTIN, SIGTTOU). A terminal that is not the process's controlling terminal has
+// no job control to fear.
+bool InForeground() {
+  const pid_t group = tcgetpgrp(STDIN_FILENO);
+  if (group < 0) return errno == ENOTTY;
+  return group == getpgrp();
+}
+
+// Switches a terminal, which the caller found this process in the foreground of, to raw, unechoed input for
+// as long as it lives.
 class RawTerminal {
  public:
-  RawTerminal() {
-    if (isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved_) == 0) {
-      struct termios raw = saved_;
-      raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
-      raw.c_cc[VMIN] = 1;
-      raw.c_cc[VTIME] = 0;
-      active_ = tcsetattr(STDIN_FILENO, TCSANOW, &raw) == 0;
-    }
+  explicit RawTerminal(bool terminal) {
+    if (!terminal || leaveModeAlone) return;
+    if (tcgetattr(STDIN_FILENO, &savedMode) != 0) return;
+    rawMode = savedMode;
+    rawMode.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+    rawMode.c_cc[VMIN] = 1;
+    rawMode.c_cc[VTIME] = 0;
+    // Marked first: a signal that arrives during the switch still finds the settings to restore.
+    rawActive = 1;
+    if (tcsetattr(STDIN_FILENO, TCSANOW, &rawMode) != 0) rawActive = 0;
   }
   ~RawTerminal() {
-    if (active_) tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
+    if (rawActive == 0) return;
+    tcsetattr(STDIN_FILENO, TCSANOW, &savedMode);
+    rawActive = 0;
   }
   RawTerminal(const RawTerminal&) = delete;
   RawTerminal& operator=(const RawTerminal&) = delete;
-
- private:
-  struct termios saved_ {};
-  bool active_ = false;
 };
 
-// Reads one byte; -1 at the end of input or on an error.
+// SIGINT, SIGTERM, SIGHUP, SIGQUIT: the terminal gets its settings back, then the signal does what it would
+// have done (the handler was reset on entry and the signal is not blocked within it).
+void RestoreAndDie(int signal) {
+  if (rawActive != 0) tcsetattr(STDIN_FILENO, TCSANOW, &savedMode);
+  raise(signal);
+}
+
+void StopHandler(int signal);
+
+void InstallHandler(int signal, void (*handler)(int), int flags) {
+  struct sigaction old {};
+  if (sigaction(signal, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) return;
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = flags;
+  sigaction(signal, &action, nullptr);
+}
+
+// SIGTSTP (Ctrl-Z at a prompt): the terminal gets its settings back while the process is stopped, and its raw
+// mode again when the process continues in the foreground. No SA_RESTART, so a read that waits for a key
+// returns and looks again whether the process is still in the foreground.
+void StopHandler(int signal) {
+  const int savedErrno = errno;
+  if (rawActive != 0) tcsetattr(STDIN_FILENO, TCSANOW, &savedMode);
+  std::signal(signal, SIG_DFL);
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, signal);
+  raise(signal);
+  sigprocmask(SIG_UNBLOCK, &stop, nullptr);
+  // Continued.
+  sigprocmask(SIG_BLOCK, &stop, nullptr);
+  InstallHandler(signal, StopHandler, 0);
+  if (rawActive != 0 && InForeground()) tcsetattr(STDIN_FILENO, TCSANOW, &rawMode);
+  errno = savedErrno;
+}
+
+// Reads one byte; -1 at the end of input or on an error, and -1 (without ending the input) when the process
+// was sent to the background while it waited.
 int ReadByte() {
   unsigned char c = 0;
   for (;;) {
     const ssize_t n = read(STDIN_FILENO, &c, 1);
     if (n == 1) return c;
-    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EINTR) {
+      if (IsTerminal() && !InForeground()) return -1;
+      continue;
+    }
     endOfInput = true;
     return -1;
   }
@@ -50,9 +119,42 @@ int ReadByte() {
 
 }  // namespace
 
+void posix::InstallTerminalGuards() {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+    InstallHandler(signal, RestoreAndDie, SA_RESETHAND | SA_NODEFER);
+  InstallHandler(SIGTSTP, StopHandler, 0);
+}
+
+void LeaveTerminalModeAlone() {
+  leaveModeAlone = true;
+}
+
+void FlushOutput() {
+  std::fflush(stdout);
+}
+
+void WriteOut(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
+
+void WriteErr(std::string_view text) {
+  std::fflush(stdout);
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
+bool OutputFailed() {
+  return std::ferror(stdout) != 0;
+}
+
+namespace keys {
+
 int TakeWaitingKey() {
   if (endOfInput) return -1;
-  RawTerminal raw;
+  // In the background there is no key waiting: reading would stop the process.
+  const bool terminal = IsTerminal();
+  if (terminal && !InForeground()) return -1;
+  RawTerminal raw(terminal);
   struct pollfd p {};
   p.fd = STDIN_FILENO;
   p.events = POLLIN;
@@ -71,8 +173,13 @@ int TakeWaitingKey() {
 
 int WaitForKey() {
   if (endOfInput) return -1;
-  RawTerminal raw;
+  // In the background a wait ends at once, as at the end of input; later, in the foreground, keys count
+  // again.
+  const bool terminal = IsTerminal();
+  if (terminal && !InForeground()) return -1;
+  RawTerminal raw(terminal);
   return ReadByte();
 }
 
-}  // namespace zelvane::platform::keys
+}  // namespace keys
+}  // namespace zelvane::platform

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,12 +17,38 @@ char NativeSeparator() {
 
 namespace {
 
-// Only this process changes its own current directory, and only through SetCurrentDir, so the answer
-// of getcwd is kept until then: a command per file asks for it every time.
+// Only this process changes its own current directory, through SetCurrentDir, and only a child can rename it,
+// so the answer of getcwd is kept until either happens: the search asks for it in every directory.
 std::string knownDir;
 bool knownDirValid = false;
 
+// The longest stretch of a path handed to one chdir, well inside any system's limit.
+constexpr std::size_t kStretch = 2048;
+
+// Enters a path longer than the system takes in one call, one stretch of whole components at a time.
+bool ChangeDirInStretches(const std::string& path) {
+  std::size_t pos = 0;
+  while (pos < path.size()) {
+    std::size_t end = path.size();
+    if (end - pos > kStretch) {
+      end = path.rfind('/', pos + kStretch);
+      // A single component longer than a stretch is more than any file system holds.
+      if (end == std::string::npos || end <= pos) return false;
+    }
+    // The root of an absolute path stays with the first stretch; the later ones are relative.
+    if (chdir(path.substr(pos, end - pos).c_str()) != 0) return false;
+    pos = end;
+    while (pos < path.size() && path[pos] == '/')
+      ++pos;
+  }
+  return true;
+}
+
 }  // namespace
+
+void posix::ForgetCurrentDir() {
+  knownDirValid = false;
+}
 
 bool GetCurrentDir(std::string& out) {
   if (knownDirValid) {
@@ -44,7 +71,22 @@ bool GetCurrentDir(std::string& out) {
 bool SetCurrentDir(const std::string& path) {
   if (path.empty()) return false;
   knownDirValid = false;
-  return chdir(posix::ToOsPath(path).c_str()) == 0;
+  if (chdir(path.c_str()) == 0) return true;
+  if (errno != ENAMETOOLONG) return false;
+    // Entered stretch by stretch; a failure halfway goes back to where it started, so the caller never runs
+    // anything in a directory between the two.
+#ifdef O_PATH
+  const int start = open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+#else
+  const int start = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#endif
+  if (start < 0) return false;
+  const bool entered = ChangeDirInStretches(path);
+  if (!entered && fchdir(start) != 0) {
+    // Nothing sound is left to stand in; the caller skips the file either way.
+  }
+  close(start);
+  return entered;
 }
 
 int CurrentDrive() {

@@ -23,11 +23,7 @@ struct File {
 namespace posix {
 
 std::string ToOsPath(const std::string& path) {
-  std::string out = path;
-  for (char& c : out) {
-    if (c == '\\') c = '/';
-  }
-  return out;
+  return path;
 }
 
 std::uint64_t TicksFromTimespec(const struct timespec& ts) {

@@ -350,6 +350,8 @@ int WaitForAnyChild(const std::vector<ChildHandle>& running, int& exitCode) {
     for (std::size_t i = 0; i < running.size(); ++i) {
       if (running[i]->pid != pid) continue;
       exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+      // The child may have renamed the directory this process stands in.
+      posix::ForgetCurrentDir();
       delete running[i];
       return static_cast<int>(i);
     }

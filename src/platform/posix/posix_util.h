@@ -9,8 +9,17 @@
 
 namespace zelvane::platform::posix {
 
-// Every '\' becomes '/' before a path reaches the OS.
+// The path as the OS takes it: unchanged. A '\' in a name is an ordinary character on POSIX; typed text had
+// its '\' turned into '/' where it was read, and nothing converts a path again on its way to the system.
 std::string ToOsPath(const std::string& path);
+
+// Drops the remembered current directory, so the next GetCurrentDir asks the system: after a child has run,
+// which may have renamed it.
+void ForgetCurrentDir();
+
+// Installs the handlers that restore a terminal switched to raw input before SIGINT, SIGTERM, SIGHUP or
+// SIGQUIT ends the process, and around a stop by SIGTSTP. Signals that were ignored stay ignored.
+void InstallTerminalGuards();
 
 // 100-ns ticks since 1601 from a POSIX time.
 std::uint64_t TicksFromTimespec(const struct timespec& ts);

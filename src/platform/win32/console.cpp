@@ -244,4 +244,8 @@ int WaitForKey() {
 }
 
 }  // namespace keys
+
+// Nothing to keep: a console's mode changes only for the moment one key is read, and no job is stopped by it.
+void LeaveTerminalModeAlone() {}
+
 }  // namespace zelvane::platform

@@ -37,10 +37,12 @@ bool StartUp() {
 
 // Names and the command line pass through the wide calls, so no code page stands between them and the
 // file system; the console's output code page is applied where text is written (WriteOut).
-void UseConsoleCodePage() {}
-
 std::string RawCommandLine(int, char**) {
   return win32::Utf8(GetCommandLineW());
+}
+
+bool HasTypedCommandLine() {
+  return true;
 }
 
 }  // namespace zelvane::platform

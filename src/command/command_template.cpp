@@ -1,0 +1,181 @@
+#include "command/command_template.h"
+
+#include <algorithm>
+
+namespace zelvane {
+namespace {
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+// Appends one literal character to a word, joining it to the literal stretch before it.
+void AppendLiteral(TemplateText& word, char c) {
+  if (word.empty() || word.back().macro != '\0') word.emplace_back();
+  word.back().text += c;
+}
+
+void AppendLiterals(TemplateText& word, std::size_t count, char c) {
+  for (std::size_t i = 0; i < count; ++i)
+    AppendLiteral(word, c);
+}
+
+}  // namespace
+
+bool IsMacroLetter(char letter) {
+  static constexpr std::string_view kLetters = "fnbepdrvSTDMYCckK";
+  return letter != '\0' && kLetters.find(letter) != std::string_view::npos;
+}
+
+TemplateText ParseTemplateText(std::string_view text, char macroChar) {
+  TemplateText pieces;
+  std::string literal;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == macroChar && i + 1 < text.size()) {
+      const char letter = text[++i];
+      if (IsMacroLetter(letter)) {
+        if (!literal.empty()) pieces.push_back({std::move(literal), '\0'});
+        literal.clear();
+        pieces.push_back({std::string(), letter});
+        continue;
+      }
+      literal += c;
+      literal += letter;
+      continue;
+    }
+    literal += c;
+  }
+  if (!literal.empty()) pieces.push_back({std::move(literal), '\0'});
+  return pieces;
+}
+
+CommandTemplate ParseCommandTemplate(std::string_view command, char breakChar, char macroChar,
+                                     bool splitWords) {
+  CommandTemplate parsed;
+  std::size_t begin = 0;
+  for (;;) {
+    const std::size_t end = std::min(command.find(breakChar, begin), command.size());
+    CommandPart part;
+    part.text = ParseTemplateText(command.substr(begin, end - begin), macroChar);
+    if (splitWords) part.words = SplitWords(part.text);
+    parsed.parts.push_back(std::move(part));
+    if (end == command.size()) break;
+    begin = end + 1;
+  }
+  return parsed;
+}
+
+std::vector<TemplateText> SplitWords(const TemplateText& text) {
+  std::vector<TemplateText> words;
+  TemplateText word;
+  bool inWord = false;      // a word has begun (a quote alone begins one)
+  bool quoted = false;      // between two quotes
+  std::size_t pending = 0;  // backslashes seen, not yet known to stand before a quote
+  for (const TemplatePiece& piece : text) {
+    if (piece.macro != '\0') {
+      AppendLiterals(word, pending, '\\');
+      pending = 0;
+      word.push_back(piece);
+      inWord = true;
+      continue;
+    }
+    for (const char c : piece.text) {
+      if (c == '\\') {
+        ++pending;
+        inWord = true;
+        continue;
+      }
+      if (c == '"') {
+        AppendLiterals(word, pending / 2, '\\');
+        if (pending % 2 == 1) {
+          AppendLiteral(word, '"');
+        } else {
+          quoted = !quoted;
+        }
+        pending = 0;
+        inWord = true;
+        continue;
+      }
+      AppendLiterals(word, pending, '\\');
+      pending = 0;
+      if (IsBlank(c) && !quoted) {
+        if (inWord) words.push_back(std::move(word));
+        word.clear();
+        inWord = false;
+        continue;
+      }
+      AppendLiteral(word, c);
+      inWord = true;
+    }
+  }
+  AppendLiterals(word, pending, '\\');
+  if (inWord) words.push_back(std::move(word));
+  return words;
+}
+
+std::vector<std::string> SplitCommandWords(std::string_view text) {
+  const TemplateText literal = text.empty() ? TemplateText() : TemplateText{{std::string(text), '\0'}};
+  std::vector<std::string> words;
+  for (const TemplateText& word : SplitWords(literal))
+    words.push_back(word.empty() ? std::string() : word.front().text);
+  return words;
+}
+
+std::string QuoteCommandWord(std::string_view word) {
+  if (!word.empty() && word.find_first_of(" \t\n\v\"") == std::string_view::npos) return std::string(word);
+  std::string out = "\"";
+  std::size_t backslashes = 0;
+  for (const char c : word) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    // Backslashes before a quote are doubled, and the quote itself escaped.
+    out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    backslashes = 0;
+    out += c;
+  }
+  // Before the closing quote they are doubled too.
+  out.append(backslashes * 2, '\\');
+  out += '"';
+  return out;
+}
+
+std::string ExpandText(const TemplateText& text, const MacroValue& macro) {
+  std::string out;
+  for (const TemplatePiece& piece : text) {
+    if (piece.macro != '\0') {
+      macro(piece.macro, out);
+    } else {
+      out += piece.text;
+    }
+  }
+  return out;
+}
+
+ExpandedPart ExpandPart(const CommandPart& part, const MacroValue& macro) {
+  ExpandedPart expanded;
+  expanded.text = ExpandText(part.text, macro);
+  expanded.args.reserve(part.words.size());
+  for (const TemplateText& word : part.words)
+    expanded.args.push_back(ExpandText(word, macro));
+  return expanded;
+}
+
+bool IsInternalEcho(std::string_view expandedText) {
+  if (expandedText.size() < 5 || !IsBlank(expandedText[4])) return false;
+  static constexpr std::string_view kEcho = "echo";
+  for (std::size_t i = 0; i < kEcho.size(); ++i) {
+    char c = expandedText[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kEcho[i]) return false;
+  }
+  return true;
+}
+
+std::string_view InternalEchoText(std::string_view expandedText) {
+  return expandedText.size() > 5 ? expandedText.substr(5) : std::string_view();
+}
+
+}  // namespace zelvane

@@ -1,0 +1,50 @@
+// The platform's own start-up: standard descriptors held, signal dispositions set, the terminal guarded;
+// and the command line, which POSIX hands over only as an argument vector.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/posix/posix_util.h"
+
+namespace zelvane::platform {
+
+bool StartUp() {
+  // A closed standard descriptor would go to the next file opened: an -xo file at descriptor 1 would take
+  // in every message and every child's output. Hold each free slot with /dev/null, read-only, so reads see
+  // the end of input and writes fail just as they would on the closed descriptor.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    const int held = open("/dev/null", O_RDONLY);
+    if (held >= 0 && held != fd) {
+      dup2(held, fd);
+      close(held);
+    }
+  }
+  // A write to a pipe nobody reads fails with an error, which ends the run quietly with status 0, rather
+  // than killing the process with SIGPIPE. An inherited "ignore" on SIGCHLD would make the system reap
+  // every child itself, so waiting for one would fail as if it could not be started.
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGCHLD, SIG_DFL);
+  posix::InstallTerminalGuards();
+  std::string dir;
+  return GetCurrentDir(dir);
+}
+
+std::string RawCommandLine(int argc, char** argv) {
+  std::string line;
+  for (int i = 0; i < argc; ++i) {
+    if (i > 0) line += ' ';
+    line += argv[i];
+  }
+  return line;
+}
+
+bool HasTypedCommandLine() {
+  return false;
+}
+
+}  // namespace zelvane::platform
