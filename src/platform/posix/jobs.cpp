@@ -35,6 +35,7 @@ struct StartDir {
 
 struct Child {
   pid_t pid;
+  int slot;  // the processor it was started on (its index among the allowed ones), or -1
 };
 
 namespace {
@@ -120,8 +121,9 @@ std::vector<std::string> ChildEnvironment(const std::vector<std::pair<std::strin
 // Where the next child starts. A child started with posix_spawn begins on the processor of its parent, and
 // the kernel's choice at exec and its balancing keep it there as long as the other processors are busy
 // (with anything, this machine's other work included): children of one parent would then take turns on one
-// processor. So each child is started pinned to the next allowed processor in turn, and let free once it
-// has started.
+// processor. So each child is started pinned to the allowed processor with the fewest of this run's
+// children (the parent's own when that is one of them, which spares moving the parent), and let free once
+// it has started.
 class ProcessorRota {
  public:
   ProcessorRota() {
@@ -130,32 +132,50 @@ class ProcessorRota {
     for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
       if (CPU_ISSET(cpu, &allowed_)) cpus_.push_back(cpu);
     }
+    running_.assign(cpus_.size(), 0);
   }
 
-  // Pins this process to the next processor; false when there is nothing to choose from.
-  bool PinNext(cpu_set_t& one) {
-    if (cpus_.size() < 2) return false;
+  // Pins this process to the processor for the next child and returns its slot; -1 when there is nothing
+  // to choose from.
+  int PinNext(cpu_set_t& one) {
+    if (cpus_.size() < 2) return -1;
+    const int current = sched_getcpu();
+    std::size_t best = 0;
+    for (std::size_t i = 1; i < cpus_.size(); ++i) {
+      if (running_[i] < running_[best] || (running_[i] == running_[best] && cpus_[i] == current)) best = i;
+    }
     CPU_ZERO(&one);
-    CPU_SET(cpus_[next_++ % cpus_.size()], &one);
-    return sched_setaffinity(0, sizeof one, &one) == 0;
+    CPU_SET(cpus_[best], &one);
+    if (sched_setaffinity(0, sizeof one, &one) != 0) return -1;
+    return static_cast<int>(best);
   }
 
   // Lets this process and the child `pid` run anywhere again. The child keeps a choice of its own: a
   // program such as taskset may already have pinned itself elsewhere.
-  void Release(pid_t pid, const cpu_set_t& one) {
+  void Release(int slot, pid_t pid, const cpu_set_t& one) {
     sched_setaffinity(0, sizeof allowed_, &allowed_);
     if (pid <= 0) return;
+    ++running_[static_cast<std::size_t>(slot)];
     cpu_set_t now;
     CPU_ZERO(&now);
     if (sched_getaffinity(pid, sizeof now, &now) == 0 && CPU_EQUAL(&now, &one))
       sched_setaffinity(pid, sizeof allowed_, &allowed_);
   }
 
+  void Ended(int slot) {
+    if (slot >= 0 && running_[static_cast<std::size_t>(slot)] > 0) --running_[static_cast<std::size_t>(slot)];
+  }
+
  private:
   cpu_set_t allowed_;
   std::vector<int> cpus_;
-  std::size_t next_ = 0;
+  std::vector<int> running_;  // this run's children started on each processor and not yet ended
 };
+
+ProcessorRota& Rota() {
+  static ProcessorRota rota;
+  return rota;
+}
 
 }  // namespace
 
@@ -326,17 +346,16 @@ ChildHandle StartChild(const ChildStart& start) {
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
 
-  static ProcessorRota rota;
   cpu_set_t pinned;
-  const bool isPinned = rota.PinNext(pinned);
+  const int slot = Rota().PinNext(pinned);
   pid_t pid = 0;
   const std::string program = posix::ToOsPath(args[0]);
   const int failed = posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
-  if (isPinned) rota.Release(failed == 0 ? pid : 0, pinned);
+  if (slot >= 0) Rota().Release(slot, failed == 0 ? pid : 0, pinned);
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (failed != 0) return kNoChild;
-  return new Child{pid};
+  return new Child{pid, slot};
 }
 
 int WaitForAnyChild(const std::vector<ChildHandle>& running, int& exitCode) {
@@ -352,6 +371,7 @@ int WaitForAnyChild(const std::vector<ChildHandle>& running, int& exitCode) {
       exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
       // The child may have renamed the directory this process stands in.
       posix::ForgetCurrentDir();
+      Rota().Ended(running[i]->slot);
       delete running[i];
       return static_cast<int>(i);
     }
