@@ -217,7 +217,7 @@ ListingCache::Node& ListingCache::Child(Node& parent, const std::string& name) {
   return *node;
 }
 
-void SearchSpec(RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
+void SearchSpec(const RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                 std::uint32_t excludedAttributes, int recurse, PathList& target) {
   if (spec.empty()) return;
   if (IsFixedPath(spec) || ctx.searchPath.empty()) {
@@ -239,7 +239,7 @@ void SearchSpec(RunContext& ctx, const std::string& spec, std::uint32_t required
   }
 }
 
-void SearchDirectory(RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
+void SearchDirectory(const RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                      std::uint32_t excludedAttributes, int recurse, PathList& target) {
   const SpecParts parts = SplitSpec(StripQuotes(spec));
   if (parts.pattern.empty()) return;

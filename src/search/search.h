@@ -45,7 +45,7 @@ struct ListingCache {
 
 // Searches one single spec (along the search path of -S, and with `recurse` below it), inserting the full
 // path of every match into `target`. Restores the current directory before it returns.
-void SearchSpec(RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
+void SearchSpec(const RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                 std::uint32_t excludedAttributes, int recurse, PathList& target);
 
 // Searches the directory of a single spec, taken from the current directory, and with `recurse` every
@@ -53,7 +53,7 @@ void SearchSpec(RunContext& ctx, const std::string& spec, std::uint32_t required
 // (relative ones after the current directory) and the names walked, never the path the system resolves,
 // so a spec through a symbolic link keeps the link's path at every depth. The current directory is the
 // same on return. A directory that cannot be opened yields nothing.
-void SearchDirectory(RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
+void SearchDirectory(const RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                      std::uint32_t excludedAttributes, int recurse, PathList& target);
 
 // A spec taken apart: drive ("C:", only where the platform has drive letters), directory (through its last
