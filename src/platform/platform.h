@@ -110,7 +110,7 @@ bool SetEnv(const std::string& name, const std::string& value);
 // ---------------------------------------------------------------------------------------------------------
 // Directory entries
 
-// What a directory lookup reports of one entry, as Win32's WIN32_FIND_DATAA does.
+// What a directory lookup reports of one entry, as Win32's find data does (names in UTF-8).
 struct FindData {
   std::uint32_t attributes = 0;  // FILE_ATTRIBUTE_* bits
   std::string name;              // the long name, in its stored letter case
@@ -121,7 +121,7 @@ struct FindData {
 };
 
 // Looks up the first entry that matches `pattern` (a path whose last component may hold '*' and '?'), as
-// FindFirstFileA does, and closes the search at once. False when nothing matches. For names the user typed,
+// the Win32 find calls do, and closes the search at once. False when nothing matches. For names the user typed,
 // where a wildcard may be meant; a file the search found is looked up with GetEntryData.
 bool FindFirst(const std::string& pattern, FindData& out);
 
