@@ -121,8 +121,8 @@ struct FindData {
 };
 
 // Looks up the first entry that matches `pattern` (a path whose last component may hold '*' and '?'), as
-// the Win32 find calls do, and closes the search at once. False when nothing matches. For names the user typed,
-// where a wildcard may be meant; a file the search found is looked up with GetEntryData.
+// the Win32 find calls do, and closes the search at once. False when nothing matches. For names the user
+// typed, where a wildcard may be meant; a file the search found is looked up with GetEntryData.
 bool FindFirst(const std::string& pattern, FindData& out);
 
 // Looks up the one entry that `path` names, exactly: no character of it is a wildcard, so a found file
