@@ -19,8 +19,7 @@ constexpr std::size_t kPiece = std::size_t{64} * 1024;
 // thousands of small files neither allocates per file nor touches a megabyte for each.
 std::vector<unsigned char>& ReadBuffer(std::uint64_t fileSize) {
   thread_local std::vector<unsigned char> buffer;
-  // One byte more than the file, so a small file is read whole and the next read finds the end.
-  const std::uint64_t wanted = std::clamp<std::uint64_t>(fileSize + 1, kSmallestBuffer, kLargestBuffer);
+  const std::uint64_t wanted = std::clamp<std::uint64_t>(fileSize, kSmallestBuffer, kLargestBuffer);
   if (buffer.size() < wanted) buffer.resize(static_cast<std::size_t>(wanted));
   return buffer;
 }
@@ -30,13 +29,16 @@ std::vector<unsigned char>& ReadBuffer(std::uint64_t fileSize) {
 int ComputeChecksum(const std::string& path, bool eolBlind, std::uint32_t& checksum) {
   const platform::FileHandle file = platform::OpenForReading(path);
   if (file == platform::kNoFile) return 2;
-  std::vector<unsigned char>& buffer = ReadBuffer(platform::FileSizeOf(file));
 
-  // Read to the end rather than for the size found at the open: the size can be past 4 GiB, and a file
-  // that reports no size (or grows meanwhile) still gets the CRC of what it holds.
+  // Exactly the length taken at the open, which may be past 4 GiB: a file that never ends (a device, a
+  // FIFO, a file that grows meanwhile) cannot keep the run reading, and a small file is read in one call.
+  // A file that has become shorter ends where it ends now.
+  std::uint64_t left = platform::FileSizeOf(file);
+  std::vector<unsigned char>& buffer = ReadBuffer(left);
   std::uint32_t crc = 0;
-  for (;;) {
-    const std::int64_t got = platform::ReadBytes(file, buffer.data(), buffer.size());
+  while (left > 0) {
+    const std::size_t want = left < buffer.size() ? static_cast<std::size_t>(left) : buffer.size();
+    const std::int64_t got = platform::ReadBytes(file, buffer.data(), want);
     if (got < 0) {
       // A CRC of part of the file would pass for the file's own.
       platform::CloseFile(file);
@@ -44,6 +46,7 @@ int ComputeChecksum(const std::string& path, bool eolBlind, std::uint32_t& check
     }
     if (got == 0) break;
     const auto count = static_cast<std::size_t>(got);
+    left -= count;
     if (!eolBlind) {
       crc = crc32::Crc32Update(crc, buffer.data(), count);
       continue;

@@ -72,8 +72,9 @@ FileStamp MakeFileStamp(std::uint64_t size, const platform::SystemTime& local) {
 }
 
 FileStamp GetFileStamp(const RunContext& ctx, const std::string& path) {
+  // The file's own entry: '?' or '*' in a found name are characters of it, not wildcards.
   platform::FindData data;
-  if (!platform::FindFirst(path, data)) return MakeFileStamp(0, platform::LocalNow());
+  if (!platform::GetEntryData(path, data)) return MakeFileStamp(0, platform::LocalNow());
   platform::SystemTime local;
   if (data.name == "NUL" || !platform::FileTimeToLocalSystemTime(
                                 ctx.useAccessTime ? data.lastAccessTime : data.lastWriteTime, local))

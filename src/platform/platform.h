@@ -111,19 +111,26 @@ bool SetEnv(const std::string& name, const std::string& value);
 // ---------------------------------------------------------------------------------------------------------
 // Directory entries
 
-// What a directory lookup reports of one entry, as Win32's WIN32_FIND_DATAA does.
+// What a directory lookup reports of one entry, as Win32's find data does (names in UTF-8).
 struct FindData {
   std::uint32_t attributes = 0;  // FILE_ATTRIBUTE_* bits
   std::string name;              // the long name, in its stored letter case
   std::string alternateName;     // the 8.3 name where the file system has one; empty otherwise
   std::uint64_t size = 0;
-  std::uint64_t lastWriteTime = 0;   // 100-ns ticks since 1601-01-01 00:00 UTC
+  std::uint64_t lastWriteTime = 0;   // a file time (see "Time")
   std::uint64_t lastAccessTime = 0;  // same unit
 };
 
 // Looks up the first entry that matches `pattern` (a path whose last component may hold '*' and '?'), as
-// FindFirstFileA does, and closes the search at once. False when nothing matches.
+// the Win32 find calls do, and closes the search at once. False when nothing matches. For names the user
+// typed, where a wildcard may be meant; a file the search found is looked up with GetEntryData.
 bool FindFirst(const std::string& pattern, FindData& out);
+
+// Looks up the one entry that `path` names, exactly: no character of it is a wildcard, so a found file
+// named "a?.c" reports its own size, times and attributes, never those of "ab.c" beside it. A symbolic
+// link reports what it points to (a dangling one, itself). Any length of path. False when there is no
+// such entry.
+bool GetEntryData(const std::string& path, FindData& out);
 
 // True when `pattern` (wildcards allowed) matches at least one existing file or directory.
 bool NameExists(const std::string& pattern);
@@ -156,6 +163,11 @@ inline constexpr DirHandle kNoDirectory = nullptr;
 // Opens the current directory for listing.
 DirHandle OpenCurrentDirectory();
 
+// Opens the directory `path` (relative paths from the current directory; symbolic links in it followed,
+// as a change of directory would follow them) without making it current. Any length of path.
+// kNoDirectory when it is no directory or cannot be opened.
+DirHandle OpenDirectory(const std::string& path);
+
 // Opens the directory `name` inside the open directory `parent` ("..": its parent). Never through a
 // symbolic link or reparse point, so a walk cannot loop. kNoDirectory when it cannot be opened.
 DirHandle OpenSubdirectory(DirHandle parent, const std::string& name);
@@ -183,9 +195,12 @@ struct File;
 using FileHandle = File*;
 inline constexpr FileHandle kNoFile = nullptr;
 
-// Opens a file read-only, in binary, sharing reading and writing with other openers.
+// Opens a file read-only, in binary, sharing reading and writing with other openers, without waiting (a
+// FIFO with no writer, a device that waits for a line). Any length of path; kNoFile for a directory.
 FileHandle OpenForReading(const std::string& path);
-// Size of an open file in bytes.
+// The length of the file taken when it was opened, in bytes (64-bit). A file that is not a regular file
+// (a FIFO, a device) has the length its entry reports: 0 for a FIFO or /dev/zero. A reader that wants the
+// file's contents reads this many bytes and no more, so nothing can keep it reading without end.
 std::uint64_t FileSizeOf(FileHandle file);
 // Reads up to `size` bytes; returns how many were read, 0 at the end, -1 on an error.
 std::int64_t ReadBytes(FileHandle file, void* buffer, std::size_t size);
@@ -193,6 +208,13 @@ void CloseFile(FileHandle file);
 
 // ---------------------------------------------------------------------------------------------------------
 // Time
+//
+// A file time is a count of 100-ns ticks since 1601-01-01 00:00 UTC, from 0 to kLastFileTime (30828-09-14
+// 02:48:05.4775807 UTC, the last instant the Win32 conversions accept). A file's time outside that range
+// is reported as the nearer end of it, never wrapped: a file dated in the year 60000 is the latest file,
+// not one from 1601.
+
+inline constexpr std::uint64_t kLastFileTime = 0x7FFFFFFFFFFFFFFFULL;
 
 // Calendar fields as Win32's SYSTEMTIME holds them.
 struct SystemTime {

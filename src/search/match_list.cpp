@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <string_view>
 
+#include "platform/platform.h"
+
 namespace zelvane {
 namespace {
 
@@ -74,6 +76,8 @@ void MoveEntries(PathList& from, PathList& to) {
 }
 
 bool SamePath(std::string_view current, std::string_view earlier) {
+  // Where '\' is no separator it is part of a name, and "a\b" is another file than "a/b".
+  if (!platform::IsPathSeparator('\\')) return ComparePaths(current, earlier) == 0;
   std::string copy(earlier);
   if (current.find('\\') != std::string_view::npos) {
     std::replace(copy.begin(), copy.end(), '/', '\\');

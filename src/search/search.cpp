@@ -1,9 +1,15 @@
 // Finding the files and directories that match one single spec.
 //
-// Each directory is read once: the one listing serves both the name pattern and the walk into its
-// subdirectories. The walk opens each subdirectory relative to its parent's open handle, so its depth is
-// not bounded by the length of a path the OS would accept, the current directory stays where it is, and
-// the full path of each directory is built from its parent's rather than asked of the OS again.
+// The walk is a loop over an explicit stack of directories, never a recursion, so a tree is never too
+// deep for it, and it keeps one path that grows and shrinks as it goes down and up: what it holds is
+// linear in the depth. Each directory is read once: the one listing serves both the name pattern and the
+// walk into its subdirectories. A subdirectory is opened relative to its parent's open handle, so its
+// depth is not bounded by the length of a path the OS would accept and the current directory stays where
+// it is.
+//
+// A directory on the stack is a unit of work of its own (its handle, its place in the path, its listing):
+// reading a listing touches nothing else, so the reads could later be spread over threads while the
+// order of the matches stays the walk's.
 #include "search/search.h"
 
 #include <vector>
@@ -14,8 +20,13 @@
 namespace zelvane {
 namespace {
 
+// A walked name may hold '\' on POSIX, where it is no separator: only the platform says which are.
+bool IsSeparator(char c) {
+  return platform::IsPathSeparator(c);
+}
+
 bool EndsInSeparator(std::string_view path) {
-  return !path.empty() && (path.back() == '\\' || path.back() == '/');
+  return !path.empty() && IsSeparator(path.back());
 }
 
 bool HasWildcards(std::string_view text) {
@@ -32,6 +43,14 @@ std::string StripQuotes(const std::string& spec) {
   return spec.substr(start, end - start);
 }
 
+// Whether a path names the same directory whatever the current directory and drive are: only such a path
+// may key kept listings, since the search path moves the current directory between searches.
+bool IsFullyQualified(std::string_view path) {
+  if (!platform::HasDriveLetters()) return !path.empty() && IsSeparator(path[0]);
+  if (path.size() >= 3 && path[1] == ':' && IsSeparator(path[2])) return true;
+  return path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1]);
+}
+
 // What stays the same for every directory of one search.
 struct Walk {
   std::string_view pattern;
@@ -41,10 +60,49 @@ struct Walk {
   bool depthFirst;
   bool wantAttributes;
   PathList& target;
-  ListingCache* listings;  // null when nothing is kept between searches
 };
 
-void AddMatches(const Walk& walk, const std::string& searchedPath,
+// One directory of the walk.
+struct Directory {
+  platform::DirHandle handle = platform::kNoDirectory;
+  std::size_t pathLength = 0;           // its stored form is the walk's path cut to this length
+  ListingCache::Node* node = nullptr;   // where its listing is kept; null when none is
+  std::vector<platform::DirEntry> own;  // its listing when none is kept
+  std::size_t next = 0;                 // the next entry to look at for a subdirectory
+  bool listed = false;                  // its listing was read
+  bool parentReleased = false;          // the parent's handle was let go while this one is walked
+
+  const std::vector<platform::DirEntry>& Entries() const { return node != nullptr ? node->entries : own; }
+};
+
+Directory Enter(platform::DirHandle handle, std::size_t pathLength, ListingCache::Node* node,
+                bool parentReleased) {
+  Directory dir;
+  dir.handle = handle;
+  dir.pathLength = pathLength;
+  dir.node = node;
+  dir.parentReleased = parentReleased;
+  return dir;
+}
+
+// Reads the listing of `dir` through its handle, or takes the one kept from an earlier search. False when
+// it cannot be read.
+bool ReadListing(const Walk& walk, Directory& dir) {
+  ListingCache::Node* node = dir.node;
+  if (node != nullptr && node->listed && (node->withAttributes || !walk.wantAttributes)) return true;
+  std::vector<platform::DirEntry>& into = node != nullptr ? node->entries : dir.own;
+  if (!platform::ListDirectory(dir.handle, into, walk.wantAttributes)) {
+    if (node != nullptr) node->listed = false;
+    return false;
+  }
+  if (node != nullptr) {
+    node->listed = true;
+    node->withAttributes = walk.wantAttributes;
+  }
+  return true;
+}
+
+void AddMatches(const Walk& walk, std::string_view searchedPath,
                 const std::vector<platform::DirEntry>& entries) {
   // A name without wildcards is looked up exactly first, and only when that fails without regard to case.
   bool exactOnly = false;
@@ -65,66 +123,101 @@ void AddMatches(const Walk& walk, const std::string& searchedPath,
   }
 }
 
-void SearchHere(const Walk& walk, platform::DirHandle& dir, const std::string& searchedPath,
-                const std::string& currentDir, int depth);
-
 // Open directories held along the path being walked; below this depth a directory is closed while its
 // subdirectories are searched and opened again from them by "..", so no tree is too deep to walk.
-constexpr int kHeldDirectories = 128;
+constexpr std::size_t kHeldDirectories = 128;
 
-// Walks every subdirectory of `dir` (whose full path is `currentDir`), hidden ones included: the masks
-// filter matches, not the walk. A directory reached through a symbolic link is never entered, since
-// walking it could loop forever.
-void SearchSubdirectories(const Walk& walk, platform::DirHandle& dir, const std::string& currentDir,
-                          const std::vector<platform::DirEntry>& entries, int depth) {
-  for (const platform::DirEntry& e : entries) {
-    if (!e.isDirectory || e.isLink || e.name.empty() || e.name[0] == '.') continue;
-    if (dir == platform::kNoDirectory) return;
-    platform::DirHandle child = platform::OpenSubdirectory(dir, e.name);
-    if (child == platform::kNoDirectory) continue;
-    const bool release = depth >= kHeldDirectories;
-    if (release) {
-      platform::CloseDirectory(dir);
-      dir = platform::kNoDirectory;
-    }
-    const std::string childPath = MakeFullPath(currentDir, e.name);
-    SearchHere(walk, child, childPath, childPath, depth + 1);
-    if (release) dir = platform::OpenSubdirectory(child, "..");
-    platform::CloseDirectory(child);
+// The next subdirectory of `dir` to walk into, or null. Hidden ones are walked (the masks filter matches,
+// not the walk); one reached through a symbolic link never is, since walking it could loop forever.
+const platform::DirEntry* NextSubdirectory(Directory& dir) {
+  const std::vector<platform::DirEntry>& entries = dir.Entries();
+  while (dir.next < entries.size()) {
+    const platform::DirEntry& e = entries[dir.next++];
+    if (e.isDirectory && !e.isLink && !e.name.empty() && e.name[0] != '.') return &e;
   }
+  return nullptr;
 }
 
-// Searches the open directory `dir`, whose stored form is `searchedPath` and full path `currentDir`. Deep
-// in a tree `dir` may come back as another handle to the same directory.
-void SearchHere(const Walk& walk, platform::DirHandle& dir, const std::string& searchedPath,
-                const std::string& currentDir, int depth) {
-  std::vector<platform::DirEntry> own;
-  const std::vector<platform::DirEntry>* entries = &own;
-  ListingCache::Listing* cached = nullptr;
-  if (walk.listings != nullptr) {
-    auto it = walk.listings->byDirectory.find(currentDir);
-    if (it != walk.listings->byDirectory.end() && (it->second.withAttributes || !walk.wantAttributes)) {
-      entries = &it->second.entries;
-    } else {
-      cached = &walk.listings->byDirectory[currentDir];
+// Searches the open directory `handle`, whose stored form is `path`, and with `walk.recurse` every
+// directory below it: a directory's own matches before those below it, or with -DepthFirst after them.
+// Takes the handle over. `path` is the same on return.
+void WalkTree(const Walk& walk, platform::DirHandle handle, std::string& path, ListingCache::Node* root) {
+  std::vector<Directory> stack;
+  stack.push_back(Enter(handle, path.size(), root, false));
+  const std::size_t rootLength = path.size();
+  bool entered = true;  // the top of the stack has just been pushed
+  while (!stack.empty()) {
+    if (entered) {
+      entered = false;
+      Directory& top = stack.back();
+      top.listed = ReadListing(walk, top);
+      // A directory that cannot be read yields nothing, and nothing below it.
+      if (top.listed && !walk.depthFirst) AddMatches(walk, path, top.Entries());
     }
-  }
-  if (entries == &own) {
-    if (!platform::ListDirectory(dir, own, walk.wantAttributes)) return;
-    if (cached != nullptr) {
-      cached->entries = std::move(own);
-      cached->withAttributes = walk.wantAttributes;
-      entries = &cached->entries;
+    Directory& top = stack.back();
+    const platform::DirEntry* sub = nullptr;
+    if (walk.recurse && top.listed && top.handle != platform::kNoDirectory) sub = NextSubdirectory(top);
+    if (sub != nullptr) {
+      platform::DirHandle child = platform::OpenSubdirectory(top.handle, sub->name);
+      if (child == platform::kNoDirectory) continue;
+      const bool release = stack.size() - 1 >= kHeldDirectories;
+      if (release) {
+        platform::CloseDirectory(top.handle);
+        top.handle = platform::kNoDirectory;
+      }
+      ListingCache::Node* node = top.node != nullptr ? &ListingCache::Child(*top.node, sub->name) : nullptr;
+      if (!EndsInSeparator(path)) path += platform::NativeSeparator();
+      path += sub->name;
+      stack.push_back(Enter(child, path.size(), node, release));
+      entered = true;
+      continue;
     }
+    // Everything below this directory has been searched.
+    if (walk.depthFirst && top.listed) AddMatches(walk, path, top.Entries());
+    Directory done = std::move(top);
+    stack.pop_back();
+    if (!stack.empty()) {
+      Directory& parent = stack.back();
+      if (done.parentReleased) parent.handle = platform::OpenSubdirectory(done.handle, "..");
+      path.resize(parent.pathLength);
+    }
+    platform::CloseDirectory(done.handle);
   }
-  if (walk.recurse && walk.depthFirst) SearchSubdirectories(walk, dir, currentDir, *entries, depth);
-  AddMatches(walk, searchedPath, *entries);
-  if (walk.recurse && !walk.depthFirst) SearchSubdirectories(walk, dir, currentDir, *entries, depth);
+  path.resize(rootLength);
 }
 
 }  // namespace
 
-void SearchSpec(RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
+ListingCache::~ListingCache() {
+  std::vector<std::unique_ptr<Node>> pending;
+  for (auto& [path, node] : roots_)
+    pending.push_back(std::move(node));
+  while (!pending.empty()) {
+    std::unique_ptr<Node> node = std::move(pending.back());
+    pending.pop_back();
+    for (auto& [name, child] : node->children)
+      pending.push_back(std::move(child));
+  }
+}
+
+ListingCache::Node& ListingCache::Root(const std::string& path) {
+  // "/w/src/" and "/w/src" are one directory.
+  std::string key = path;
+  if (key.size() > 1 && IsSeparator(key.back()) && !IsSeparator(key[key.size() - 2]) &&
+      key[key.size() - 2] != ':')
+    key.pop_back();
+  std::unique_ptr<Node>& node = roots_[key];
+  if (node == nullptr) node = std::make_unique<Node>();
+  return *node;
+}
+
+ListingCache::Node& ListingCache::Child(Node& parent, const std::string& name) {
+  std::unique_ptr<Node>& node = parent.children[name];
+  if (node == nullptr) node = std::make_unique<Node>();
+  return *node;
+}
+
+void SearchSpec(const RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                 std::uint32_t excludedAttributes, int recurse, PathList& target) {
   if (spec.empty()) return;
   if (IsFixedPath(spec) || ctx.searchPath.empty()) {
@@ -146,49 +239,47 @@ void SearchSpec(RunContext& ctx, const std::string& spec, std::uint32_t required
   }
 }
 
-void SearchDirectory(RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
+void SearchDirectory(const RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                      std::uint32_t excludedAttributes, int recurse, PathList& target) {
+  const SpecParts parts = SplitSpec(StripQuotes(spec));
+  if (parts.pattern.empty()) return;
   std::string remembered;
   if (!platform::GetCurrentDir(remembered)) return;
   NormalizePath(remembered);
 
-  const SpecParts parts = SplitSpec(StripQuotes(spec));
   std::string searchedPath = parts.drive + parts.directory;
-  std::string currentDir = remembered;
-  const bool moves = !searchedPath.empty();
-  if (!moves) {
+  platform::DirHandle dir = platform::kNoDirectory;
+  if (searchedPath.empty()) {
     searchedPath = remembered;
+    dir = platform::OpenCurrentDirectory();
+  } else if (parts.directory.empty()) {
+    // "C:" alone means that drive's current directory, not its root; only the system knows which it is.
+    if (!platform::SetCurrentDir(searchedPath)) return;
+    if (platform::GetCurrentDir(searchedPath)) NormalizePath(searchedPath);
+    dir = platform::OpenCurrentDirectory();
+    platform::SetCurrentDir(remembered);
   } else {
     const bool relative = IsRelativeDir(searchedPath);
     if (relative) {
       const char last = remembered.empty() ? '\0' : remembered.back();
-      if (last != '\\' && last != '/' && last != ':') searchedPath.insert(0, 1, platform::NativeSeparator());
+      if (!IsSeparator(last) && last != ':') searchedPath.insert(0, 1, platform::NativeSeparator());
       searchedPath.insert(0, remembered);
     }
-    // A relative directory is entered from here by its own text, which is as long as the user typed it.
-    if (!platform::SetCurrentDir(relative ? parts.directory : searchedPath)) return;
-    // The directories below are stored under the path the OS reports for this one ("sub/../x/" gives
-    // its matches as typed, those of its subdirectories under the real path).
-    if (!platform::GetCurrentDir(currentDir)) currentDir = searchedPath;
-    NormalizePath(currentDir);
-    // "C:" alone means that drive's current directory, not its root.
-    if (parts.directory.empty()) searchedPath = currentDir;
+    // A relative directory is opened from here by its own text, which is as long as the user typed it.
+    dir = platform::OpenDirectory(relative ? parts.directory : searchedPath);
   }
+  if (dir == platform::kNoDirectory) return;
 
-  if (!parts.pattern.empty()) {
-    const Walk walk{.pattern = parts.pattern,
-                    .required = requiredAttributes,
-                    .excluded = excludedAttributes,
-                    .recurse = recurse != 0,
-                    .depthFirst = ctx.depthFirst != 0,
-                    .wantAttributes = (requiredAttributes | excludedAttributes) != 0,
-                    .target = target,
-                    .listings = ctx.listings.get()};
-    platform::DirHandle dir = platform::OpenCurrentDirectory();
-    SearchHere(walk, dir, searchedPath, currentDir, 0);
-    platform::CloseDirectory(dir);
-  }
-  if (moves) platform::SetCurrentDir(remembered);
+  const Walk walk{.pattern = parts.pattern,
+                  .required = requiredAttributes,
+                  .excluded = excludedAttributes,
+                  .recurse = recurse != 0,
+                  .depthFirst = ctx.depthFirst != 0,
+                  .wantAttributes = (requiredAttributes | excludedAttributes) != 0,
+                  .target = target};
+  ListingCache::Node* root = nullptr;
+  if (ctx.listings != nullptr && IsFullyQualified(searchedPath)) root = &ctx.listings->Root(searchedPath);
+  WalkTree(walk, dir, searchedPath, root);
 }
 
 SpecParts SplitSpec(std::string_view spec) {

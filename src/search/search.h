@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -15,25 +16,44 @@ namespace zelvane {
 struct RunContext;
 
 // Directory listings kept while the Filespec and the Xspec are searched, so that several specs over the
-// same tree read each directory once. Keyed by the directory's full path; a listing without attributes
-// does not serve a search that needs them.
+// same directory read each directory of its tree once. A directory is known by the path its search began
+// at (as that path reads, made absolute) and the names walked from there, never by a full path of its own,
+// so what is kept is linear in the size of the tree, whatever its depth. A listing without attributes does
+// not serve a search that needs them.
 struct ListingCache {
-  struct Listing {
+  struct Node {
     std::vector<platform::DirEntry> entries;
+    bool listed = false;  // entries hold the directory's listing
     bool withAttributes = false;
+    std::unordered_map<std::string, std::unique_ptr<Node>> children;
   };
-  std::unordered_map<std::string, Listing> byDirectory;
+
+  ListingCache() = default;
+  ListingCache(const ListingCache&) = delete;
+  ListingCache& operator=(const ListingCache&) = delete;
+  // Takes the tree apart without recursion, so a tree of any depth can be dropped.
+  ~ListingCache();
+
+  // The node of the directory where a search begins, by its path.
+  Node& Root(const std::string& path);
+  // The node of the subdirectory `name` of `parent`.
+  static Node& Child(Node& parent, const std::string& name);
+
+ private:
+  std::unordered_map<std::string, std::unique_ptr<Node>> roots_;
 };
 
 // Searches one single spec (along the search path of -S, and with `recurse` below it), inserting the full
 // path of every match into `target`. Restores the current directory before it returns.
-void SearchSpec(RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
+void SearchSpec(const RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                 std::uint32_t excludedAttributes, int recurse, PathList& target);
 
 // Searches the directory of a single spec, taken from the current directory, and with `recurse` every
-// directory below it. The current directory is the same on return. A directory that cannot be entered yields
-// nothing.
-void SearchDirectory(RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
+// directory below it. The path of a match below the spec's directory is that directory's path as typed
+// (relative ones after the current directory) and the names walked, never the path the system resolves,
+// so a spec through a symbolic link keeps the link's path at every depth. The current directory is the
+// same on return. A directory that cannot be opened yields nothing.
+void SearchDirectory(const RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                      std::uint32_t excludedAttributes, int recurse, PathList& target);
 
 // A spec taken apart: drive ("C:", only where the platform has drive letters), directory (through its last

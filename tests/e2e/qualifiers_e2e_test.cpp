@@ -5,6 +5,9 @@
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #endif
 #include <gtest/gtest.h>
 
@@ -277,6 +280,42 @@ TEST(QualifiersE2eTest, TimesBefore1970AndFrom2038Compare) {
                        {{"/timeeq(2040-01-02) *.u"}, "d.u\n"},
                    });
 }
+
+#ifndef _WIN32  // POSIX file systems that hold any 64-bit count of seconds
+// Times far beyond what a file time holds are clamped to its ends: a file from the year 60000 is later
+// than every date, not one from 1601 (where the unclamped count would wrap to), and one from before 1601 is
+// the earliest.
+TEST(QualifiersE2eTest, FileTimesBeyondAFileTimeAreClamped) {
+  // tmpfs keeps such times; the usual temporary directory may clamp them to its own narrower range.
+  std::string dir = "/dev/shm/zelvane-test-XXXXXX";
+  if (mkdtemp(dir.data()) == nullptr) GTEST_SKIP() << "no /dev/shm";
+  struct Row {
+    const char* name;
+    std::int64_t seconds;  // since 1970
+  };
+  const Row rows[] = {{"future.t", 1833029933771LL}, {"past.t", -4000000000000LL}, {"now.t", 978307200}};
+  bool held = true;
+  for (const Row& row : rows) {
+    const std::string path = dir + "/" + row.name;
+    close(open(path.c_str(), O_WRONLY | O_CREAT, 0644));
+    struct timespec times[2] = {};
+    times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(row.seconds);
+    struct stat st {};
+    held = held && utimensat(AT_FDCWD, path.c_str(), times, 0) == 0 && stat(path.c_str(), &st) == 0 &&
+           st.st_mtim.tv_sec == row.seconds;
+  }
+  if (held) {
+    const auto names = [&](const std::string& spec) {
+      return RunProgram({ZelvaneBinary(), spec, "echo", "$n", "$Y-$M-$D", "$T"}, dir, {}).out;
+    };
+    EXPECT_EQ(names("/timelt(2020-01-01) *.t"), "now.t 2001-01-01 00:00:00\npast.t 1601-01-01 00:00:00\n");
+    EXPECT_EQ(names("/timegt(2020-01-01) *.t"), "future.t 30828-09-14 02:48:05\n");
+    EXPECT_EQ(names("/timegt(now.t) *.t"), "future.t 30828-09-14 02:48:05\n");
+  }
+  std::filesystem::remove_all(dir);
+  if (!held) GTEST_SKIP() << "/dev/shm does not keep times this far out";
+}
+#endif
 
 }  // namespace
 }  // namespace zelvane::test

@@ -89,6 +89,18 @@ TEST_F(SearchE2e, SymbolicLinksMatchButAreNotWalked) {
   fs::create_directory_symlink("real", dir_ / "alias");
   EXPECT_EQ(Paths({"*", "-s"}), Lines({"alias", "real", "real/a.c", "real/up"}));
 }
+
+TEST_F(SearchE2e, SpecThroughALinkKeepsTheLinksPathAtEveryDepth) {
+  for (const char* f : {"real/a.c", "real/keep/x.c", "real/sub/b.c"})
+    dir_.WriteFile(f);
+  dir_.MakeDir("w");
+  fs::create_directory_symlink("../real", dir_ / "w/src");
+  // The Xspec, typed through the link too, removes what it names; the relative paths keep one form.
+  EXPECT_EQ(Paths({"src/*.c", "-s", "-xsrc/keep/*.c"}, In(dir_ / "w")),
+            Lines({"w/src/a.c", "w/src/sub/b.c"}));
+  const RunResult r = RunZelvane(dir_, {"src/*.c", "-s", "-n", "echo", "$r$n"}, In(dir_ / "w"));
+  EXPECT_EQ(r.out, "src/a.c\nsrc/keep/x.c\nsrc/sub/b.c\n");
+}
 #endif
 
 #ifndef _WIN32  // starts the POSIX pwd

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace zelvane {
 namespace {
 
@@ -51,8 +53,10 @@ TEST(InsertSorted, LaterInsertionsGoBehindEqualEntriesAlreadyRead) {
 
 TEST(SamePath, FoldsCaseAndMakesTheEarlierSeparatorsLikeTheCurrentOnes) {
   EXPECT_TRUE(SamePath("C:\\x\\A.c", "c:\\X\\a.C"));
-  EXPECT_TRUE(SamePath("c:/x/a.c", "c:\\x\\a.c"));
-  EXPECT_TRUE(SamePath("c:\\x\\a.c", "c:/x/a.c"));
+  // Where '\' is a separator both spellings name one file; elsewhere "x\a.c" is a name of its own.
+  const bool backslashSeparates = platform::IsPathSeparator('\\');
+  EXPECT_EQ(SamePath("c:/x/a.c", "c:\\x\\a.c"), backslashSeparates);
+  EXPECT_EQ(SamePath("c:\\x\\a.c", "c:/x/a.c"), backslashSeparates);
   // Only the earlier copy is converted, and only when the current one holds a separator.
   EXPECT_FALSE(SamePath("a.c", "x\\a.c"));
   EXPECT_FALSE(SamePath("c:\\x\\a.c", ""));
@@ -64,7 +68,11 @@ TEST(RemoveAdjacentDuplicates, KeepsTheFirstOfEachRunOfSamePaths) {
     InsertSorted(list, p);
   RemoveAdjacentDuplicates(list);
   // '/' sorts before '\', so the slashed spelling leads the run and is the one kept.
-  EXPECT_EQ(Entries(list), (std::vector<std::string>{"c:/d/a.c", "c:\\d\\b.c"}));
+  if (platform::IsPathSeparator('\\')) {
+    EXPECT_EQ(Entries(list), (std::vector<std::string>{"c:/d/a.c", "c:\\d\\b.c"}));
+  } else {
+    EXPECT_EQ(Entries(list), (std::vector<std::string>{"c:/d/a.c", "c:\\d\\a.c", "c:\\d\\b.c"}));
+  }
 }
 
 TEST(RemoveAdjacentDuplicates, ComparesOnlyWithTheEntryKeptBefore) {
@@ -109,7 +117,9 @@ TEST(MatchListScale, TwoHundredThousandEntriesInsertAndExcludeQuickly) {
     paths.push_back("/data/dir" + std::to_string(r % 1000) + ((r & 1) ? "/File" : "/file") +
                     std::to_string(r) + ".c");
   }
-  // Processor time, so a busy machine does not fail the test; the bound is on the work done.
+  // The bound catches a list that does work per entry in proportion to its length: that takes far longer here,
+  // the real one a fraction of a second. It is loose on purpose: std::clock is processor time on POSIX but
+  // wall time on Win32, and CI machines are busy.
   const std::clock_t start = std::clock();
   PathList list, scratch;
   for (const std::string& p : paths)
@@ -121,10 +131,10 @@ TEST(MatchListScale, TwoHundredThousandEntriesInsertAndExcludeQuickly) {
   const std::vector<std::string>& entries = Entries(list);
   const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
 #ifndef ZELVANE_SANITIZED
-  EXPECT_LT(seconds, 1.0);
-#else
-  // Instrumented code runs several times slower; the bound speaks of the optimised build.
   EXPECT_LT(seconds, 10.0);
+#else
+  // Instrumented code runs several times slower.
+  EXPECT_LT(seconds, 60.0);
 #endif
   for (std::size_t i = 1; i < entries.size(); ++i)
     ASSERT_LE(ComparePaths(entries[i - 1], entries[i]), 0);

@@ -5,14 +5,16 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "app/run_context.h"
-#include "e2e/e2e_fixture.h"
+#include "checksum/checksum.h"
+#include "support/temp_dir.h"
 #include "filespec/filespec.h"
-#include "search/collect.h"
 #include "platform/platform.h"
+#include "search/collect.h"
 
 namespace zelvane {
 namespace {
@@ -25,13 +27,9 @@ TEST(SearchPaths, MakeFullPath) {
   EXPECT_EQ(MakeFullPath("/tmp", "a.c"), "/tmp/a.c");
   EXPECT_EQ(MakeFullPath("/tmp/", "a.c"), "/tmp/a.c");
   EXPECT_EQ(MakeFullPath("/", "a.c"), "/a.c");
-  EXPECT_EQ(MakeFullPath("/w/sub\\", "a.c"), "/w/sub\\a.c");
   EXPECT_EQ(MakeFullPath("", "a.c"), "a.c");
-  // A root-relative path gets a drive letter only where there is a current drive.
-  const int drive = platform::CurrentDrive();
-  const std::string letter = drive == 0 ? "" : std::string(1, static_cast<char>('a' + drive - 1)) + ":";
-  EXPECT_EQ(MakeFullPath("\\tmp\\", "a.txt"), letter + "\\tmp\\a.txt");
-  EXPECT_EQ(MakeFullPath("\\\\srv\\share\\", "a"), "\\\\srv\\share\\a");
+  // A directory whose name ends in '\' is no path that ends in a separator: the name stays whole.
+  EXPECT_EQ(MakeFullPath("/w/sub\\", "a.c"), "/w/sub\\/a.c");
 }
 #endif
 
@@ -110,6 +108,10 @@ TEST_F(SearchTree, StoredFormsFollowHowTheSpecWasTyped) {
   EXPECT_EQ(Search(P("sub") + "/*.c", 0), (Lines{P("sub/q.c")}));
   EXPECT_EQ(Search(dir_.path() + "//sub/./*.c", 0), (Lines{dir_.path() + "//sub/./q.c"}));
   EXPECT_EQ(Search("sub/../*.h", 0), (Lines{P("sub/../x.h")}));
+  // Below the spec's directory too: the typed path and the names walked, never the resolved directory,
+  // also through a symbolic link (a/loop is ..).
+  EXPECT_EQ(Search("sub/../sub/*.c", 1), (Lines{P("sub/../sub/deep/r.c"), P("sub/../sub/q.c")}));
+  EXPECT_EQ(Search("a/loop/sub/*.c", 1), (Lines{P("a/loop/sub/deep/r.c"), P("a/loop/sub/q.c")}));
   EXPECT_EQ(Search("\"*.h\"", 0), (Lines{P("x.h")}));
   // A literal name is found in any letter case, and stored as the directory holds it.
   EXPECT_EQ(Search("A.C", 0), (Lines{P("a.c")}));
@@ -163,6 +165,25 @@ TEST_F(SearchTree, CollectMatchesRemovesDuplicatesOnlyWithoutRecursion) {
   EXPECT_EQ(Entries(twice), (Lines{P("sub/deep/r.c"), P("sub/deep/r.c"), P("sub/q.c"), P("sub/q.c")}));
 }
 
+// Several specs read each directory once; what they find is what each finds on its own, whatever the
+// order of specs that want attributes and specs that do not, and however their directories are typed.
+TEST_F(SearchTree, KeptListingsChangeNoResult) {
+  fs::permissions(dir_ / "B.c", fs::perms::owner_write, fs::perm_options::remove);
+  ctx_.recurseSubdirs = 1;
+  for (const char* spec : {"*.c /ar *.c *.C", "/ar *.c *.c", "sub/*.c *.c a/loop/sub/*.c /ad *",
+                           "*.c sub/*.c sub/../sub/*.c", "/a-d * a/loop/a/*"}) {
+    PathList plain;
+    ctx_.listings.reset();
+    CollectMatches(ctx_, spec, plain);
+    PathList kept;
+    ctx_.listings = std::make_shared<ListingCache>();
+    CollectMatches(ctx_, spec, kept);
+    EXPECT_EQ(Entries(kept), Entries(plain)) << spec;
+    EXPECT_FALSE(Entries(kept).empty()) << spec;
+  }
+  ctx_.listings.reset();
+}
+
 // Paths far beyond any fixed buffer, and deeper than the OS accepts as one path.
 TEST_F(SearchTree, LongNamesAndDeepTrees) {
   const std::string name(200, 'n');
@@ -171,16 +192,24 @@ TEST_F(SearchTree, LongNamesAndDeepTrees) {
     fs::create_directory(name);
     ASSERT_TRUE(platform::SetCurrentDir(name));
   }
-  std::ofstream("bottom.c").close();
+  std::ofstream("bottom.c") << "hello";
   for (int i = 0; i < depth; ++i)
     platform::SetCurrentDir("..");
-  std::string expected = dir_.path();
+  std::string typed;
   for (int i = 0; i < depth; ++i)
-    expected += "/" + name;
-  expected += "/bottom.c";
+    typed += name + "/";
+  const std::string expected = P(typed + "bottom.c");
   const Lines found = Search("bot*.c", 1);
   EXPECT_EQ(found, Lines{expected});
   EXPECT_EQ(Search(name + "/" + name + "/*", 0), (Lines{P(name + "/" + name + "/" + name)}));
+  // A directory typed longer than the system takes in one call, and the found file's own size and contents.
+  EXPECT_EQ(Search(typed + "*.c", 0), Lines{expected});
+  platform::FindData data;
+  EXPECT_TRUE(platform::GetEntryData(expected, data));
+  EXPECT_EQ(data.size, 5u);
+  std::uint32_t crc = 0;
+  EXPECT_EQ(ComputeChecksum(expected, false, crc), 0);
+  EXPECT_EQ(crc, 0x3610A686u);
   // Remove it from the bottom up, by relative names.
   for (int i = 0; i < depth; ++i)
     platform::SetCurrentDir(name);

@@ -1,7 +1,6 @@
 // The Win32 build as a user meets it at a console: drive letters and '\' in stored paths, 8.3 names, hidden
 // and read-only files, cmd.exe as the shell, CR LF line ends and keys from a pipe. Every run starts
 // zelvane.exe with an exact command line, as typed, so quotes and spacing reach it unchanged.
-#ifdef _WIN32
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -190,10 +189,10 @@ TEST_F(Win32E2e, UsageExampleDeletesWithConfirmationFromTheRootOfTheDrive) {
   // The keys come from a pipe: y for the first file, n for the second.
   const std::string spec = Quoted(RootRelative(dir_.path()) + "\\*.bak");
   const RunResult r = Typed(dir_.path(), spec + " -s -p del $f", WithCmd("yn"));
-  // The searched directory itself gets the current drive's letter in lower case; below it, the directory is
-  // the one the system reports.
+  // The searched directory gets the current drive's letter in lower case, and so does every path below it:
+  // the path as typed, then the names walked.
   EXPECT_EQ(r.out, "Execute \"del " + LowerDrive(dir_ / "a.bak") + "\"? [y/n] y\n" + "Execute \"del " +
-                       dir_ / "sub\\b.bak" + "\"? [y/n] n\n");
+                       LowerDrive(dir_ / "sub\\b.bak") + "\"? [y/n] n\n");
   EXPECT_FALSE(dir_.Exists("a.bak"));
   EXPECT_TRUE(dir_.Exists("sub\\b.bak"));
   EXPECT_TRUE(dir_.Exists("c.txt"));
@@ -245,11 +244,12 @@ TEST_F(Win32E2e, UsageExampleExcludesDirectoriesWithAQuotedXspec) {
   dir_.WriteFile("b.txt");
   dir_.WriteFile("d.x\\f.y");
   const std::string all = RootRelative(dir_.path()) + "\\*.?";
-  EXPECT_EQ(Typed(dir_.path(), Quoted(all) + " -s echo $f").out,
-            LowerDrive(dir_ / "a.c") + "\n" + LowerDrive(dir_ / "d.x") + "\n" + dir_ / "d.x\\f.y" + "\n");
+  EXPECT_EQ(Typed(dir_.path(), Quoted(all) + " -s echo $f").out, LowerDrive(dir_ / "a.c") + "\n" +
+                                                                     LowerDrive(dir_ / "d.x") + "\n" +
+                                                                     LowerDrive(dir_ / "d.x\\f.y") + "\n");
   // The quotes stand inside the option on the raw line; the Command after it is found all the same.
   const RunResult r = Typed(dir_.path(), Quoted(all) + " -s -x\"/ad " + all + "\" echo $f");
-  EXPECT_EQ(r.out, LowerDrive(dir_ / "a.c") + "\n" + dir_ / "d.x\\f.y" + "\n");
+  EXPECT_EQ(r.out, LowerDrive(dir_ / "a.c") + "\n" + LowerDrive(dir_ / "d.x\\f.y") + "\n");
 }
 
 TEST_F(Win32E2e, AttributeSwitchesSelectHiddenAndReadOnlyEntries) {
@@ -499,4 +499,3 @@ TEST_F(Win32E2e, NoShellWordsReachTheProgramExactly) {
 
 }  // namespace
 }  // namespace zelvane::test
-#endif  // _WIN32

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@ struct Dir {
 };
 struct File {
   int fd;
+  std::uint64_t size;  // taken at the open
 };
 
 namespace posix {
@@ -27,10 +29,63 @@ std::string ToOsPath(const std::string& path) {
 }
 
 std::uint64_t TicksFromTimespec(const struct timespec& ts) {
-  // 1601-01-01 to 1970-01-01 is 11,644,473,600 seconds.
-  const std::int64_t seconds = static_cast<std::int64_t>(ts.tv_sec) + 11644473600LL;
-  if (seconds < 0) return 0;
-  return static_cast<std::uint64_t>(seconds) * 10000000ULL + static_cast<std::uint64_t>(ts.tv_nsec / 100);
+  // 1601-01-01 to 1970-01-01 is 11,644,473,600 seconds. A file system may hold any 64-bit count of seconds
+  // (tmpfs, btrfs do), far more than a file time: such times are clamped, never wrapped.
+  constexpr std::int64_t kOffset = 11644473600LL;
+  constexpr std::int64_t kTicksPerSecond = 10000000LL;
+  constexpr std::int64_t kLastSecond = static_cast<std::int64_t>(kLastFileTime / kTicksPerSecond) - kOffset;
+  const std::int64_t seconds = ts.tv_sec;
+  if (seconds < -kOffset) return 0;
+  if (seconds > kLastSecond) return kLastFileTime;
+  const std::uint64_t ticks = static_cast<std::uint64_t>(seconds + kOffset) * kTicksPerSecond +
+                              static_cast<std::uint64_t>(ts.tv_nsec / 100);
+  return ticks < kLastFileTime ? ticks : kLastFileTime;
+}
+
+int OpenParentInPieces(const std::string& path, std::string& last) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return -1;
+  // A path that ends in '/' names the directory itself.
+  last = slash + 1 < path.size() ? path.substr(slash + 1) : std::string(1, '.');
+#ifdef O_PATH
+  constexpr int kFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;  // passes directories it may only search
+#else
+  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+  std::size_t pos = path.find_first_not_of('/');
+  int fd = open(pos == 0 ? "." : "/", kFlags);
+  // Each piece ends at a '/' and is shorter than the longest path the system takes in one call.
+  constexpr std::size_t kPiece = PATH_MAX - 1;
+  while (fd >= 0 && pos < slash) {
+    std::size_t end = slash;
+    if (end - pos > kPiece) {
+      end = path.rfind('/', pos + kPiece);
+      if (end == std::string::npos || end <= pos) {
+        close(fd);
+        errno = ENAMETOOLONG;
+        return -1;
+      }
+    }
+    const int next = openat(fd, path.substr(pos, end - pos).c_str(), kFlags);
+    close(fd);
+    fd = next;
+    pos = path.find_first_not_of('/', end);
+    if (pos == std::string::npos) pos = slash;
+  }
+  return fd;
+}
+
+int OpenAnyLength(const std::string& path, int flags) {
+  const int fd = open(path.c_str(), flags);
+  if (fd >= 0 || errno != ENAMETOOLONG) return fd;
+  std::string last;
+  const int parent = OpenParentInPieces(path, last);
+  if (parent < 0) return -1;
+  const int opened = openat(parent, last.c_str(), flags);
+  const int saved = errno;
+  close(parent);
+  errno = saved;
+  return opened;
 }
 
 std::uint32_t AttributesOf(const std::string& name, const struct stat& st) {
@@ -59,6 +114,19 @@ bool HasWildcards(const std::string& s) {
 bool StatusOf(const std::string& path, struct stat& st) {
   if (stat(path.c_str(), &st) == 0) return true;
   return lstat(path.c_str(), &st) == 0;
+}
+
+// The same for a path of any length.
+bool StatusOfAnyLength(const std::string& path, struct stat& st) {
+  if (StatusOf(path, st)) return true;
+  if (errno != ENAMETOOLONG) return false;
+  std::string last;
+  const int parent = posix::OpenParentInPieces(path, last);
+  if (parent < 0) return false;
+  const bool found = fstatat(parent, last.c_str(), &st, 0) == 0 ||
+                     fstatat(parent, last.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  close(parent);
+  return found;
 }
 
 void Fill(const std::string& name, const struct stat& st, FindData& out) {
@@ -116,6 +184,17 @@ bool FindFirst(const std::string& pattern, FindData& out) {
   return found;
 }
 
+bool GetEntryData(const std::string& path, FindData& out) {
+  const std::string os = posix::ToOsPath(path);
+  const std::size_t slash = os.rfind('/');
+  const std::string name = slash == std::string::npos ? os : os.substr(slash + 1);
+  if (name.empty()) return false;
+  struct stat st {};
+  if (!StatusOfAnyLength(os, st)) return false;
+  Fill(name, st, out);
+  return true;
+}
+
 bool NameExists(const std::string& pattern) {
   FindData data;
   return FindFirst(pattern, data);
@@ -162,6 +241,12 @@ DirHandle OpenCurrentDirectory() {
   return fd < 0 ? kNoDirectory : new Dir{fd};
 }
 
+DirHandle OpenDirectory(const std::string& path) {
+  if (path.empty()) return kNoDirectory;
+  const int fd = posix::OpenAnyLength(posix::ToOsPath(path), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return fd < 0 ? kNoDirectory : new Dir{fd};
+}
+
 DirHandle OpenSubdirectory(DirHandle parent, const std::string& name) {
   if (parent == kNoDirectory) return kNoDirectory;
   const int fd = openat(parent->fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
@@ -179,8 +264,9 @@ bool ListDirectory(DirHandle dir, std::vector<DirEntry>& out, bool wantAttribute
   if (dir == kNoDirectory) return false;
   const int dfd = dir->fd;
 #ifdef __linux__
-  // Read straight into one large buffer: no stream to set up, no status call per directory.
-  static std::vector<char> buffer(1 << 16);
+  // Read straight into one large buffer: no stream to set up, no status call per directory. One for each
+  // thread that lists directories.
+  thread_local std::vector<char> buffer(1 << 16);
   for (;;) {
     const ssize_t n = getdents64(dfd, buffer.data(), buffer.size());
     if (n < 0) return false;
@@ -215,20 +301,25 @@ bool HasAlternateNames() {
 }
 
 FileHandle OpenForReading(const std::string& path) {
-  const int fd = open(posix::ToOsPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  // Without waiting: opening a FIFO that no one writes to would otherwise wait for a writer for ever.
+  const int fd = posix::OpenAnyLength(posix::ToOsPath(path), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return kNoFile;
   struct stat st {};
   if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
     close(fd);
     return kNoFile;
   }
-  return new File{fd};
+  // Anything but a regular file is read no further than its entry's length (0 for a FIFO or a character
+  // device), and a read there that would wait fails instead. Linux ignores the flag for regular files;
+  // elsewhere it may not, so it goes for them.
+#ifndef __linux__
+  if (S_ISREG(st.st_mode)) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+#endif
+  return new File{fd, st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0};
 }
 
 std::uint64_t FileSizeOf(FileHandle file) {
-  struct stat st {};
-  if (fstat(file->fd, &st) != 0) return 0;
-  return static_cast<std::uint64_t>(st.st_size);
+  return file->size;
 }
 
 std::int64_t ReadBytes(FileHandle file, void* buffer, std::size_t size) {

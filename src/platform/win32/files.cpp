@@ -24,6 +24,7 @@ struct Dir {
 struct File {
   HANDLE handle;
   bool isDisk;
+  std::uint64_t size;  // taken at the open: a checksum reads exactly this much
 };
 
 namespace win32 {
@@ -83,9 +84,13 @@ void Fill(const WIN32_FIND_DATAW& d, FindData& out) {
   out.name = Utf8(d.cFileName);
   out.alternateName = Utf8(d.cAlternateFileName);
   out.size = FileTimeFromHalves(d.nFileSizeHigh, d.nFileSizeLow);
-  out.lastWriteTime = FileTimeFromHalves(d.ftLastWriteTime.dwHighDateTime, d.ftLastWriteTime.dwLowDateTime);
-  out.lastAccessTime =
-      FileTimeFromHalves(d.ftLastAccessTime.dwHighDateTime, d.ftLastAccessTime.dwLowDateTime);
+  // Past the last instant the calendar conversions take, a time is clamped rather than left to wrap.
+  const auto clamped = [](const FILETIME& t) {
+    const std::uint64_t ticks = FileTimeFromHalves(t.dwHighDateTime, t.dwLowDateTime);
+    return ticks < kLastFileTime ? ticks : kLastFileTime;
+  };
+  out.lastWriteTime = clamped(d.ftLastWriteTime);
+  out.lastAccessTime = clamped(d.ftLastAccessTime);
 }
 
 bool IsDotOrDotDot(const wchar_t* n) {
@@ -102,6 +107,13 @@ bool FindFirst(const std::string& pattern, FindData& out) {
   FindClose(h);
   Fill(data, out);
   return true;
+}
+
+bool GetEntryData(const std::string& path, FindData& out) {
+  // A Win32 name never holds '*' or '?', so without them in the last component the lookup is exact.
+  const std::size_t cut = path.find_last_of("\\/:");
+  if (path.find_first_of("*?", cut == std::string::npos ? 0 : cut + 1) != std::string::npos) return false;
+  return FindFirst(path, out);
 }
 
 bool NameExists(const std::string& pattern) {
@@ -125,6 +137,15 @@ DirHandle OpenCurrentDirectory() {
   if (n == 0 || n >= needed) return kNoDirectory;
   path.resize(n);
   return new Dir{path};
+}
+
+DirHandle OpenDirectory(const std::string& path) {
+  if (path.empty()) return kNoDirectory;
+  const std::wstring full = win32::FullPath(win32::Wide(path));
+  if (full.empty()) return kNoDirectory;
+  const DWORD attributes = GetFileAttributesW(ForSystem(full).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return kNoDirectory;
+  return new Dir{full};
 }
 
 DirHandle OpenSubdirectory(DirHandle parent, const std::string& name) {
@@ -183,13 +204,13 @@ FileHandle OpenForReading(const std::string& path) {
   HANDLE h = CreateFileW(OsPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) return kNoFile;
-  return new File{h, GetFileType(h) == FILE_TYPE_DISK};
+  LARGE_INTEGER size;
+  const bool disk = GetFileType(h) == FILE_TYPE_DISK && GetFileSizeEx(h, &size);
+  return new File{h, disk, disk ? static_cast<std::uint64_t>(size.QuadPart) : 0};
 }
 
 std::uint64_t FileSizeOf(FileHandle file) {
-  LARGE_INTEGER size;
-  if (!file->isDisk || !GetFileSizeEx(file->handle, &size)) return 0;
-  return static_cast<std::uint64_t>(size.QuadPart);
+  return file->size;
 }
 
 std::int64_t ReadBytes(FileHandle file, void* buffer, std::size_t size) {
