@@ -339,12 +339,7 @@ ChildHandle StartChild(const ChildStart& start) {
     posix_spawn_file_actions_addfchdir_np(&actions, start.directory->fd);
   // A child gets the default action for a broken pipe, whatever this process does with it.
   posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  posix::InitChildAttributes(attributes);
 
   cpu_set_t pinned;
   const int slot = Rota().PinNext(pinned);

@@ -1,6 +1,7 @@
 // Helpers shared by the POSIX backend files only.
 #pragma once
 
+#include <spawn.h>
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -37,5 +38,9 @@ std::uint32_t AttributesOf(const std::string& name, const struct stat& st);
 
 // The argument vector that runs `commandText` through `shell` (see RunShell).
 std::vector<std::string> ShellArguments(const std::string& shell, const std::string& commandText);
+
+// Spawn attributes that give a child the dispositions a program expects: SIGPIPE, which this process
+// ignores, at its default again. The caller destroys them.
+void InitChildAttributes(posix_spawnattr_t& attributes);
 
 }  // namespace zelvane::platform::posix
