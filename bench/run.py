@@ -122,7 +122,13 @@ def main():
                     "find": ["find", ".", "-name", "*.txt", "-exec", "/bin/true", "{}", ";"]}
             if fd:
                 cmds["fd"] = [fd, "-j1", "-e", "txt", "-x", "/bin/true"]
-            compare(f"One process per file: {count} files", cmds, root, args.rounds, results)
+            compare(f"One process per file, one at a time: {count} files", cmds, root, args.rounds, results)
+            # Every processor: Zelvane's -Jobs:0 and fd's default, one thread per processor.
+            cmds = {"zelvane": [zelvane, "*.txt", "-n", "-Jobs:0", "/bin/true", "$f"]}
+            if fd:
+                cmds["fd"] = [fd, "-e", "txt", "-x", "/bin/true"]
+            compare(f"One process per file, {os.cpu_count()} at once: {count} files", cmds, root, args.rounds,
+                    results)
             shutil.rmtree(root)
 
         if "crc" in groups:

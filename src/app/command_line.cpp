@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <limits>
@@ -198,6 +199,11 @@ std::size_t ParseOptions(RunContext& ctx, const std::vector<std::string>& args, 
       ctx.timeSlop = DecimalValue(text.substr(8));
     } else if (StartsWithWord(text, "depthfirst")) {
       ctx.depthFirst = 1;
+    } else if (StartsWithWord(text, "Jobs:")) {
+      // -Jobs: and -Jobs:0 mean one per processor.
+      ctx.jobs = std::max(0, DecimalValue(text.substr(5)));
+    } else if (StartsWithWord(text, "ReturnCode")) {
+      ctx.returnCode = 1;
     } else {
       // Then the letters, case-sensitive.
       switch (CharAt(text, 0)) {

@@ -44,7 +44,12 @@ struct RunContext {
   std::string shell;          // COMSPEC, emptied by -n
   int totalCount = 0;         // entries of MatchList after the exclusion
   int fileNumber = 0;         // number of the file being processed, from 1
-  bool endRun = false;        // a write to the -xo file failed: no further file is processed
+  int jobs = 1;               // -Jobs:<n>, commands run at once; 0: one per processor
+  int returnCode = 0;         // -ReturnCode
+  // A command could not be started or ended with a non-zero code, or a file's directory could not be
+  // entered: with -ReturnCode the exit status is 1.
+  int commandFailed = 0;
+  bool endRun = false;  // a write to the -xo file failed: no further file is processed
   // While several specs are searched: the directories already read (none once the search is over).
   std::shared_ptr<ListingCache> listings;
   // Threads that read directories at once in the search; 0: one per processor. The result is the same

@@ -34,24 +34,15 @@ bool Confirmed(const std::string& command) {
   return yes;
 }
 
-int Reported(int result, const std::string& name) {
+int Reported(RunContext& ctx, int result, const std::string& name) {
   if (result == -1) platform::WriteOut("Could not execute " + name + ".\n");
+  if (result != 0) ctx.commandFailed = 1;
   return result;
 }
 
 void RestoreStartDirectory(const RunContext& ctx) {
   platform::SetCurrentDrive(ctx.startDrive);
   platform::SetCurrentDir(ctx.startDir);
-}
-
-// The directory named in the message: as the match list holds it, without the separator that ends it
-// (a root keeps its own).
-std::string DirectoryForMessage(std::string directory) {
-  if (directory.size() > 1 && platform::IsPathSeparator(directory.back()) &&
-      directory[directory.size() - 2] != ':') {
-    directory.pop_back();
-  }
-  return directory;
 }
 
 // The -xo file of one file: every internal echo of the Command goes into it, each written through at once,
@@ -89,14 +80,24 @@ class OutputFile {
 
 }  // namespace
 
+std::string DirectoryNotEnteredMessage(const RunContext& ctx, const std::string& path) {
+  // The directory as the match list holds it, without the separator that ends it (a root keeps its own).
+  std::string directory = FileDirectory(ctx, path);
+  if (directory.size() > 1 && platform::IsPathSeparator(directory.back()) &&
+      directory[directory.size() - 2] != ':') {
+    directory.pop_back();
+  }
+  return "Could not change to directory " + directory + ".\n";
+}
+
 int ExecuteCommand(RunContext& ctx, const std::string& path, const CommandTemplate& command) {
   ++ctx.fileNumber;
 
   // A command never runs in a directory the user did not mean: when the file's own directory cannot be
   // entered (removed by an earlier command, say), its Command is skipped, not run where Zelvane stands.
   if (ctx.changeDir && !EnterFileDirectory(ctx, path)) {
-    platform::WriteOut("Could not change to directory " + DirectoryForMessage(FileDirectory(ctx, path)) +
-                       ".\n");
+    platform::WriteOut(DirectoryNotEnteredMessage(ctx, path));
+    ctx.commandFailed = 1;
     return 0;
   }
 
@@ -122,7 +123,7 @@ int ExecuteCommand(RunContext& ctx, const std::string& path, const CommandTempla
       if (part.text.empty()) break;
       if (shellMode) {
         if (ctx.echoCommand) platform::WriteOut(part.text + "\n");
-        if (!ctx.echoOnly) result = Reported(platform::RunShell(ctx.shell, part.text), ctx.shell);
+        if (!ctx.echoOnly) result = Reported(ctx, platform::RunShell(ctx.shell, part.text), ctx.shell);
       } else if (IsInternalEcho(part.text)) {
         // Performed here even with -eo; the only writer of the -xo file.
         std::string text(InternalEchoText(part.text));
@@ -139,7 +140,7 @@ int ExecuteCommand(RunContext& ctx, const std::string& path, const CommandTempla
         // A part of blanks alone names no program.
         const std::string program = part.args.empty() ? std::string() : part.args.front();
         if (!ctx.echoOnly)
-          result = Reported(part.args.empty() ? -1 : platform::RunProcess(part.args), program);
+          result = Reported(ctx, part.args.empty() ? -1 : platform::RunProcess(part.args), program);
       }
     }
   }

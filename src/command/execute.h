@@ -14,4 +14,7 @@ struct RunContext;
 // to the -xo file that fails is reported and sets `ctx.endRun`.
 int ExecuteCommand(RunContext& ctx, const std::string& path, const CommandTemplate& command);
 
+// "Could not change to directory %s.\n" for the file `path`, whose directory could not be entered.
+std::string DirectoryNotEnteredMessage(const RunContext& ctx, const std::string& path);
+
 }  // namespace zelvane

@@ -251,7 +251,7 @@ std::string ExpandTemplate(const RunContext& ctx, FileMacros& file, std::string_
   return ExpandText(ParseTemplateText(templateText, ctx.macroChar), MacroValues(ctx, file));
 }
 
-std::string ExpandMacros(RunContext& ctx, const std::string& path, int changeDirectory,
+std::string ExpandMacros(const RunContext& ctx, const std::string& path, int changeDirectory,
                          const std::string& templateText) {
   FileMacros file = PrepareFileMacros(ctx, path);
   if (changeDirectory) EnterFileDirectory(ctx, path);

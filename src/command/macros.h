@@ -60,7 +60,7 @@ std::string ExpandTemplate(const RunContext& ctx, FileMacros& file, std::string_
 
 // Expands every macro of `templateText` for the file `path`. With `changeDirectory` the file's directory
 // becomes current when it can be entered. Refreshes the pseudo environment variables on every call.
-std::string ExpandMacros(RunContext& ctx, const std::string& path, int changeDirectory,
+std::string ExpandMacros(const RunContext& ctx, const std::string& path, int changeDirectory,
                          const std::string& templateText);
 
 }  // namespace zelvane

@@ -96,14 +96,15 @@ std::uint32_t OperandFileChecksum(const std::string& name, const platform::FindD
 
 }  // namespace
 
-bool PassesQualifiers(RunContext& ctx, const std::string& path, const QualifierSet& set) {
+bool PassesQualifiers(const RunContext& ctx, const std::string& path, const QualifierSet& set) {
   return TestQualifier(ctx, QualifierKind::kSize, path, set.size) &&
          TestQualifier(ctx, QualifierKind::kTime, path, set.time) &&
          TestQualifier(ctx, QualifierKind::kComp, path, set.comp) &&
          TestQualifier(ctx, QualifierKind::kCont, path, set.cont);
 }
 
-bool TestQualifier(RunContext& ctx, QualifierKind kind, const std::string& path, std::string_view text) {
+bool TestQualifier(const RunContext& ctx, QualifierKind kind, const std::string& path,
+                   std::string_view text) {
   if (text.empty()) return true;
   // The found file's own entry, by its exact name; only an operand the user typed may be a wildcard.
   platform::FindData entry;
@@ -125,7 +126,7 @@ bool OperatorPasses(std::string_view text, int r) {
   return false;
 }
 
-int CompareOperand(RunContext& ctx, QualifierKind kind, const std::string& path,
+int CompareOperand(const RunContext& ctx, QualifierKind kind, const std::string& path,
                    const platform::FindData& entry, std::string_view operand) {
   // Without its parentheses (the last character is dropped whatever it is: an unclosed operand loses it).
   operand = operand.size() >= 2 ? operand.substr(1, operand.size() - 2) : std::string_view();
@@ -150,8 +151,8 @@ int CompareOperand(RunContext& ctx, QualifierKind kind, const std::string& path,
   return Sign(operandChecksum, foundChecksum);
 }
 
-bool ResolveOperandFile(RunContext& ctx, const std::string& path, std::string_view operand, bool wantChecksum,
-                        bool eolBlind, OperandFile& out) {
+bool ResolveOperandFile(const RunContext& ctx, const std::string& path, std::string_view operand,
+                        bool wantChecksum, bool eolBlind, OperandFile& out) {
   out = OperandFile{};
   if (!operand.empty() && (operand[0] == '"' || operand[0] == '\'')) {
     const char quote = operand[0];

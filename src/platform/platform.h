@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // Win32 file-attribute bits, under their platform names. The Win32 backend gets the same values from the
@@ -110,7 +111,7 @@ bool SetEnv(const std::string& name, const std::string& value);
 // ---------------------------------------------------------------------------------------------------------
 // Directory entries
 
-// What a directory lookup reports of one entry, as Win32's WIN32_FIND_DATAA does.
+// What a directory lookup reports of one entry, as Win32's find data does (names in UTF-8).
 struct FindData {
   std::uint32_t attributes = 0;  // FILE_ATTRIBUTE_* bits
   std::string name;              // the long name, in its stored letter case
@@ -121,8 +122,8 @@ struct FindData {
 };
 
 // Looks up the first entry that matches `pattern` (a path whose last component may hold '*' and '?'), as
-// FindFirstFileA does, and closes the search at once. False when nothing matches. For names the user typed,
-// where a wildcard may be meant; a file the search found is looked up with GetEntryData.
+// the Win32 find calls do, and closes the search at once. False when nothing matches. For names the user
+// typed, where a wildcard may be meant; a file the search found is looked up with GetEntryData.
 bool FindFirst(const std::string& pattern, FindData& out);
 
 // Looks up the one entry that `path` names, exactly: no character of it is a wildcard, so a found file
@@ -280,5 +281,87 @@ int RunShell(const std::string& shell, const std::string& commandText);
 // Creates or truncates a text file and opens it for reading and writing ("w+"); nullptr when it cannot.
 // The name is handed to the system as it stands.
 std::FILE* CreateTextFile(const std::string& path);
+
+// ---------------------------------------------------------------------------------------------------------
+// Commands run side by side (-Jobs)
+//
+// The run starts children without waiting for each, gives each child a capture for its output, and waits
+// for whichever ends first. One thread does it all; nothing here changes the process's own directory or
+// environment.
+
+// Processors this process may run on (at least 1).
+int ProcessorCount();
+
+// Whether standard output and standard error are one file (the same file, device, pipe or terminal), so one
+// capture keeps their order.
+bool OutputAndErrorAreOneFile();
+
+// An unlinked temporary file that takes in one file's output, or kNoCapture. It lives on disk, not in
+// memory, and nothing but its children and this process can reach it. Opaque like `Dir`.
+struct Capture;
+using CaptureHandle = Capture*;
+inline constexpr CaptureHandle kNoCapture = nullptr;
+
+CaptureHandle CreateCapture();
+
+// Appends Zelvane's own text to a capture, as WriteOut would write it to a redirected standard output.
+void WriteToCapture(CaptureHandle capture, std::string_view text);
+
+// Copies everything captured to standard output (or standard error) in large blocks, after what the
+// program itself wrote there. False when a write failed.
+bool CopyCaptureToOutput(CaptureHandle capture, bool toError);
+
+// Empties a capture for the next file; false when it cannot be reused.
+bool ResetCapture(CaptureHandle capture);
+
+void CloseCapture(CaptureHandle capture);
+
+// A directory opened for children to start in, or kNoStartDirectory. Any length of path. Opaque.
+struct StartDir;
+using StartDirHandle = StartDir*;
+inline constexpr StartDirHandle kNoStartDirectory = nullptr;
+
+// Opens `path` for children to start in; kNoStartDirectory when it is not a directory a child can start in.
+StartDirHandle OpenStartDirectory(const std::string& path);
+
+// The directory's full path, as the current directory would read inside it.
+std::string StartDirectoryPath(StartDirHandle dir);
+
+// CreateTextFile for `name` taken relative to `dir` (a full name, or kNoStartDirectory: as CreateTextFile).
+std::FILE* CreateTextFileIn(StartDirHandle dir, const std::string& name);
+
+void CloseStartDirectory(StartDirHandle dir);
+
+// What one child is started with.
+struct ChildStart {
+  // Shell mode when `shell` is not empty: `commandText` runs through it, as RunShell hands it over.
+  std::string shell;
+  std::string commandText;
+  // Otherwise the program and its arguments, as RunProcess takes them.
+  std::vector<std::string> args;
+  // Where it starts; kNoStartDirectory: the process's current directory.
+  StartDirHandle directory = kNoStartDirectory;
+  // Variables given to this child only, over the process's environment.
+  std::vector<std::pair<std::string, std::string>> environment;
+  // Its standard output and standard error (the same capture when they are one file); kNoCapture: the
+  // process's own. Standard input is always the null device: children of a parallel run get no keys.
+  CaptureHandle output = kNoCapture;
+  CaptureHandle error = kNoCapture;
+};
+
+// A started child, or kNoChild. Opaque.
+struct Child;
+using ChildHandle = Child*;
+inline constexpr ChildHandle kNoChild = nullptr;
+
+// Starts a child without waiting for it; kNoChild when it could not be started.
+ChildHandle StartChild(const ChildStart& start);
+
+// Waits until one of `running` (not empty) ends; returns its index, sets its exit code as RunProcess gives
+// it and releases its handle. -1 when there is nothing to wait for. At most MaxRunningChildren() at once.
+int WaitForAnyChild(const std::vector<ChildHandle>& running, int& exitCode);
+
+// How many children WaitForAnyChild can watch at once.
+int MaxRunningChildren();
 
 }  // namespace zelvane::platform

@@ -9,7 +9,7 @@
 
 namespace zelvane {
 
-void CollectMatches(RunContext& ctx, const std::string& spec, PathList& target) {
+void CollectMatches(const RunContext& ctx, const std::string& spec, PathList& target) {
   for (const SearchStep& step : ParseFilespec(spec)) {
     const QualifierSet& q = step.qualifiers;
     if (q.size.empty() && q.time.empty() && q.comp.empty() && q.cont.empty()) {

@@ -12,7 +12,7 @@ struct RunContext;
 
 // Searches every single spec of `spec` into `target`, under the attribute switches and qualifiers in force
 // where it stands, then removes adjacent duplicates unless the run recurses.
-void CollectMatches(RunContext& ctx, const std::string& spec, PathList& target);
+void CollectMatches(const RunContext& ctx, const std::string& spec, PathList& target);
 
 // Searches the Xspec into a scratch list and removes its entries from the run's MatchList.
 void ExcludeMatches(RunContext& ctx);

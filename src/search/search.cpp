@@ -85,7 +85,7 @@ ListingCache::Node* ListingCache::FindChild(Node& parent, const std::string& nam
   return found == parent.children.end() ? nullptr : found->second.get();
 }
 
-void SearchSpec(RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
+void SearchSpec(const RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                 std::uint32_t excludedAttributes, int recurse, PathList& target) {
   if (spec.empty()) return;
   if (IsFixedPath(spec) || ctx.searchPath.empty()) {
@@ -107,7 +107,7 @@ void SearchSpec(RunContext& ctx, const std::string& spec, std::uint32_t required
   }
 }
 
-void SearchDirectory(RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
+void SearchDirectory(const RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                      std::uint32_t excludedAttributes, int recurse, PathList& target) {
   const SpecParts parts = SplitSpec(StripQuotes(spec));
   if (parts.pattern.empty()) return;

@@ -54,7 +54,7 @@ struct ListingCache {
 
 // Searches one single spec (along the search path of -S, and with `recurse` below it), inserting the full
 // path of every match into `target`. Restores the current directory before it returns.
-void SearchSpec(RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
+void SearchSpec(const RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                 std::uint32_t excludedAttributes, int recurse, PathList& target);
 
 // Searches the directory of a single spec, taken from the current directory, and with `recurse` every
@@ -63,7 +63,7 @@ void SearchSpec(RunContext& ctx, const std::string& spec, std::uint32_t required
 // so a spec through a symbolic link keeps the link's path at every depth. The current directory is the
 // same on return. A directory that cannot be opened yields nothing. The tree is read on up to
 // `ctx.searchThreads` threads (0: one per processor), with the insertions of a walk on one.
-void SearchDirectory(RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
+void SearchDirectory(const RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                      std::uint32_t excludedAttributes, int recurse, PathList& target);
 
 // A spec taken apart: drive ("C:", only where the platform has drive letters), directory (through its last

@@ -136,6 +136,21 @@ TEST_F(OptionsTest, TimeSlopReadsADecimalPrefix) {
   }
 }
 
+TEST_F(OptionsTest, JobsReadsADecimalPrefixAndZeroOrNothingMeansOnePerProcessor) {
+  const struct {
+    const char* option;
+    int jobs;
+  } cases[] = {{"-Jobs:4", 4},  {"-JOBS:0", 0},    {"-jobs:", 0},
+               {"-Jobs:-3", 0}, {"-Jobs:12x", 12}, {"/Jobs:2", 2}};
+  for (const auto& c : cases) {
+    ctx.jobs = 1;
+    Parse({"x.c", c.option, "-ReturnCodeS"});
+    EXPECT_EQ(ctx.jobs, c.jobs) << c.option;
+    EXPECT_EQ(ctx.returnCode, 1);
+    EXPECT_EQ(ctx.searchPath, "");
+  }
+}
+
 TEST_F(OptionsTest, FilespecAndXspecAccumulateAndConvertCodesWithTheCodeCharOfTheMoment) {
   Parse({"x.c", "-fa", "-fb", "-xa", "-xb"});
   EXPECT_EQ(ctx.filespec, "x.c a b");

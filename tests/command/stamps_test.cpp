@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/run_context.h"
-#include "e2e/e2e_fixture.h"
+#include "support/temp_dir.h"
 #include "platform/platform.h"
 
 namespace zelvane {

@@ -3,11 +3,15 @@
 // exit code; ARGV_PRINTER_ENV names variables whose values are printed as NAME=value lines. On Win32 the
 // arguments and values are read in UTF-16 and printed in UTF-8, so every name shows exactly, and
 // ARGV_PRINTER_HELD names a file: "held=yes" is printed when this process has a handle to it (one it
-// inherited), else "held=no".
+// inherited), else "held=no". With ARGV_PRINTER_ACTIONS set, two kinds of argument act instead of being
+// printed: "sleep:<text>" sleeps as many milliseconds as the digits that end the text say, and
+// "err:<text>" prints [<text>] on standard error.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #ifdef _WIN32
@@ -20,9 +24,30 @@ namespace {
 
 std::optional<std::string> Variable(const char* name);
 
+bool Act(const std::string& arg) {
+  if (arg.rfind("err:", 0) == 0) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "[%s]\n", arg.c_str() + 4);
+    std::fflush(stderr);
+    return true;
+  }
+  if (arg.rfind("sleep:", 0) == 0) {
+    std::size_t digits = arg.size();
+    while (digits > 6 && arg[digits - 1] >= '0' && arg[digits - 1] <= '9')
+      --digits;
+    const int ms = digits < arg.size() ? std::atoi(arg.c_str() + digits) : 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    return true;
+  }
+  return false;
+}
+
 int Print(const std::vector<std::string>& args) {
-  for (std::size_t i = 1; i < args.size(); ++i)
+  const bool actions = Variable("ARGV_PRINTER_ACTIONS").has_value();
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (actions && Act(args[i])) continue;
     std::printf("[%s]\n", args[i].c_str());
+  }
   if (const std::optional<std::string> names = Variable("ARGV_PRINTER_ENV")) {
     const std::string& list = *names;
     std::size_t pos = 0;

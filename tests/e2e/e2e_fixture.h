@@ -2,18 +2,13 @@
 // standard input, and captures what it writes.
 #pragma once
 
-#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
 
-namespace zelvane::test {
+#include "support/temp_dir.h"
 
-#ifdef _WIN32
-inline constexpr char kSeparator = '\\';
-#else
-inline constexpr char kSeparator = '/';
-#endif
+namespace zelvane::test {
 
 struct RunResult {
   std::string out;     // standard output; on Win32 with CR LF turned into LF, so tests read alike
@@ -33,40 +28,11 @@ struct RunOptions {
   // POSIX only: the program starts with SIGPIPE ignored, as some launchers leave it, so a write to a closed
   // pipe fails with an error instead of ending the process. Otherwise it has the default action.
   bool ignoreBrokenPipe = false;
+  // Standard error is the same file as standard output (as 2>&1 leaves it); `err` stays empty.
+  bool errorToOutput = false;
+  // POSIX only: standard output goes to this file instead; `out` stays empty.
+  std::string outputPath;
 };
-
-// A fresh directory below the system's temporary directory, removed with everything in it at the end.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-
-  const std::string& path() const { return path_; }
-  // Absolute path of a relative name inside the directory, every separator the native one.
-  std::string operator/(const std::string& relative) const {
-    std::string path = path_ + kSeparator + relative;
-    if (kSeparator != '/') std::replace(path.begin() + path_.size(), path.end(), '/', kSeparator);
-    return path;
-  }
-
-  void MakeDir(const std::string& relative) const;                                     // with parents
-  void WriteFile(const std::string& relative, const std::string& content = "") const;  // parents too
-  std::string ReadFile(const std::string& relative) const;  // on Win32 CR LF read as LF
-  bool Exists(const std::string& relative) const;
-
- private:
-  std::string path_;
-};
-
-// Each relative name as a full path inside `dir`, on a line of its own.
-inline std::string PathLines(const TempDir& dir, const std::vector<std::string>& relative) {
-  std::string out;
-  for (const std::string& r : relative)
-    out += dir / r + "\n";
-  return out;
-}
 
 // Runs zelvane with `args` (argv[0] is supplied) in `dir` (or options.cwd).
 RunResult RunZelvane(const TempDir& dir, const std::vector<std::string>& args,

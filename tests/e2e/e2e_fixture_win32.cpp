@@ -15,44 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string WithoutCarriageReturns(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i)
-    if (text[i] != '\r' || i + 1 >= text.size() || text[i + 1] != '\n') out += text[i];
-  return out;
-}
-
-}  // namespace
-
-TempDir::TempDir() {
-  static unsigned counter = 0;
-  const fs::path base = fs::temp_directory_path();
-  for (;;) {
-    const fs::path candidate =
-        base / ("zelvane-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter));
-    if (fs::create_directory(candidate)) {
-      path_ = fs::canonical(candidate).string();
-      return;
-    }
-  }
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  fs::remove_all(path_, ec);
-}
-
-// Text as a program wrote it, its CR LF line ends read as LF (as the runs' output is).
-std::string TempDir::ReadFile(const std::string& relative) const {
-  std::ifstream in(*this / relative, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return WithoutCarriageReturns(s.str());
-}
-
-namespace {
-
 // The build's paths as a Win32 program types them: the build system may hand over a host path
 // (/work/build/x.exe under Wine, whose Z: drive is the host's root) or forward slashes.
 std::string NativePath(std::string path) {
@@ -173,7 +135,7 @@ RunResult RunCommandLine(const std::string& program, const std::string& commandL
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = inRead;
   startup.hStdOutput = out;
-  startup.hStdError = err;
+  startup.hStdError = options.errorToOutput ? out : err;
   PROCESS_INFORMATION info;
   ZeroMemory(&info, sizeof info);
   std::wstring mutableLine = Wide(commandLine);

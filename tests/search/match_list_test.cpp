@@ -144,7 +144,9 @@ TEST(MatchListScale, TwoHundredThousandEntriesInsertAndExcludeQuickly) {
     paths.push_back("/data/dir" + std::to_string(r % 1000) + ((r & 1) ? "/File" : "/file") +
                     std::to_string(r) + ".c");
   }
-  // Processor time, so a busy machine does not fail the test; the bound is on the work done.
+  // The bound catches a list that does work per entry in proportion to its length: that takes far longer here,
+  // the real one a fraction of a second. It is loose on purpose: std::clock is processor time on POSIX but
+  // wall time on Win32, and CI machines are busy.
   const std::clock_t start = std::clock();
   PathList list, scratch;
   for (const std::string& p : paths)
@@ -156,10 +158,10 @@ TEST(MatchListScale, TwoHundredThousandEntriesInsertAndExcludeQuickly) {
   const std::vector<std::string>& entries = Entries(list);
   const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
 #ifndef ZELVANE_SANITIZED
-  EXPECT_LT(seconds, 1.0);
-#else
-  // Instrumented code runs several times slower; the bound speaks of the optimised build.
   EXPECT_LT(seconds, 10.0);
+#else
+  // Instrumented code runs several times slower.
+  EXPECT_LT(seconds, 60.0);
 #endif
   for (std::size_t i = 1; i < entries.size(); ++i)
     ASSERT_LE(ComparePaths(entries[i - 1], entries[i]), 0);

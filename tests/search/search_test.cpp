@@ -11,7 +11,7 @@
 
 #include "app/run_context.h"
 #include "checksum/checksum.h"
-#include "e2e/e2e_fixture.h"
+#include "support/temp_dir.h"
 #include "filespec/filespec.h"
 #include "platform/platform.h"
 #include "search/collect.h"

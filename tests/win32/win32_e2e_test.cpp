@@ -1,7 +1,6 @@
 // The Win32 build as a user meets it at a console: drive letters and '\' in stored paths, 8.3 names, hidden
 // and read-only files, cmd.exe as the shell, CR LF line ends and keys from a pipe. Every run starts
 // zelvane.exe with an exact command line, as typed, so quotes and spacing reach it unchanged.
-#ifdef _WIN32
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -500,4 +499,3 @@ TEST_F(Win32E2e, NoShellWordsReachTheProgramExactly) {
 
 }  // namespace
 }  // namespace zelvane::test
-#endif  // _WIN32

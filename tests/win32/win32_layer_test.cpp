@@ -1,7 +1,6 @@
 // The Win32 layer's edge: UTF-8 and UTF-16 both ways without loss, the \\?\ form of long paths, the
 // command line a child splits back into its words, the current directory a child can start in, and the
 // manifest the build embeds.
-#ifdef _WIN32
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -120,4 +119,3 @@ TEST(Win32Build, TheProgramCarriesItsManifest) {
 
 }  // namespace
 }  // namespace zelvane::platform::win32
-#endif  // _WIN32

@@ -1,10 +1,12 @@
 // Helpers shared by the POSIX backend files only.
 #pragma once
 
+#include <spawn.h>
 #include <sys/stat.h>
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zelvane::platform::posix {
 
@@ -33,5 +35,12 @@ int OpenAnyLength(const std::string& path, int flags);
 
 // Win32 attribute bits of an entry named `name` whose status is `st`.
 std::uint32_t AttributesOf(const std::string& name, const struct stat& st);
+
+// The argument vector that runs `commandText` through `shell` (see RunShell).
+std::vector<std::string> ShellArguments(const std::string& shell, const std::string& commandText);
+
+// Spawn attributes that give a child the dispositions a program expects: SIGPIPE, which this process
+// ignores, at its default again. The caller destroys them.
+void InitChildAttributes(posix_spawnattr_t& attributes);
 
 }  // namespace zelvane::platform::posix

@@ -16,6 +16,15 @@ extern char** environ;
 
 namespace zelvane::platform {
 
+void posix::InitChildAttributes(posix_spawnattr_t& attributes) {
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+}
+
 int RunProcess(const std::vector<std::string>& args) {
   if (args.empty()) return -1;
   FlushOutput();
@@ -28,12 +37,7 @@ int RunProcess(const std::vector<std::string>& args) {
   // again (handled signals return to theirs by themselves). Signals ignored by whoever started this process,
   // such as SIGHUP under nohup, stay ignored for the child too.
   posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  posix::InitChildAttributes(attributes);
   pid_t pid = 0;
   // posix_spawnp searches PATH only for names without '/', as execvp does. The name goes to the system as
   // it was given.
@@ -51,14 +55,18 @@ int RunProcess(const std::vector<std::string>& args) {
   return -1;
 }
 
-int RunShell(const std::string& shell, const std::string& commandText) {
+std::vector<std::string> posix::ShellArguments(const std::string& shell, const std::string& commandText) {
   static const char* const kPosixShells[] = {"sh", "bash", "dash", "ksh", "mksh", "zsh", "ash", "busybox"};
   const std::size_t slash = shell.rfind('/');
   const std::string name = slash == std::string::npos ? shell : shell.substr(slash + 1);
   for (const char* posixShell : kPosixShells) {
-    if (name == posixShell) return RunProcess({shell, "-c", commandText});
+    if (name == posixShell) return {shell, "-c", commandText};
   }
-  return RunProcess({shell, " /c " + commandText});
+  return {shell, " /c " + commandText};
+}
+
+int RunShell(const std::string& shell, const std::string& commandText) {
+  return RunProcess(posix::ShellArguments(shell, commandText));
 }
 
 std::FILE* CreateTextFile(const std::string& path) {

@@ -62,6 +62,19 @@ bool IsAscii(std::string_view text) {
   return true;
 }
 
+// Text in the code page the console uses now (a command may have changed it), or the system's OEM code
+// page without a console.
+std::string InOutputCodePage(std::string_view text) {
+  UINT codePage = GetConsoleOutputCP();
+  if (codePage == 0) codePage = win32::SystemOemCodePage();
+  const std::wstring wide = win32::Wide(text);
+  const int size = static_cast<int>(wide.size());
+  const int needed = WideCharToMultiByte(codePage, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(needed), '\0');
+  WideCharToMultiByte(codePage, 0, wide.data(), size, bytes.data(), needed, nullptr, nullptr);
+  return bytes;
+}
+
 void Write(Output& out, std::string_view text) {
   const HANDLE h = HandleOf(out);
   if (out.console < 0) out.console = IsConsole(h) ? 1 : 0;
@@ -79,18 +92,22 @@ void Write(Output& out, std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), out.stream);
     return;
   }
-  // The code page the console uses now: a command may have changed it.
-  UINT codePage = GetConsoleOutputCP();
-  if (codePage == 0) codePage = win32::SystemOemCodePage();
-  const std::wstring wide = win32::Wide(text);
-  const int size = static_cast<int>(wide.size());
-  const int needed = WideCharToMultiByte(codePage, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(needed), '\0');
-  WideCharToMultiByte(codePage, 0, wide.data(), size, bytes.data(), needed, nullptr, nullptr);
+  const std::string bytes = InOutputCodePage(text);
   std::fwrite(bytes.data(), 1, bytes.size(), out.stream);
 }
 
 }  // namespace
+
+std::string win32::RedirectedText(std::string_view text) {
+  const std::string bytes = IsAscii(text) ? std::string(text) : InOutputCodePage(text);
+  std::string lines;
+  lines.reserve(bytes.size() + 8);
+  for (char c : bytes) {
+    if (c == '\n') lines += '\r';
+    lines += c;
+  }
+  return lines;
+}
 
 void FlushOutput() {
   std::fflush(stdout);

@@ -48,15 +48,11 @@ std::wstring CommandLineOf(const std::vector<std::string>& args) {
 
 }  // namespace win32
 
-namespace {
-
-// The program as given, then along PATH (with .exe when the name has no extension); empty when neither
-// names a file.
-std::wstring Locate(const std::string& name) {
-  const std::wstring given = win32::OsPath(name);
+std::wstring win32::LocateProgram(const std::string& name) {
+  const std::wstring given = OsPath(name);
   const DWORD attributes = GetFileAttributesW(given.c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return given;
-  const std::wstring wide = win32::Wide(name);
+  const std::wstring wide = Wide(name);
   std::wstring found(MAX_PATH, L'\0');
   for (;;) {
     const DWORD n =
@@ -70,9 +66,11 @@ std::wstring Locate(const std::string& name) {
   }
 }
 
+namespace {
+
 int Start(const std::string& program, std::wstring commandLine) {
   FlushOutput();
-  const std::wstring path = Locate(program);
+  const std::wstring path = win32::LocateProgram(program);
   if (path.empty()) return -1;
   STARTUPINFOW startup;
   ZeroMemory(&startup, sizeof startup);

@@ -46,4 +46,12 @@ std::wstring OsPath(const std::string& path);
 // The program's name (args[0]) is split by another rule, without escapes, so it is only put in quotes.
 std::wstring CommandLineOf(const std::vector<std::string>& args);
 
+// The program `name` as given, then along PATH (with .exe when the name has no extension); empty when
+// neither names a file.
+std::wstring LocateProgram(const std::string& name);
+
+// Zelvane's own text as it goes to a file or a pipe: in the console's output code page (the system's OEM
+// code page without a console), "\n" as CR LF.
+std::string RedirectedText(std::string_view text);
+
 }  // namespace zelvane::platform::win32

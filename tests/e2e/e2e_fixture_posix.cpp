@@ -14,30 +14,6 @@
 namespace zelvane::test {
 namespace fs = std::filesystem;
 
-TempDir::TempDir() {
-  std::string pattern = (fs::temp_directory_path() / "zelvane-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  // Resolved, so the paths the program reports compare equal to ours.
-  path_ = fs::canonical(pattern).string();
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  // Make everything writable and searchable again, so tests that took permissions away clean up.
-  for (auto it = fs::recursive_directory_iterator(path_, fs::directory_options::skip_permission_denied, ec);
-       it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    if (!it->is_symlink(ec)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
-  }
-  fs::remove_all(path_, ec);
-}
-
-std::string TempDir::ReadFile(const std::string& relative) const {
-  std::ifstream in(*this / relative, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 std::string ZelvaneBinary() {
   return ZELVANE_BINARY;
 }
@@ -108,11 +84,17 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cw
     close(deadPipe[0]);
   }
 
+  int outputFileFd = -1;
+  if (!options.outputPath.empty()) {
+    outputFileFd = open(options.outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (outputFileFd < 0) throw std::runtime_error("cannot create " + options.outputPath);
+  }
+
   const pid_t pid = fork();
   if (pid == 0) {
     dup2(inPipe[0], 0);
-    dup2(options.outputToClosedPipe ? deadPipe[1] : outFd, 1);
-    dup2(errFd, 2);
+    dup2(options.outputToClosedPipe ? deadPipe[1] : outputFileFd >= 0 ? outputFileFd : outFd, 1);
+    dup2(options.errorToOutput ? 1 : errFd, 2);
     close(inPipe[0]);
     if (options.outputToClosedPipe) close(deadPipe[1]);
     if (options.closeInput) close(0);
@@ -124,6 +106,7 @@ RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cw
   }
   close(inPipe[0]);
   if (options.outputToClosedPipe) close(deadPipe[1]);
+  if (outputFileFd >= 0) close(outputFileFd);
 
   // A hung run fails the test instead of hanging the suite.
   int status = 0;

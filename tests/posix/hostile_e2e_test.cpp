@@ -3,7 +3,6 @@
 // shell that does not exist, a Stop file that cannot be deleted. Whatever comes, the run ends promptly,
 // says what it has a message for and nothing else, and touches only the files the Command names.
 // POSIX only: descriptors, pipes, permissions and relative directory calls are what is being tried.
-#ifndef _WIN32
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -737,5 +736,3 @@ TEST(HostileStreams, ClosedStandardOutputReachesNoOutputFile) {
 
 }  // namespace
 }  // namespace zelvane::test
-
-#endif  // _WIN32

@@ -1,0 +1,38 @@
+// What running the Command for one file comes to, worked out before anything runs: the expanded parts, what
+// is echoed and what is started, the -xo name and the directory to start in. A plain value, so a run that
+// starts several files at once can hold one per file and start its parts later.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "command/command_template.h"
+#include "platform/platform.h"
+
+namespace zelvane {
+
+struct RunContext;
+
+struct WorkPart {
+  enum class Kind { Shell, Program, InternalEcho };
+  Kind kind = Kind::Program;
+  // Shell and Program: the expanded part, as -e echoes it. InternalEcho: the text it writes, line end
+  // included unless -nocrlf.
+  std::string text;
+  std::vector<std::string> args;  // Program: the argument vector (empty for a part of blanks alone)
+};
+
+struct FileWork {
+  std::string path;             // the match list's entry
+  std::string command;          // the whole expanded Command, break characters included
+  std::vector<WorkPart> parts;  // the parts that are handled: up to the first empty one
+  std::string outputFile;       // the expanded -xo name; empty without -xo
+  std::string directory;        // with -c: the file's own directory (FileDirectory); empty otherwise
+  platform::SystemTime now;     // the clock reading behind the date and time pseudo variables
+};
+
+// Numbers the file (`fileNumber`) and expands the parsed Command for it. Reads the file's stamp and
+// checksums when the Command needs them; changes neither the current directory nor the environment.
+FileWork PrepareFileWork(RunContext& ctx, const CommandTemplate& command, const std::string& path);
+
+}  // namespace zelvane

@@ -1,0 +1,284 @@
+// Children started side by side: captures in temporary files deleted on close, a starting directory, the
+// child's own environment block, and a wait for whichever child ends first. Names cross the edge as UTF-16.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/win32/win32_util.h"
+
+namespace zelvane::platform {
+
+struct Capture {
+  HANDLE handle;
+};
+
+struct StartDir {
+  std::wstring path;  // full path
+};
+
+struct Child {
+  HANDLE process;
+};
+
+namespace {
+
+bool WriteAll(HANDLE h, const char* data, std::size_t size) {
+  while (size > 0) {
+    const DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!WriteFile(h, data, chunk, &written, nullptr) || written == 0) return false;
+    data += written;
+    size -= written;
+  }
+  return true;
+}
+
+bool SameName(const wchar_t* entry, std::size_t length, const std::wstring& name) {
+  return length == name.size() && CompareStringOrdinal(entry, static_cast<int>(length), name.data(),
+                                                       static_cast<int>(length), TRUE) == CSTR_EQUAL;
+}
+
+// The process's environment block with `overrides` replacing or adding variables (names compared without
+// regard to case, as Windows does).
+std::vector<wchar_t> ChildEnvironment(const std::vector<std::pair<std::string, std::string>>& overrides) {
+  std::vector<std::pair<std::wstring, std::wstring>> wide;
+  for (const auto& [name, value] : overrides)
+    wide.emplace_back(win32::Wide(name), win32::Wide(value));
+  std::vector<wchar_t> block;
+  wchar_t* strings = GetEnvironmentStringsW();
+  for (const wchar_t* entry = strings; entry != nullptr && *entry != L'\0';) {
+    const std::size_t length = wcslen(entry);
+    // "=C:=C:\dir" entries begin with '='; their name ends at the second one.
+    const wchar_t* equals = wcschr(entry + 1, L'=');
+    const std::size_t nameLength = equals != nullptr ? static_cast<std::size_t>(equals - entry) : length;
+    bool replaced = false;
+    for (const auto& [name, value] : wide) {
+      if (SameName(entry, nameLength, name)) replaced = true;
+    }
+    if (!replaced) block.insert(block.end(), entry, entry + length + 1);
+    entry += length + 1;
+  }
+  if (strings != nullptr) FreeEnvironmentStringsW(strings);
+  for (const auto& [name, value] : wide) {
+    block.insert(block.end(), name.begin(), name.end());
+    block.push_back(L'=');
+    block.insert(block.end(), value.begin(), value.end());
+    block.push_back(L'\0');
+  }
+  block.push_back(L'\0');
+  return block;
+}
+
+// An inheritable copy of `h` for one child's standard handle; closed again once the child has started.
+HANDLE InheritableCopy(HANDLE h) {
+  HANDLE copy = nullptr;
+  if (h == nullptr || h == INVALID_HANDLE_VALUE) return nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &copy, 0, TRUE, DUPLICATE_SAME_ACCESS))
+    return nullptr;
+  return copy;
+}
+
+bool IsFullName(const std::string& name) {
+  return (!name.empty() && (name[0] == '\\' || name[0] == '/')) || (name.size() >= 2 && name[1] == ':');
+}
+
+}  // namespace
+
+int ProcessorCount() {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  return info.dwNumberOfProcessors > 0 ? static_cast<int>(info.dwNumberOfProcessors) : 1;
+}
+
+bool OutputAndErrorAreOneFile() {
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  if (out == nullptr || out == INVALID_HANDLE_VALUE || err == nullptr || err == INVALID_HANDLE_VALUE)
+    return false;
+  if (out == err) return true;
+  const DWORD type = GetFileType(out);
+  if (type != GetFileType(err)) return false;
+  DWORD mode = 0;
+  // A process has one console.
+  if (GetConsoleMode(out, &mode) && GetConsoleMode(err, &mode)) return true;
+  if (type != FILE_TYPE_DISK) {
+    // Two handles to one pipe (as 2>&1 leaves them) have no file identity to compare; Windows 10 can say
+    // whether they are the same object.
+    using Compare = BOOL(WINAPI*)(HANDLE, HANDLE);
+    const HMODULE kernel = GetModuleHandleW(L"kernelbase.dll");
+    const auto compare = kernel != nullptr ? reinterpret_cast<Compare>(reinterpret_cast<void*>(
+                                                 GetProcAddress(kernel, "CompareObjectHandles")))
+                                           : nullptr;
+    return compare != nullptr && compare(out, err) != FALSE;
+  }
+  BY_HANDLE_FILE_INFORMATION a;
+  BY_HANDLE_FILE_INFORMATION b;
+  if (!GetFileInformationByHandle(out, &a) || !GetFileInformationByHandle(err, &b)) return false;
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+}
+
+CaptureHandle CreateCapture() {
+  std::vector<wchar_t> dir(MAX_PATH + 1);
+  for (;;) {
+    const DWORD n = GetTempPathW(static_cast<DWORD>(dir.size()), dir.data());
+    if (n == 0) return kNoCapture;
+    if (n < dir.size()) break;
+    dir.resize(n + 1);
+  }
+  wchar_t name[MAX_PATH + 16];
+  if (GetTempFileNameW(dir.data(), L"zlv", 0, name) == 0) return kNoCapture;
+  // Not inheritable: a child gets it only as a standard handle. Deleted when the last handle closes.
+  const HANDLE h =
+      CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    DeleteFileW(name);
+    return kNoCapture;
+  }
+  return new Capture{h};
+}
+
+void WriteToCapture(CaptureHandle capture, std::string_view text) {
+  if (capture == kNoCapture) return;
+  const std::string bytes = win32::RedirectedText(text);
+  WriteAll(capture->handle, bytes.data(), bytes.size());
+}
+
+bool CopyCaptureToOutput(CaptureHandle capture, bool toError) {
+  if (capture == kNoCapture) return true;
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(capture->handle, &size)) return false;
+  if (size.QuadPart == 0) return true;
+  std::fflush(stdout);
+  std::fflush(stderr);
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  if (!SetFilePointerEx(capture->handle, zero, nullptr, FILE_BEGIN)) return false;
+  HANDLE out = GetStdHandle(toError ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+  static std::vector<char> buffer(1 << 20);
+  long long left = size.QuadPart;
+  while (left > 0) {
+    DWORD got = 0;
+    if (!ReadFile(capture->handle, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) ||
+        got == 0)
+      return false;
+    if (!WriteAll(out, buffer.data(), got)) return false;
+    left -= got;
+  }
+  return true;
+}
+
+bool ResetCapture(CaptureHandle capture) {
+  if (capture == kNoCapture) return false;
+  LARGE_INTEGER zero;
+  zero.QuadPart = 0;
+  return SetFilePointerEx(capture->handle, zero, nullptr, FILE_BEGIN) && SetEndOfFile(capture->handle);
+}
+
+void CloseCapture(CaptureHandle capture) {
+  if (capture == kNoCapture) return;
+  CloseHandle(capture->handle);
+  delete capture;
+}
+
+StartDirHandle OpenStartDirectory(const std::string& path) {
+  const std::wstring full = win32::FullPath(win32::Wide(path));
+  // A child cannot start in a directory whose name is MAX_PATH long or longer.
+  if (full.empty() || full.size() >= MAX_PATH - 1) return kNoStartDirectory;
+  const DWORD attributes = GetFileAttributesW(full.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    return kNoStartDirectory;
+  return new StartDir{full};
+}
+
+std::string StartDirectoryPath(StartDirHandle dir) {
+  return dir == kNoStartDirectory ? std::string() : win32::Utf8(dir->path);
+}
+
+std::FILE* CreateTextFileIn(StartDirHandle dir, const std::string& name) {
+  if (dir == kNoStartDirectory || IsFullName(name)) return CreateTextFile(name);
+  std::string full = win32::Utf8(dir->path);
+  if (!full.empty() && full.back() != '\\') full += '\\';
+  return CreateTextFile(full + name);
+}
+
+void CloseStartDirectory(StartDirHandle dir) {
+  delete dir;
+}
+
+ChildHandle StartChild(const ChildStart& start) {
+  std::string program;
+  std::wstring commandLine;
+  if (!start.shell.empty()) {
+    // Argument 0 and " /c " + text joined by one space and nothing quoted, so cmd.exe reads its switch.
+    program = start.shell;
+    commandLine = win32::Wide(start.shell + "  /c " + start.commandText);
+  } else {
+    if (start.args.empty()) return kNoChild;
+    program = start.args[0];
+    commandLine = win32::CommandLineOf(start.args);
+  }
+  const std::wstring path = win32::LocateProgram(program);
+  if (path.empty()) return kNoChild;
+  std::vector<wchar_t> environment = ChildEnvironment(start.environment);
+
+  SECURITY_ATTRIBUTES inherit;
+  inherit.nLength = sizeof inherit;
+  inherit.lpSecurityDescriptor = nullptr;
+  inherit.bInheritHandle = TRUE;
+  const HANDLE input = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE output =
+      InheritableCopy(start.output != kNoCapture ? start.output->handle : GetStdHandle(STD_OUTPUT_HANDLE));
+  const HANDLE error =
+      InheritableCopy(start.error != kNoCapture ? start.error->handle : GetStdHandle(STD_ERROR_HANDLE));
+
+  STARTUPINFOW startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = input != INVALID_HANDLE_VALUE ? input : nullptr;
+  startup.hStdOutput = output;
+  startup.hStdError = error;
+  PROCESS_INFORMATION info;
+  ZeroMemory(&info, sizeof info);
+  const bool started =
+      CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                     environment.data(),
+                     start.directory != kNoStartDirectory ? start.directory->path.c_str() : nullptr, &startup,
+                     &info) != 0;
+  if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
+  if (output != nullptr) CloseHandle(output);
+  if (error != nullptr) CloseHandle(error);
+  if (!started) return kNoChild;
+  CloseHandle(info.hThread);
+  return new Child{info.hProcess};
+}
+
+int WaitForAnyChild(const std::vector<ChildHandle>& running, int& exitCode) {
+  if (running.empty() || running.size() > MAXIMUM_WAIT_OBJECTS) return -1;
+  std::vector<HANDLE> handles;
+  handles.reserve(running.size());
+  for (ChildHandle child : running)
+    handles.push_back(child->process);
+  const DWORD r = WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, INFINITE);
+  if (r >= WAIT_OBJECT_0 + handles.size()) return -1;
+  const std::size_t index = r - WAIT_OBJECT_0;
+  DWORD code = 0;
+  GetExitCodeProcess(handles[index], &code);
+  CloseHandle(handles[index]);
+  delete running[index];
+  // As RunProcess reports it: -1 is kept for a child that could not start.
+  exitCode = code == 0xFFFFFFFFu ? 255 : static_cast<int>(code);
+  return static_cast<int>(index);
+}
+
+int MaxRunningChildren() {
+  return MAXIMUM_WAIT_OBJECTS;
+}
+
+}  // namespace zelvane::platform

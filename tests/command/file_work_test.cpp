@@ -1,0 +1,94 @@
+#include "command/file_work.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/run_context.h"
+
+namespace zelvane {
+namespace {
+
+using Kind = WorkPart::Kind;
+
+struct ExpectedPart {
+  Kind kind;
+  std::string text;
+  std::vector<std::string> args;
+};
+
+TEST(PrepareFileWork, PartsAsTheyWillBeHandled) {
+  struct Case {
+    std::string command;
+    bool shell;
+    bool noCrLf;
+    std::string whole;
+    std::vector<ExpectedPart> parts;
+  };
+  const Case cases[] = {
+      {"prog $n;echo hi $b",
+       false,
+       false,
+       "prog x;y.txt;echo hi x;y",
+       {{Kind::Program, "prog x;y.txt", {"prog", "x;y.txt"}}, {Kind::InternalEcho, "hi x;y\n", {}}}},
+      {"ECHO\t$e", false, true, "ECHO\t.txt", {{Kind::InternalEcho, ".txt", {}}}},
+      {"echo $n;x",
+       true,
+       false,
+       "echo x;y.txt;x",
+       {{Kind::Shell, "echo x;y.txt", {}}, {Kind::Shell, "x", {}}}},
+      {"a;;b", false, false, "a;;b", {{Kind::Program, "a", {"a"}}}},
+      {";a", false, false, ";a", {}},
+      {"a;", true, false, "a;", {{Kind::Shell, "a", {}}}},
+      {"echohello", false, false, "echohello", {{Kind::Program, "echohello", {"echohello"}}}},
+      {"p \"a b\" $b",
+       false,
+       false,
+       "p \"a b\" x;y",
+       {{Kind::Program, "p \"a b\" x;y", {"p", "a b", "x;y"}}}},
+      {"  ", false, false, "  ", {{Kind::Program, "  ", {}}}},
+  };
+  for (const Case& c : cases) {
+    RunContext ctx;
+    ctx.startDir = "/start";
+    ctx.pathSeparator = '/';
+    ctx.command = c.command;
+    ctx.shell = c.shell ? "/bin/sh" : "";
+    ctx.noCrLf = c.noCrLf ? 1 : 0;
+    const CommandTemplate command = ParseCommandTemplate(ctx.command, ';', '$', !c.shell);
+    const FileWork work = PrepareFileWork(ctx, command, "/x/x;y.txt");
+    EXPECT_EQ(work.command, c.whole) << c.command;
+    ASSERT_EQ(work.parts.size(), c.parts.size()) << c.command;
+    for (std::size_t i = 0; i < c.parts.size(); ++i) {
+      EXPECT_EQ(work.parts[i].kind, c.parts[i].kind) << c.command << " part " << i;
+      EXPECT_EQ(work.parts[i].text, c.parts[i].text) << c.command << " part " << i;
+      EXPECT_EQ(work.parts[i].args, c.parts[i].args) << c.command << " part " << i;
+    }
+  }
+}
+
+TEST(PrepareFileWork, NumbersEachFileAndExpandsTheOutputFileAndDirectory) {
+  RunContext ctx;
+  ctx.startDir = "/start";
+  ctx.pathSeparator = '/';
+  ctx.command = "p $c/$C";
+  ctx.totalCount = 12;
+  ctx.outputFile = "$b.out";
+  ctx.changeDir = 1;
+  ctx.lowercase = 1;  // changes what macros show, never the directory entered
+  const CommandTemplate command = ParseCommandTemplate(ctx.command, ';', '$', true);
+  FileWork work = PrepareFileWork(ctx, command, "/X/A.txt");
+  EXPECT_EQ(work.parts.at(0).text, "p  1/12");
+  EXPECT_EQ(work.outputFile, "a.out");
+  EXPECT_EQ(work.directory, "/X/");
+  work = PrepareFileWork(ctx, command, "/X/B.txt");
+  EXPECT_EQ(work.parts.at(0).text, "p  2/12");
+  EXPECT_EQ(ctx.fileNumber, 2);
+
+  ctx.changeDir = 0;
+  EXPECT_EQ(PrepareFileWork(ctx, command, "/X/C.txt").directory, "");
+}
+
+}  // namespace
+}  // namespace zelvane

@@ -1,0 +1,252 @@
+// Several commands at once (-Jobs) and the exit status on request (-ReturnCode), run for real. Nothing here
+// depends on how fast a child runs: children sleep unevenly so that later files tend to end first, and
+// every expectation holds whatever order they end in.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
+#include "e2e/e2e_fixture.h"
+
+namespace zelvane::test {
+namespace {
+
+const std::string kPrinter = ArgvPrinter();
+
+// Names sort in this order; the digits that end each base name are the milliseconds its command sleeps.
+const std::vector<std::string> kUneven = {"a_090.txt", "b_010.txt", "c_070.txt",
+                                          "d_000.txt", "e_050.txt", "f_030.txt"};
+
+void WriteFiles(const TempDir& dir, const std::vector<std::string>& names) {
+  for (const std::string& name : names)
+    dir.WriteFile(name);
+}
+
+RunOptions Acting(bool errorToOutput, std::vector<std::pair<std::string, std::string>> env = {}) {
+  RunOptions options;
+  options.errorToOutput = errorToOutput;
+  options.env = std::move(env);
+  options.env.emplace_back("ARGV_PRINTER_ACTIONS", "1");
+  return options;
+}
+
+TEST(JobsE2E, FourAtOncePrintEachFilesBlockInListOrder) {
+  TempDir dir;
+  WriteFiles(dir, kUneven);
+  const std::vector<std::string> args = {"*.txt", "-n",     "-e",       "-Jobs:4", kPrinter,
+                                         "$n",    "err:$b", "sleep:$b", "$c"};
+  std::string expected;
+  for (std::size_t i = 0; i < kUneven.size(); ++i) {
+    const std::string base = kUneven[i].substr(0, 5);
+    expected += kPrinter + " " + kUneven[i] + " err:" + base + " sleep:" + base + " " +
+                std::to_string(i + 1) + "\n[" + kUneven[i] + "]\n[" + base + "]\n[" + std::to_string(i + 1) +
+                "]\n";
+  }
+  // One file for both streams: one capture keeps their order within each block.
+  RunResult r = RunZelvane(dir, args, Acting(true));
+  EXPECT_EQ(r.out, expected);
+  EXPECT_EQ(r.status, 0);
+
+  // Two files: each stream gets its own blocks, still in list order.
+  r = RunZelvane(dir, args, Acting(false));
+  std::string out;
+  std::string err;
+  for (std::size_t i = 0; i < kUneven.size(); ++i) {
+    const std::string base = kUneven[i].substr(0, 5);
+    out += kPrinter + " " + kUneven[i] + " err:" + base + " sleep:" + base + " " + std::to_string(i + 1) +
+           "\n[" + kUneven[i] + "]\n[" + std::to_string(i + 1) + "]\n";
+    err += "[" + base + "]\n";
+  }
+  EXPECT_EQ(r.out, out);
+  EXPECT_EQ(r.err, err);
+}
+
+#ifndef _WIN32  // starts the POSIX sh; the argv printer's rows run on both targets above
+std::vector<std::string> With(std::vector<std::string> args, const std::string& option) {
+  args.insert(args.begin() + 1, option);
+  return args;
+}
+
+TEST(JobsE2E, EightAtOncePrintExactlyWhatOneAtATimePrints) {
+  TempDir dir;
+  WriteFiles(dir, kUneven);
+  dir.WriteFile("sub/g_020.txt");
+  dir.WriteFile("sub/h_060.txt");
+  const std::string p = kPrinter;
+  const std::vector<std::pair<std::string, std::string>> shell = {{"COMSPEC", "/bin/sh"}};
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::pair<std::string, std::string>> env;
+  };
+  const std::vector<Case> cases = {
+      {{"*.txt", "-s", "-n", "-e", p, "$n", "err:$n", "sleep:$b", "$c/$C"}, {}},
+      // Internal echo, a program that cannot start and a second child, in part order.
+      {{"*.txt", "-s", "-n", p + " $n sleep:$b;echo internal $c;no-such-program-zv $n;" + p + " err:$b"}, {}},
+      {{"*.txt", "-s", "-n", "-eo", "-nocrlf", p + " $n;echo [$c]"}, {}},
+      // A failed write to the -xo file ends the run where the one-at-a-time run ends it.
+      {{"*.txt", "-s", "-n", "-xo/dev/full", p + " $n;echo $c;" + p + " after"}, {}},
+      // The shell's own output on both streams, a failing exit and -c.
+      {{"*.txt", "-s", "-c", "-e", "-m%", "sleep 0.0%c; echo out %n; pwd >&2; echo $cwd; exit %c"}, shell},
+  };
+  for (const Case& c : cases) {
+    for (const bool oneFile : {true, false}) {
+      const RunResult one = RunZelvane(dir, With(c.args, "-Jobs:1"), Acting(oneFile, c.env));
+      const RunResult eight = RunZelvane(dir, With(c.args, "-Jobs:8"), Acting(oneFile, c.env));
+      EXPECT_FALSE(one.out.empty()) << c.args.back();
+      EXPECT_EQ(eight.out, one.out) << c.args.back() << (oneFile ? " (one file)" : "");
+      EXPECT_EQ(eight.err, one.err) << c.args.back() << (oneFile ? " (one file)" : "");
+      EXPECT_EQ(eight.status, 0);
+    }
+  }
+}
+
+TEST(JobsE2E, AbortKeyAndStopFileLetRunningFilesFinishAndPrint) {
+  TempDir dir;
+  WriteFiles(dir, {"1.tmp", "2.tmp", "3.tmp", "4.tmp", "5.tmp"});
+  // Two start before any ends; the 'q' is read when the first command ends, so no third starts.
+  RunOptions keys;
+  keys.input = "q";
+  RunResult r = RunZelvane(dir, {"*.tmp", "-n", "-Jobs:2", kPrinter, "$n"}, keys);
+  EXPECT_EQ(r.out, "[1.tmp]\n[2.tmp]\nAborting at user's request after " + (dir / "2.tmp") + ".\n");
+
+  // Another key is no abort; -p without -Batch asks in order, one file at a time.
+  keys.input = "yxq";
+  r = RunZelvane(dir, {"*.tmp", "-n", "-p", "-Jobs:4", kPrinter, "$n"}, keys);
+  EXPECT_EQ(r.out, "Execute \"" + kPrinter + " 1.tmp\"? [y/n] y\n[1.tmp]\nExecute \"" + kPrinter +
+                       " 2.tmp\"? [y/n] n\n" + "Aborting at user's request after " + (dir / "2.tmp") + ".\n");
+
+  dir.WriteFile("halt");
+  r = RunZelvane(dir, {"*.tmp", "-n", "-Jobs:2", "-Stop:halt", kPrinter, "$n"});
+  EXPECT_EQ(r.out, "[1.tmp]\n[2.tmp]\n");
+  EXPECT_FALSE(dir.Exists("halt"));
+
+  // A Stop file that cannot be deleted is reported after the blocks of the files that ran.
+  dir.WriteFile("halt");
+  RunOptions merged;
+  merged.errorToOutput = true;
+  r = RunZelvane(dir, {"*.tmp", "-n", "-Jobs:2", "-Stop:hal?", kPrinter, "$n"}, merged);
+  EXPECT_EQ(r.out, "[1.tmp]\n[2.tmp]\nWARNING:  could not delete Stop file \"hal?\".\n");
+}
+
+TEST(JobsE2E, OutputNobodyReadsStopsNewStarts) {
+  TempDir dir;
+  std::vector<std::string> names;
+  for (int i = 100; i < 160; ++i)
+    names.push_back(std::to_string(i) + ".tmp");
+  WriteFiles(dir, names);
+  RunOptions closed;
+  closed.outputToClosedPipe = true;
+  closed.ignoreBrokenPipe = true;
+  closed.env = {{"COMSPEC", "/bin/sh"}};
+  const RunResult r = RunZelvane(dir, {"*.tmp", "-Jobs:2", "-m%", "touch %b.ran; echo %n"}, closed);
+  EXPECT_EQ(r.status, 0);
+  int ran = 0;
+  for (int i = 100; i < 160; ++i)
+    ran += dir.Exists(std::to_string(i) + ".ran") ? 1 : 0;
+  // Files start only while fewer than a bounded number wait to be printed; the first failed write ends that.
+  EXPECT_GE(ran, 1);
+  EXPECT_LT(ran, 40);
+}
+
+TEST(JobsE2E, EachChildStartsInItsOwnDirectoryWithItsOwnPseudoVariables) {
+  TempDir dir;
+  WriteFiles(dir, {"top.txt", "a/x.txt", "b/c/y.txt", "b/c/z.txt"});
+  RunOptions options;
+  options.env = {{"ARGV_PRINTER_ENV", "cwd"}};
+  const std::vector<std::string> args = {
+      "*.txt", "-s", "-n", "-c", "-Jobs:3", "-xo$b.out", "echo $c;" + kPrinter + " $n"};
+  const RunResult r = RunZelvane(dir, args, options);
+  EXPECT_EQ(r.out, "[x.txt]\ncwd=" + (dir / "a") + "\n[y.txt]\ncwd=" + (dir / "b/c") +
+                       "\n[z.txt]\ncwd=" + (dir / "b/c") + "\n[top.txt]\ncwd=" + dir.path() + "\n");
+  // Relative -xo names lie beside each file; the process itself never left the start directory.
+  EXPECT_EQ(dir.ReadFile("a/x.out"), "1\n");
+  EXPECT_EQ(dir.ReadFile("b/c/y.out"), "2\n");
+  EXPECT_EQ(dir.ReadFile("b/c/z.out"), "3\n");
+  EXPECT_EQ(dir.ReadFile("top.out"), "4\n");
+  EXPECT_FALSE(dir.Exists("x.out"));
+
+  // One -xo name for every file: it ends with the last file's lines, as one at a time leaves it.
+  const RunResult shared = RunZelvane(
+      dir, {"*.txt", "-s", "-n", "-Jobs:3", "-xo" + (dir / "all.out"), "echo $n;" + kPrinter + " sleep:$c"},
+      Acting(false));
+  EXPECT_EQ(shared.out, "");
+  EXPECT_EQ(dir.ReadFile("all.out"), "top.txt\n");
+}
+
+TEST(JobsE2E, AFileWhoseDirectoryIsGoneIsSkippedWithAMessage) {
+  TempDir dir;
+  WriteFiles(dir, {"a/1.txt", "a/2.txt", "b/3.txt"});
+  RunOptions options;
+  options.env = {{"COMSPEC", "/bin/sh"}};
+  // At two at once, the first two start together and both remove b; the third starts only after one of
+  // them has ended.
+  for (const char* jobs : {"-Jobs:1", "-Jobs:2"}) {
+    dir.WriteFile("b/3.txt");
+    const RunResult r =
+        RunZelvane(dir, {"*.txt", "-s", "-c", jobs, "-ReturnCode", "-m%", "rm -rf ../b; echo %n"}, options);
+    EXPECT_EQ(r.out, "1.txt\n2.txt\nCould not change to directory " + (dir / "b") + ".\n") << jobs;
+    EXPECT_EQ(r.status, 1) << jobs;
+  }
+}
+
+TEST(JobsE2E, TwoHundredMegabytesOfOutputPassThroughASmallProcess) {
+  TempDir dir;
+  WriteFiles(dir, {"1.big", "2.big"});
+  RunOptions options;
+  options.outputPath = dir / "out.bin";
+  options.env = {{"COMSPEC", "/bin/sh"}};
+  const RunResult r = RunZelvane(
+      dir, {"*.big", "-Jobs:2", "-m%", "test %c = 1 && head -c 200000000 /dev/zero; echo %n"}, options);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(std::filesystem::file_size(options.outputPath), 200000000u + 12u);
+  std::ifstream in(options.outputPath, std::ios::binary);
+  in.seekg(-12, std::ios::end);
+  std::string tail(12, '\0');
+  in.read(tail.data(), 12);
+  EXPECT_EQ(tail, "1.big\n2.big\n");
+  // The largest child this test waited for: Zelvane (head and sh are far smaller).
+  struct rusage usage {};
+  ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
+  EXPECT_LT(usage.ru_maxrss, 64L * 1024) << "peak resident KiB";
+}
+
+TEST(JobsE2E, ReturnCodeSaysWhetherAnythingFailed) {
+  TempDir dir;
+  WriteFiles(dir, {"1.tmp", "2.tmp", "3.tmp"});
+  const std::vector<std::pair<std::string, std::string>> shell = {{"COMSPEC", "/bin/sh"}};
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::pair<std::string, std::string>> env;
+    int status;
+  };
+  const std::vector<Case> cases = {
+      {{"-ReturnCode", "-n", "true"}, {}, 0},
+      {{"-ReturnCode", "-n", "false"}, {}, 1},
+      {{"-n", "false"}, {}, 0},  // without the option the status stays 0
+      {{"-ReturnCode", "-n", "no-such-program-zv"}, {}, 1},
+      {{"-ReturnCode", "-n", "false;true"}, {}, 1},  // any part, not only the last
+      {{"-ReturnCode", "-m%", "test %c != 2"}, shell, 1},
+      {{"-ReturnCode", "-m%", "kill -9 $$"}, shell, 1},
+      {{"-ReturnCode", "-n", "-eo", "false"}, {}, 0},  // nothing started
+      {{"-ReturnCode", "-n", "echo x;true"}, {}, 0},
+  };
+  for (const Case& c : cases) {
+    for (const char* jobs : {"-Jobs:1", "-Jobs:4"}) {
+      std::vector<std::string> args = {"*.tmp", jobs};
+      args.insert(args.end(), c.args.begin(), c.args.end());
+      RunOptions options;
+      options.env = c.env;
+      EXPECT_EQ(RunZelvane(dir, args, options).status, c.status) << jobs << " " << c.args.back();
+    }
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace zelvane::test
