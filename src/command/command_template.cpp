@@ -142,8 +142,8 @@ std::string QuoteCommandWord(std::string_view word) {
   return out;
 }
 
-std::string ExpandText(const TemplateText& text, const MacroValue& macro) {
-  std::string out;
+void ExpandText(const TemplateText& text, const MacroValue& macro, std::string& out) {
+  out.clear();
   for (const TemplatePiece& piece : text) {
     if (piece.macro != '\0') {
       macro(piece.macro, out);
@@ -151,15 +151,33 @@ std::string ExpandText(const TemplateText& text, const MacroValue& macro) {
       out += piece.text;
     }
   }
+}
+
+std::string ExpandText(const TemplateText& text, const MacroValue& macro) {
+  std::string out;
+  ExpandText(text, macro, out);
   return out;
+}
+
+namespace {
+
+void ExpandWords(const CommandPart& part, const MacroValue& macro, std::size_t count, ExpandedPart& out) {
+  out.args.resize(count);
+  for (std::size_t i = 0; i < count; ++i)
+    ExpandText(part.words[i], macro, out.args[i]);
+}
+
+}  // namespace
+
+void ExpandPart(const CommandPart& part, const MacroValue& macro, ExpandedPart& out) {
+  ExpandText(part.text, macro, out.text);
+  ExpandWords(part, macro, IsInternalEcho(out.text) ? 0 : part.words.size(), out);
 }
 
 ExpandedPart ExpandPart(const CommandPart& part, const MacroValue& macro) {
   ExpandedPart expanded;
-  expanded.text = ExpandText(part.text, macro);
-  expanded.args.reserve(part.words.size());
-  for (const TemplateText& word : part.words)
-    expanded.args.push_back(ExpandText(word, macro));
+  ExpandText(part.text, macro, expanded.text);
+  ExpandWords(part, macro, part.words.size(), expanded);
   return expanded;
 }
 

@@ -72,6 +72,8 @@ using MacroValue = std::function<void(char letter, std::string& out)>;
 
 // The text with every macro replaced by its value.
 std::string ExpandText(const TemplateText& text, const MacroValue& macro);
+// The same into `out`, whose storage is reused: a run expands one template for every file.
+void ExpandText(const TemplateText& text, const MacroValue& macro, std::string& out);
 
 // One part expanded for one file.
 struct ExpandedPart {
@@ -80,6 +82,10 @@ struct ExpandedPart {
 };
 
 ExpandedPart ExpandPart(const CommandPart& part, const MacroValue& macro);
+
+// The same into `out`, reusing its storage, for running it: the words of an internal echo are not expanded
+// (`args` is left empty), since nothing is started from them.
+void ExpandPart(const CommandPart& part, const MacroValue& macro, ExpandedPart& out);
 
 // Whether an expanded part is performed by Zelvane itself rather than started: it begins with "echo " or
 // "echo\t", without regard to case. It then prints the text after those five characters, as it stands.

@@ -40,6 +40,17 @@ int Reported(RunContext& ctx, int result, const std::string& name) {
   return result;
 }
 
+// Whether the expanded Command may start a child: a shell part, or a part that is no internal echo, before
+// the first empty part; never with -eo.
+bool MayStartChild(const RunContext& ctx, const std::vector<ExpandedPart>& parts) {
+  if (ctx.echoOnly) return false;
+  for (const ExpandedPart& part : parts) {
+    if (part.text.empty()) return false;
+    if (!ctx.shell.empty() || !IsInternalEcho(part.text)) return true;
+  }
+  return false;
+}
+
 void RestoreStartDirectory(const RunContext& ctx) {
   platform::SetCurrentDrive(ctx.startDrive);
   platform::SetCurrentDir(ctx.startDir);
@@ -101,17 +112,20 @@ int ExecuteCommand(RunContext& ctx, const std::string& path, const CommandTempla
     return 0;
   }
 
-  // One preparation serves the Command and the -xo name: the pseudo environment (after the directory
-  // change, before any child starts), and at most one stamp lookup and one read per checksum.
-  FileMacros file = PrepareFileMacros(ctx, path);
-  SetPseudoEnvironment();
-
+  // One preparation serves the Command and the -xo name: at most one stamp lookup and one read per
+  // checksum. Kept from file to file, so a run over many files allocates nothing for each.
+  thread_local FileMacros file;
+  thread_local std::vector<ExpandedPart> parts;
+  PrepareFileMacros(ctx, path, file);
   const bool shellMode = !ctx.shell.empty();
   const MacroValue macros = MacroValues(ctx, file);
-  std::vector<ExpandedPart> parts;
-  parts.reserve(command.parts.size());
-  for (const CommandPart& part : command.parts)
-    parts.push_back(ExpandPart(part, macros));
+  parts.resize(command.parts.size());
+  for (std::size_t i = 0; i < parts.size(); ++i)
+    ExpandPart(command.parts[i], macros, parts[i]);
+
+  // Only a child can see the pseudo environment, so it is brought up to date only when one may start:
+  // after the directory change, before the question.
+  if (MayStartChild(ctx, parts)) SetPseudoEnvironment();
 
   // Created before the question, so it exists even when the user declines.
   OutputFile output(ctx, file);
@@ -126,11 +140,14 @@ int ExecuteCommand(RunContext& ctx, const std::string& path, const CommandTempla
         if (!ctx.echoOnly) result = Reported(ctx, platform::RunShell(ctx.shell, part.text), ctx.shell);
       } else if (IsInternalEcho(part.text)) {
         // Performed here even with -eo; the only writer of the -xo file.
+        if (!output.IsOpen()) {
+          platform::WriteOut(InternalEchoText(part.text));
+          if (!ctx.noCrLf) platform::WriteOut("\n");
+          continue;
+        }
         std::string text(InternalEchoText(part.text));
         if (!ctx.noCrLf) text += "\n";
-        if (!output.IsOpen()) {
-          platform::WriteOut(text);
-        } else if (!output.Write(text)) {
+        if (!output.Write(text)) {
           // Like a failed write to standard output, this ends the run: nothing more is started.
           ctx.endRun = true;
           break;

@@ -156,12 +156,13 @@ void AppendShortComponent(const std::string& path, const std::string& prefix, st
 
 }  // namespace
 
-MacroParts SplitMacroParts(const std::string& path) {
-  MacroParts parts;
+void SplitMacroParts(const std::string& path, MacroParts& parts) {
   std::size_t pos = 0;
   if (path.size() >= 2 && path[1] == ':') {
-    parts.drive = path.substr(0, 2);
+    parts.drive.assign(path, 0, 2);
     pos = 2;
+  } else {
+    parts.drive.clear();
   }
   std::size_t lastSeparator = std::string::npos;
   for (std::size_t i = path.size(); i > 0; --i) {
@@ -171,17 +172,24 @@ MacroParts SplitMacroParts(const std::string& path) {
     }
   }
   std::size_t nameStart = pos;
+  parts.directory.clear();
   if (lastSeparator != std::string::npos && lastSeparator >= pos) {
     nameStart = lastSeparator + 1;
-    parts.directory = path.substr(pos, nameStart - pos);
+    parts.directory.assign(path, pos, nameStart - pos);
   }
   const std::size_t dot = path.rfind('.');
   if (dot != std::string::npos && dot >= nameStart) {
-    parts.baseName = path.substr(nameStart, dot - nameStart);
-    parts.extension = path.substr(dot);
+    parts.baseName.assign(path, nameStart, dot - nameStart);
+    parts.extension.assign(path, dot);
   } else {
-    parts.baseName = path.substr(nameStart);
+    parts.baseName.assign(path, nameStart);
+    parts.extension.clear();
   }
+}
+
+MacroParts SplitMacroParts(const std::string& path) {
+  MacroParts parts;
+  SplitMacroParts(path, parts);
   return parts;
 }
 
@@ -207,16 +215,22 @@ std::string ShortenPath(const std::string& path) {
   return out;
 }
 
-FileMacros PrepareFileMacros(const RunContext& ctx, const std::string& path) {
-  FileMacros file;
-  file.path = ctx.useShortNames ? ShortenPath(path) : path;
-  file.parts = SplitMacroParts(file.path);
+void PrepareFileMacros(const RunContext& ctx, const std::string& path, FileMacros& file) {
+  if (ctx.useShortNames) {
+    file.path = ShortenPath(path);
+  } else {
+    file.path = path;
+  }
+  file.stamp.reset();
+  file.checksum.reset();
+  file.eolBlindChecksum.reset();
+  SplitMacroParts(file.path, file.parts);
   if (file.parts.directory.empty()) {
     // A bare name lies in the start directory.
     std::string completed = ctx.startDir;
     if (completed.empty() || !IsSeparator(completed.back())) completed += platform::NativeSeparator();
     completed += file.path;
-    file.parts = SplitMacroParts(completed);
+    SplitMacroParts(completed, file.parts);
   }
   MacroParts& p = file.parts;
   if (ctx.lowercase) {
@@ -230,6 +244,11 @@ FileMacros PrepareFileMacros(const RunContext& ctx, const std::string& path) {
       if (IsSeparator(c)) c = ctx.pathSeparator;
     }
   }
+}
+
+FileMacros PrepareFileMacros(const RunContext& ctx, const std::string& path) {
+  FileMacros file;
+  PrepareFileMacros(ctx, path, file);
   return file;
 }
 

@@ -23,6 +23,8 @@ struct MacroParts {
 
 // Splits a path into its MacroParts. Pure.
 MacroParts SplitMacroParts(const std::string& path);
+// The same into `parts`, reusing its storage.
+void SplitMacroParts(const std::string& path, MacroParts& parts);
 
 // The path with each component replaced by its 8.3 alternate name where the file system has one; kept
 // components (and components that cannot be looked up) keep their text. Separators come out native.
@@ -41,6 +43,8 @@ struct FileMacros {
 // Shortens (-8), splits, completes a bare name with startDir, lower-cases and replaces separators. Touches
 // the disk only with -8.
 FileMacros PrepareFileMacros(const RunContext& ctx, const std::string& path);
+// The same into `file`, reusing its storage; nothing of the file it held before is kept.
+void PrepareFileMacros(const RunContext& ctx, const std::string& path, FileMacros& file);
 
 // The directory the file `path` lies in, as the match list holds it: the path up to its last separator
 // (that separator kept), or the start directory for a bare name. Display options (-8, -lowercase, -sep)

@@ -100,6 +100,31 @@ TEST(ParseCommandTemplate, CutsAtTheBreakCharacterBeforeAnythingElse) {
   EXPECT_EQ(ExpandText(shell.parts[0].text, HostileValues), "dir \"a b\" > x");
 }
 
+TEST(ExpandPart, OneReusedValueTakesEachPartWhole) {
+  // A run expands every part of every file into the same value: nothing of a longer part before may stay,
+  // and an internal echo, which starts nothing, gets no words.
+  const CommandTemplate parsed = ParseCommandTemplate("p $f x y;echo $n z;q \"$n\";ECHO\t$v", ';', '$', true);
+  const struct {
+    std::size_t part;
+    const char* text;
+    Words args;
+  } rows[] = {
+      {0, "p /d/my \"odd\" \\ name;$n.txt x y", {"p", "/d/my \"odd\" \\ name;$n.txt", "x", "y"}},
+      {1, "echo a b z", {}},
+      {2, "q \"a b\"", {"q", "a b"}},
+      {3, "ECHO\t", {}},
+      {0, "p /d/my \"odd\" \\ name;$n.txt x y", {"p", "/d/my \"odd\" \\ name;$n.txt", "x", "y"}},
+  };
+  ExpandedPart reused;
+  for (const auto& row : rows) {
+    ExpandPart(parsed.parts.at(row.part), HostileValues, reused);
+    EXPECT_EQ(reused.text, row.text) << row.part;
+    EXPECT_EQ(reused.args, row.args) << row.part;
+  }
+  // Expanded on its own, an echo part still has its words.
+  EXPECT_EQ(ExpandPart(parsed.parts[1], HostileValues).args, (Words{"echo", "a b", "z"}));
+}
+
 TEST(ParseTemplateText, MacroCharacterAndTheNextGoTogether) {
   using P = TemplatePiece;
   EXPECT_EQ(ParseTemplateText("a$fb", '$'), (TemplateText{P{"a"}, P{"", 'f'}, P{"b"}}));

@@ -5,8 +5,8 @@
 #include <string>
 
 #include "app/run_context.h"
-#include "support/temp_dir.h"
 #include "platform/platform.h"
+#include "support/temp_dir.h"
 
 namespace zelvane {
 namespace {

@@ -261,13 +261,19 @@ TEST(CommandE2E, ChangeDirPutsRelativeOutputFilesBesideEachFile) {
 TEST(CommandE2E, ChildrenSeeThePseudoEnvironment) {
   TempDir dir;
   dir.WriteFile("a.tmp");
+  dir.WriteFile("sub/b.tmp");
   RunOptions options;
   options.env = {{"ARGV_PRINTER_ENV", "cwd,date,time,wday,weekday"}};
-  const RunResult r = RunZelvane(dir, {"*.tmp", "-c", kPrinter}, options);
-  const std::regex expected(
-      "cwd=" + std::regex_replace(dir.path(), std::regex(R"([\\.^$|()\[\]{}*+?])"), R"(\$&)") +
-      R"(\ndate=\d\d/\d\d/\d\d\ntime=\d\d:\d\d:\d\d\nwday=(Sun|Mon|Tue|Wed|Thu|Fri|Sat)\n)"
-      R"(weekday=(Sun|Mon|Tues|Wednes|Thurs|Fri|Satur)day\n)");
+  // An internal echo starts no child, but the child after it in the same Command sees the variables of
+  // its own file.
+  const RunResult r =
+      RunZelvane(dir, {"*.tmp", "-s", "-c", "echo", std::string("first;") + kPrinter}, options);
+  const auto block = [](const std::string& cwd) {
+    return "first\ncwd=" + std::regex_replace(cwd, std::regex(R"([\\.^$|()\[\]{}*+?])"), R"(\$&)") +
+           R"(\ndate=\d\d/\d\d/\d\d\ntime=\d\d:\d\d:\d\d\nwday=(Sun|Mon|Tue|Wed|Thu|Fri|Sat)\n)"
+           R"(weekday=(Sun|Mon|Tues|Wednes|Thurs|Fri|Satur)day\n)";
+  };
+  const std::regex expected(block(dir.path()) + block(dir.path() + kSeparator + "sub"));
   EXPECT_TRUE(std::regex_match(r.out, expected)) << r.out;
 }
 

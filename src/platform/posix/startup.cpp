@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <string>
 
 #include "platform/platform.h"
@@ -30,6 +31,9 @@ bool StartUp() {
   std::signal(SIGPIPE, SIG_IGN);
   std::signal(SIGCHLD, SIG_DFL);
   posix::InstallTerminalGuards();
+  // A file or a pipe takes the output in large writes; a terminal keeps its line buffering. Every child
+  // start, key read and message on standard error flushes first, so the order of lines is the same.
+  if (isatty(STDOUT_FILENO) == 0) std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
   std::string dir;
   return GetCurrentDir(dir);
 }
