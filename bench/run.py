@@ -1,11 +1,12 @@
 #!/usr/bin/env python3
 """Zelvane's benchmark suite: each pair of commands run alternately on the same data, medians and ratios.
 
-    python3 bench/run.py [--zelvane build/zelvane] [--rounds 5] [--quick] [--only walk,exec,...]
+    python3 bench/run.py [--zelvane build/zelvane] [--rounds 5] [--quick] [--only walk,exec,...] [--load N]
 
 Builds every tree it needs in a temporary directory (deterministic names and contents) and removes it
 afterwards. Needs find, and for some pairs fdfind (Debian's fd-find) and python3's zlib.
-Groups: walk, specs, exec, crc, scale.
+Groups: walk, specs, exec, crc, scale. With --load N, N busy processes run beside the exec group, as
+other work on the machine would.
 """
 import argparse
 import os
@@ -49,6 +50,11 @@ def compare(title, commands, cwd, rounds, results, env=None):
     return medians
 
 
+def busy_processes(count):
+    """Starts `count` processes that keep a processor busy until they are killed."""
+    return [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(count)]
+
+
 def make_tree(root, directories, files_per_dir):
     """`directories` directories in two levels, each with `files_per_dir` files of assorted extensions."""
     names = ["main.c", "util.c", "Parse.C", "x.h", "readme.txt", "Makefile", "a.o", "data.csv", "c.cc", "lib.H"]
@@ -69,6 +75,8 @@ def make_tree(root, directories, files_per_dir):
     for dirpath, _, _ in os.walk(root):
         for k in range(files_per_dir):
             open(os.path.join(dirpath, names[k % len(names)] if k < len(names) else f"f{k}.c"), "w").close()
+    # A tree just written is still being flushed to disk; timing it then measures the flush.
+    os.sync()
 
 
 def count_files(root):
@@ -81,6 +89,7 @@ def main():
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--quick", action="store_true", help="smaller trees and files")
     parser.add_argument("--only", default="walk,specs,exec,crc,scale")
+    parser.add_argument("--load", type=int, default=0, help="busy processes beside the exec group")
     args = parser.parse_args()
     zelvane = os.path.abspath(args.zelvane)
     groups = set(args.only.split(","))
@@ -118,6 +127,10 @@ def main():
             count = 500 if args.quick else 5000
             for k in range(count):
                 open(os.path.join(root, f"f{k:05d}.txt"), "w").close()
+            os.sync()
+            busy = busy_processes(args.load)
+            if busy:
+                print(f"\n(exec group with {args.load} busy processes beside it)")
             cmds = {"zelvane": [zelvane, "*.txt", "-n", "/bin/true", "$f"],
                     "find": ["find", ".", "-name", "*.txt", "-exec", "/bin/true", "{}", ";"]}
             if fd:
@@ -129,6 +142,9 @@ def main():
                 cmds["fd"] = [fd, "-e", "txt", "-x", "/bin/true"]
             compare(f"One process per file, {os.cpu_count()} at once: {count} files", cmds, root, args.rounds,
                     results)
+            for process in busy:
+                process.kill()
+                process.wait()
             shutil.rmtree(root)
 
         if "crc" in groups:

@@ -78,7 +78,7 @@ constexpr std::ptrdiff_t kEntriesPerSortingThread = 16384;
 // The result is exactly the one-thread stable sort's.
 void SortStably(Order::iterator first, Order::iterator last) {
   const std::ptrdiff_t n = last - first;
-  const unsigned processors = std::max(1u, std::thread::hardware_concurrency());
+  const std::ptrdiff_t processors = std::max(1, platform::ProcessorCount());
   const std::ptrdiff_t runs = std::min<std::ptrdiff_t>(processors, n / kEntriesPerSortingThread);
   if (runs <= 1) {
     std::stable_sort(first, last, KeyLess());

@@ -2,7 +2,6 @@
 // path and from the spec's directory. The walk of the tree below is in walk.cpp.
 #include "search/search.h"
 
-#include <thread>
 #include <vector>
 
 #include "app/run_context.h"
@@ -12,10 +11,10 @@
 namespace zelvane {
 namespace {
 
-// Directories read at once when the run does not say: one thread for each processor.
+// Directories read at once when the run does not say: one thread for each processor this process may run
+// on (a run started under taskset gets no more threads than its processors).
 int Processors() {
-  const unsigned n = std::thread::hardware_concurrency();
-  return n == 0 ? 1 : static_cast<int>(n);
+  return platform::ProcessorCount();
 }
 
 // A walked name may hold '\' on POSIX, where it is no separator: only the platform says which are.

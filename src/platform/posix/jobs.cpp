@@ -12,9 +12,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
@@ -121,9 +123,11 @@ std::vector<std::string> ChildEnvironment(const std::vector<std::pair<std::strin
 // Where the next child starts. A child started with posix_spawn begins on the processor of its parent, and
 // the kernel's choice at exec and its balancing keep it there as long as the other processors are busy
 // (with anything, this machine's other work included): children of one parent would then take turns on one
-// processor. So each child is started pinned to the allowed processor with the fewest of this run's
-// children (the parent's own when that is one of them, which spares moving the parent), and let free once
-// it has started.
+// processor. So when every processor has other work, each child is started pinned to the allowed processor
+// with the fewest of this run's children (the parent's own when that is one of them, which spares moving
+// the parent), and let free once it has started. While a processor is free of other work the kernel's own
+// choice is better: pinning then costs system calls, and with one other busy process it sends the parent
+// and half the children to queue behind it (measured: 11 s against 7.3 s for 5,000 children).
 class ProcessorRota {
  public:
   ProcessorRota() {
@@ -134,11 +138,16 @@ class ProcessorRota {
     }
     running_.assign(cpus_.size(), 0);
   }
+  ~ProcessorRota() {
+    if (loadAverage_ >= 0) close(loadAverage_);
+  }
+  ProcessorRota(const ProcessorRota&) = delete;
+  ProcessorRota& operator=(const ProcessorRota&) = delete;
 
-  // Pins this process to the processor for the next child and returns its slot; -1 when there is nothing
-  // to choose from.
+  // Pins this process to the processor for the next child and returns its slot; -1 when the child is left
+  // to the kernel.
   int PinNext(cpu_set_t& one) {
-    if (cpus_.size() < 2) return -1;
+    if (cpus_.size() < 2 || !EveryProcessorBusy()) return -1;
     const int current = sched_getcpu();
     std::size_t best = 0;
     for (std::size_t i = 1; i < cpus_.size(); ++i) {
@@ -162,14 +171,39 @@ class ProcessorRota {
       sched_setaffinity(pid, sizeof allowed_, &allowed_);
   }
 
+  void Started() { ++children_; }
+
   void Ended(int slot) {
+    if (children_ > 0) --children_;
     if (slot >= 0 && running_[static_cast<std::size_t>(slot)] > 0) --running_[static_cast<std::size_t>(slot)];
   }
 
  private:
+  // Whether the machine's runnable tasks, less this process and its running children, are at least one
+  // per allowed processor. Looked at every few milliseconds, not for every child. When the count cannot
+  // be read the answer is yes: pinning is what keeps a busy machine from starving the run.
+  bool EveryProcessorBusy() {
+    const auto now = std::chrono::steady_clock::now();
+    if (looked_ && now - lastLook_ < std::chrono::milliseconds(20)) return busy_;
+    looked_ = true;
+    lastLook_ = now;
+    if (loadAverage_ < 0) loadAverage_ = open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
+    char text[256];
+    const ssize_t n = loadAverage_ >= 0 ? pread(loadAverage_, text, sizeof text, 0) : -1;
+    const int runnable =
+        n > 0 ? posix::RunnableTasks(std::string_view(text, static_cast<std::size_t>(n))) : -1;
+    busy_ = runnable < 0 || runnable - 1 - children_ >= static_cast<int>(cpus_.size());
+    return busy_;
+  }
+
   cpu_set_t allowed_;
   std::vector<int> cpus_;
-  std::vector<int> running_;  // this run's children started on each processor and not yet ended
+  std::vector<int> running_;  // this run's pinned children started on each processor and not yet ended
+  int children_ = 0;          // this run's children started and not yet ended
+  int loadAverage_ = -1;
+  bool looked_ = false;
+  bool busy_ = true;
+  std::chrono::steady_clock::time_point lastLook_;
 };
 
 ProcessorRota& Rota() {
@@ -178,6 +212,22 @@ ProcessorRota& Rota() {
 }
 
 }  // namespace
+
+int posix::RunnableTasks(std::string_view text) {
+  // The fourth field: runnable tasks, a slash, all tasks.
+  std::size_t pos = 0;
+  for (int field = 0; field < 3; ++field) {
+    pos = text.find(' ', pos);
+    if (pos == std::string_view::npos) return -1;
+    ++pos;
+  }
+  int runnable = 0;
+  std::size_t digits = 0;
+  for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && digits < 9; ++pos, ++digits)
+    runnable = runnable * 10 + (text[pos] - '0');
+  if (digits == 0 || pos >= text.size() || text[pos] != '/') return -1;
+  return runnable;
+}
 
 int ProcessorCount() {
   cpu_set_t set;
@@ -347,6 +397,7 @@ ChildHandle StartChild(const ChildStart& start) {
   const std::string program = posix::ToOsPath(args[0]);
   const int failed = posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
   if (slot >= 0) Rota().Release(slot, failed == 0 ? pid : 0, pinned);
+  if (failed == 0) Rota().Started();
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (failed != 0) return kNoChild;

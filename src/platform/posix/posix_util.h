@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zelvane::platform::posix {
@@ -42,5 +43,9 @@ std::vector<std::string> ShellArguments(const std::string& shell, const std::str
 // Spawn attributes that give a child the dispositions a program expects: SIGPIPE, which this process
 // ignores, at its default again. The caller destroys them.
 void InitChildAttributes(posix_spawnattr_t& attributes);
+
+// The number of runnable tasks in the text of /proc/loadavg ("0.52 0.31 0.20 3/127 4711": 3), or -1 when
+// the text does not have that form.
+int RunnableTasks(std::string_view loadAverageText);
 
 }  // namespace zelvane::platform::posix
