@@ -5,10 +5,8 @@
 #include "app/parallel_run.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <deque>
 #include <string>
 #include <utility>
@@ -119,7 +117,7 @@ struct ParallelRun {
         const std::string name = !start.shell.empty() ? start.shell
                                  : start.args.empty() ? std::string()
                                                       : start.args.front();
-        Emit(job, "Could not execute " + name + ".\n");
+        Emit(job, NotExecutedMessage(name));
         ctx.commandFailed = 1;
         continue;
       }
@@ -205,13 +203,8 @@ struct ParallelRun {
     const std::vector<WorkPart>& parts = job.work.parts;
     for (std::size_t i = 0; i < parts.size(); ++i) {
       if (parts[i].kind != WorkPart::Kind::InternalEcho) continue;
-      errno = 0;
-      const std::string& text = parts[i].text;
-      if (std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0) continue;
-      const int error = errno;
+      if (WriteThrough(file, parts[i].text, job.work.outputFile, job.failedEchoMessage)) continue;
       job.failedEcho = i;
-      job.failedEchoMessage = "Could not write \"" + job.work.outputFile +
-                              "\": " + (error != 0 ? std::strerror(error) : "Input/output error") + ".\n";
       ctx.endRun = true;
       stopping = true;
       break;

@@ -35,7 +35,7 @@ bool Confirmed(const std::string& command) {
 }
 
 int Reported(RunContext& ctx, int result, const std::string& name) {
-  if (result == -1) platform::WriteOut("Could not execute " + name + ".\n");
+  if (result == -1) platform::WriteOut(NotExecutedMessage(name));
   if (result != 0) ctx.commandFailed = 1;
   return result;
 }
@@ -75,12 +75,9 @@ class OutputFile {
 
   // False, with the message on standard error, when the text could not be written (a full disk).
   bool Write(const std::string& text) {
-    errno = 0;
-    if (std::fwrite(text.data(), 1, text.size(), stream_) == text.size() && std::fflush(stream_) == 0)
-      return true;
-    const int error = errno;
-    platform::WriteErr("Could not write \"" + name_ +
-                       "\": " + (error != 0 ? std::strerror(error) : "Input/output error") + ".\n");
+    std::string message;
+    if (WriteThrough(stream_, text, name_, message)) return true;
+    platform::WriteErr(message);
     return false;
   }
 
@@ -90,6 +87,20 @@ class OutputFile {
 };
 
 }  // namespace
+
+std::string NotExecutedMessage(const std::string& name) {
+  return "Could not execute " + name + ".\n";
+}
+
+bool WriteThrough(std::FILE* stream, std::string_view text, const std::string& name, std::string& message) {
+  errno = 0;
+  if (std::fwrite(text.data(), 1, text.size(), stream) == text.size() && std::fflush(stream) == 0)
+    return true;
+  const int error = errno;
+  message = "Could not write \"" + name +
+            "\": " + (error != 0 ? std::strerror(error) : "Input/output error") + ".\n";
+  return false;
+}
 
 std::string DirectoryNotEnteredMessage(const RunContext& ctx, const std::string& path) {
   // The directory as the match list holds it, without the separator that ends it (a root keeps its own).

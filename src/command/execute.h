@@ -1,7 +1,9 @@
 // Running the Command for one file: confirmation, splitting, echo, shell or direct start, internal echo.
 #pragma once
 
+#include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "command/command_template.h"
 
@@ -16,5 +18,12 @@ int ExecuteCommand(RunContext& ctx, const std::string& path, const CommandTempla
 
 // "Could not change to directory %s.\n" for the file `path`, whose directory could not be entered.
 std::string DirectoryNotEnteredMessage(const RunContext& ctx, const std::string& path);
+
+// "Could not execute %s.\n" for the program (or shell) `name` that could not be started.
+std::string NotExecutedMessage(const std::string& name);
+
+// Writes `text` through to the -xo file `stream` at once, so a later part of the same Command sees it. On a
+// failure returns false with `message` set to "Could not write \"%s\": <reason>.\n" for the file `name`.
+bool WriteThrough(std::FILE* stream, std::string_view text, const std::string& name, std::string& message);
 
 }  // namespace zelvane

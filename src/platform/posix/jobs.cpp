@@ -42,6 +42,14 @@ struct Child {
 
 namespace {
 
+// Waits until a non-blocking descriptor that was full can take more.
+void WaitWritable(int fd) {
+  struct pollfd p {};
+  p.fd = fd;
+  p.events = POLLOUT;
+  poll(&p, 1, -1);
+}
+
 // Writes all of `size` bytes, waiting while a non-blocking descriptor is full. False on an error.
 bool WriteAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
@@ -53,10 +61,7 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      struct pollfd p {};
-      p.fd = fd;
-      p.events = POLLOUT;
-      poll(&p, 1, -1);
+      WaitWritable(fd);
       continue;
     }
     return false;
@@ -286,10 +291,7 @@ bool CopyCaptureToOutput(CaptureHandle capture, bool toError) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      struct pollfd p {};
-      p.fd = out;
-      p.events = POLLOUT;
-      poll(&p, 1, -1);
+      WaitWritable(out);
       continue;
     }
     if (n < 0 && (errno == EINVAL || errno == ENOSYS)) break;
