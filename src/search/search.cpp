@@ -196,13 +196,18 @@ std::string DrivePrefix(std::string_view searchedPath) {
   return {static_cast<char>('a' + drive - 1), ':'};
 }
 
-std::string MakeFullPath(std::string_view searchedPath, std::string_view name) {
-  std::string result = DrivePrefix(searchedPath);
-  result.reserve(result.size() + searchedPath.size() + name.size() + 1);
+std::string MakeFullPath(std::string_view drive, std::string_view searchedPath, std::string_view name) {
+  std::string result;
+  result.reserve(drive.size() + searchedPath.size() + 1 + name.size());
+  result += drive;
   result += searchedPath;
   if (!result.empty() && !EndsInSeparator(result)) result += platform::NativeSeparator();
   result += name;
   return result;
+}
+
+std::string MakeFullPath(std::string_view searchedPath, std::string_view name) {
+  return MakeFullPath(DrivePrefix(searchedPath), searchedPath, name);
 }
 
 bool IsFixedPath(std::string_view spec) {

@@ -147,13 +147,7 @@ void AddMatches(const WalkSettings& s, std::string_view searchedPath,
     if (e.name.empty() || e.name[0] == '.') continue;
     if (exactOnly ? e.name != s.pattern : !platform::MatchesPattern(s.pattern, e.name)) continue;
     if ((e.attributes & s.required) != s.required || (e.attributes & s.excluded) != 0) continue;
-    std::string full;
-    full.reserve(s.drive.size() + searchedPath.size() + 1 + e.name.size());
-    full += s.drive;
-    full += searchedPath;
-    if (!full.empty() && !EndsInSeparator(full)) full += platform::NativeSeparator();
-    full += e.name;
-    out.push_back(std::move(full));
+    out.push_back(MakeFullPath(s.drive, searchedPath, e.name));
   }
 }
 

@@ -44,4 +44,8 @@ std::uint64_t DirectoriesShared();
 // path from the current drive's root, where there is a drive; otherwise nothing.
 std::string DrivePrefix(std::string_view searchedPath);
 
+// MakeFullPath with the drive prefix worked out already: the walk works it out once per search, not once
+// per match.
+std::string MakeFullPath(std::string_view drive, std::string_view searchedPath, std::string_view name);
+
 }  // namespace zelvane
