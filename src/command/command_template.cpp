@@ -192,6 +192,11 @@ bool IsInternalEcho(std::string_view expandedText) {
   return true;
 }
 
+PartKind ClassifyPart(std::string_view expandedText, bool shellMode) {
+  if (shellMode) return PartKind::Shell;
+  return IsInternalEcho(expandedText) ? PartKind::InternalEcho : PartKind::Program;
+}
+
 std::string_view InternalEchoText(std::string_view expandedText) {
   return expandedText.size() > 5 ? expandedText.substr(5) : std::string_view();
 }

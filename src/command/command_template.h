@@ -92,4 +92,9 @@ void ExpandPart(const CommandPart& part, const MacroValue& macro, ExpandedPart& 
 bool IsInternalEcho(std::string_view expandedText);
 std::string_view InternalEchoText(std::string_view expandedText);
 
+// How an expanded part is carried out: with a shell, every part through the shell; without one, an internal
+// echo by Zelvane itself and anything else as a program started directly.
+enum class PartKind { Shell, Program, InternalEcho };
+PartKind ClassifyPart(std::string_view expandedText, bool shellMode);
+
 }  // namespace zelvane

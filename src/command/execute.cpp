@@ -46,7 +46,7 @@ bool MayStartChild(const RunContext& ctx, const std::vector<ExpandedPart>& parts
   if (ctx.echoOnly) return false;
   for (const ExpandedPart& part : parts) {
     if (part.text.empty()) return false;
-    if (!ctx.shell.empty() || !IsInternalEcho(part.text)) return true;
+    if (ClassifyPart(part.text, !ctx.shell.empty()) != PartKind::InternalEcho) return true;
   }
   return false;
 }
@@ -146,10 +146,11 @@ int ExecuteCommand(RunContext& ctx, const std::string& path, const CommandTempla
     for (const ExpandedPart& part : parts) {
       // A doubled or leading break character ends the Command there.
       if (part.text.empty()) break;
-      if (shellMode) {
+      const PartKind kind = ClassifyPart(part.text, shellMode);
+      if (kind == PartKind::Shell) {
         if (ctx.echoCommand) platform::WriteOut(part.text + "\n");
         if (!ctx.echoOnly) result = Reported(ctx, platform::RunShell(ctx.shell, part.text), ctx.shell);
-      } else if (IsInternalEcho(part.text)) {
+      } else if (kind == PartKind::InternalEcho) {
         // Performed here even with -eo; the only writer of the -xo file.
         if (!output.IsOpen()) {
           platform::WriteOut(InternalEchoText(part.text));

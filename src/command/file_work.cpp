@@ -24,18 +24,13 @@ FileWork PrepareFileWork(RunContext& ctx, const CommandTemplate& command, const 
     if (expanded.text.empty()) handled = false;
     if (!handled) continue;
     WorkPart part;
-    if (shellMode) {
-      part.kind = WorkPart::Kind::Shell;
-      part.text = std::move(expanded.text);
-    } else if (IsInternalEcho(expanded.text)) {
-      // Performed by Zelvane itself, in no-shell mode only.
-      part.kind = WorkPart::Kind::InternalEcho;
+    part.kind = ClassifyPart(expanded.text, shellMode);
+    if (part.kind == WorkPart::Kind::InternalEcho) {
       part.text = InternalEchoText(expanded.text);
       if (!ctx.noCrLf) part.text += '\n';
     } else {
-      part.kind = WorkPart::Kind::Program;
       part.text = std::move(expanded.text);
-      part.args = std::move(expanded.args);
+      if (part.kind == WorkPart::Kind::Program) part.args = std::move(expanded.args);
     }
     work.parts.push_back(std::move(part));
   }

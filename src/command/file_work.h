@@ -14,7 +14,7 @@ namespace zelvane {
 struct RunContext;
 
 struct WorkPart {
-  enum class Kind { Shell, Program, InternalEcho };
+  using Kind = PartKind;
   Kind kind = Kind::Program;
   // Shell and Program: the expanded part, as -e echoes it. InternalEcho: the text it writes, line end
   // included unless -nocrlf.

@@ -157,6 +157,9 @@ TEST(InternalEcho, EchoAndABlankOrTabWithoutRegardToCase) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(IsInternalEcho(c.text), c.echo) << c.text;
+    // With a shell every part goes to the shell, an echo too.
+    EXPECT_EQ(ClassifyPart(c.text, false), c.echo ? PartKind::InternalEcho : PartKind::Program) << c.text;
+    EXPECT_EQ(ClassifyPart(c.text, true), PartKind::Shell) << c.text;
     if (c.echo) {
       EXPECT_EQ(InternalEchoText(c.text), c.printed) << c.text;
     }
