@@ -67,6 +67,31 @@ TEST(JobsE2E, FourAtOncePrintEachFilesBlockInListOrder) {
   EXPECT_EQ(r.err, err);
 }
 
+TEST(JobsE2E, EachChildStartsInItsOwnDirectoryWithItsOwnPseudoVariables) {
+  TempDir dir;
+  WriteFiles(dir, {"top.txt", "a/x.txt", "b/c/y.txt", "b/c/z.txt"});
+  RunOptions options;
+  options.env = {{"ARGV_PRINTER_ENV", "cwd"}};
+  const std::vector<std::string> args = {
+      "*.txt", "-s", "-n", "-c", "-Jobs:3", "-xo$b.out", "echo $c;" + kPrinter + " $n"};
+  const RunResult r = RunZelvane(dir, args, options);
+  EXPECT_EQ(r.out, "[x.txt]\ncwd=" + (dir / "a") + "\n[y.txt]\ncwd=" + (dir / "b/c") +
+                       "\n[z.txt]\ncwd=" + (dir / "b/c") + "\n[top.txt]\ncwd=" + dir.path() + "\n");
+  // Relative -xo names lie beside each file; the process itself never left the start directory.
+  EXPECT_EQ(dir.ReadFile("a/x.out"), "1\n");
+  EXPECT_EQ(dir.ReadFile("b/c/y.out"), "2\n");
+  EXPECT_EQ(dir.ReadFile("b/c/z.out"), "3\n");
+  EXPECT_EQ(dir.ReadFile("top.out"), "4\n");
+  EXPECT_FALSE(dir.Exists("x.out"));
+
+  // One -xo name for every file: it ends with the last file's lines, as one at a time leaves it.
+  const RunResult shared = RunZelvane(
+      dir, {"*.txt", "-s", "-n", "-Jobs:3", "-xo" + (dir / "all.out"), "echo $n;" + kPrinter + " sleep:$c"},
+      Acting(false));
+  EXPECT_EQ(shared.out, "");
+  EXPECT_EQ(dir.ReadFile("all.out"), "top.txt\n");
+}
+
 #ifndef _WIN32  // starts the POSIX sh; the argv printer's rows run on both targets above
 std::vector<std::string> With(std::vector<std::string> args, const std::string& option) {
   args.insert(args.begin() + 1, option);
@@ -152,31 +177,6 @@ TEST(JobsE2E, OutputNobodyReadsStopsNewStarts) {
   // Files start only while fewer than a bounded number wait to be printed; the first failed write ends that.
   EXPECT_GE(ran, 1);
   EXPECT_LT(ran, 40);
-}
-
-TEST(JobsE2E, EachChildStartsInItsOwnDirectoryWithItsOwnPseudoVariables) {
-  TempDir dir;
-  WriteFiles(dir, {"top.txt", "a/x.txt", "b/c/y.txt", "b/c/z.txt"});
-  RunOptions options;
-  options.env = {{"ARGV_PRINTER_ENV", "cwd"}};
-  const std::vector<std::string> args = {
-      "*.txt", "-s", "-n", "-c", "-Jobs:3", "-xo$b.out", "echo $c;" + kPrinter + " $n"};
-  const RunResult r = RunZelvane(dir, args, options);
-  EXPECT_EQ(r.out, "[x.txt]\ncwd=" + (dir / "a") + "\n[y.txt]\ncwd=" + (dir / "b/c") +
-                       "\n[z.txt]\ncwd=" + (dir / "b/c") + "\n[top.txt]\ncwd=" + dir.path() + "\n");
-  // Relative -xo names lie beside each file; the process itself never left the start directory.
-  EXPECT_EQ(dir.ReadFile("a/x.out"), "1\n");
-  EXPECT_EQ(dir.ReadFile("b/c/y.out"), "2\n");
-  EXPECT_EQ(dir.ReadFile("b/c/z.out"), "3\n");
-  EXPECT_EQ(dir.ReadFile("top.out"), "4\n");
-  EXPECT_FALSE(dir.Exists("x.out"));
-
-  // One -xo name for every file: it ends with the last file's lines, as one at a time leaves it.
-  const RunResult shared = RunZelvane(
-      dir, {"*.txt", "-s", "-n", "-Jobs:3", "-xo" + (dir / "all.out"), "echo $n;" + kPrinter + " sleep:$c"},
-      Acting(false));
-  EXPECT_EQ(shared.out, "");
-  EXPECT_EQ(dir.ReadFile("all.out"), "top.txt\n");
 }
 
 TEST(JobsE2E, AFileWhoseDirectoryIsGoneIsSkippedWithAMessage) {

@@ -194,6 +194,22 @@ Scenario RemovalIntoClosedPipe(const TempDir& dir, bool ignoreBrokenPipe) {
                   }};
 }
 
+// A command with -c runs in its file's directory however long its path is, one at a time (the process
+// enters it) or side by side (each child is started in a directory held open).
+Scenario ChangeDirAtAnyDepth(const TempDir& dir, const std::string& jobs) {
+  const std::string deep = MakeDeepTree(dir.path(), "directory", 500, "deep.txt");
+  dir.WriteFile("top.txt");
+  return Scenario{
+      .args = {"*.txt", "-s", "-c", jobs, kPrinter, "$n"},
+      .options = {.env = {{"ARGV_PRINTER_ENV", "cwd"}}},
+      .out = "[deep.txt]\ncwd=" + deep.substr(0, deep.rfind('/')) + "\n[top.txt]\ncwd=" + dir.path() + "\n",
+      .cleanUp = [](const TempDir& d) {
+        const int fd = open(d.path().c_str(), O_RDONLY | O_DIRECTORY);
+        RemoveTree(fd, "directory");
+        close(fd);
+      }};
+}
+
 const HostileRow kRows[] = {
     {"MebibyteFilespec",
      [](const TempDir& dir) {
@@ -411,20 +427,8 @@ const HostileRow kRows[] = {
        return Scenario{.args = {"f.txt", "-s", kPrinter, "$f", "$S"},
                        .out = Printed({dir / "d/f.txt", "       2", dir / "d\\/f.txt", "       1"})};
      }},
-    {"ChangeDirAtAnyDepth",
-     [](const TempDir& dir) {
-       const std::string deep = MakeDeepTree(dir.path(), "directory", 500, "deep.txt");
-       dir.WriteFile("top.txt");
-       return Scenario{.args = {"*.txt", "-s", "-c", kPrinter, "$n"},
-                       .options = {.env = {{"ARGV_PRINTER_ENV", "cwd"}}},
-                       .out = "[deep.txt]\ncwd=" + deep.substr(0, deep.rfind('/')) +
-                              "\n[top.txt]\ncwd=" + dir.path() + "\n",
-                       .cleanUp = [](const TempDir& d) {
-                         const int fd = open(d.path().c_str(), O_RDONLY | O_DIRECTORY);
-                         RemoveTree(fd, "directory");
-                         close(fd);
-                       }};
-     }},
+    {"ChangeDirAtAnyDepth", [](const TempDir& dir) { return ChangeDirAtAnyDepth(dir, "-Jobs:1"); }},
+    {"ChangeDirAtAnyDepthSideBySide", [](const TempDir& dir) { return ChangeDirAtAnyDepth(dir, "-Jobs:2"); }},
     {"ChangeDirIntoARemovedDirectorySkipsTheFile",
      [](const TempDir& dir) {
        // The first command removes the second file's directory; its "rm y.tmp" must not run where Zelvane

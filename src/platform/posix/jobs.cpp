@@ -343,7 +343,14 @@ std::string StartDirectoryPath(StartDirHandle dir) {
   const std::string link = "/proc/self/fd/" + std::to_string(dir->fd);
   for (;;) {
     const ssize_t n = readlink(link.c_str(), buffer.data(), buffer.size());
-    if (n < 0) return dir->path;
+    if (n < 0) {
+      // A path longer than the kernel names (past a page): the path as given, in the form the current
+      // directory has, without a separator at its end.
+      std::string path = dir->path;
+      while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+      return path;
+    }
     if (static_cast<std::size_t>(n) < buffer.size())
       return std::string(buffer.data(), static_cast<std::size_t>(n));
     buffer.resize(buffer.size() * 2);

@@ -196,7 +196,12 @@ StartDirHandle OpenStartDirectory(const std::string& path) {
 }
 
 std::string StartDirectoryPath(StartDirHandle dir) {
-  return dir == kNoStartDirectory ? std::string() : win32::Utf8(dir->path);
+  if (dir == kNoStartDirectory) return std::string();
+  // As the current directory reads inside it: without a separator at the end, but for a drive's root.
+  std::wstring path = dir->path;
+  while (path.size() > 3 && path.back() == L'\\')
+    path.pop_back();
+  return win32::Utf8(path);
 }
 
 std::FILE* CreateTextFileIn(StartDirHandle dir, const std::string& name) {
