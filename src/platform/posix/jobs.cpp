@@ -69,37 +69,6 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
   return true;
 }
 
-// Opens a directory of any length one component at a time, each relative to the one before, and checks
-// that the last one may be entered.
-int OpenDirectoryByComponents(const std::string& path) {
-  int at = AT_FDCWD;
-  std::size_t pos = 0;
-  if (!path.empty() && path[0] == '/') {
-    at = open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (at < 0) return -1;
-    pos = 1;
-  }
-  for (;;) {
-    while (pos < path.size() && path[pos] == '/')
-      ++pos;
-    if (pos >= path.size()) break;
-    std::size_t end = path.find('/', pos);
-    if (end == std::string::npos) end = path.size();
-    const std::string name = path.substr(pos, end - pos);
-    const int next = openat(at, name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    const bool enterable = next >= 0 && faccessat(at, name.c_str(), X_OK, AT_EACCESS) == 0;
-    if (at != AT_FDCWD) close(at);
-    if (!enterable) {
-      if (next >= 0) close(next);
-      return -1;
-    }
-    at = next;
-    pos = end;
-  }
-  if (at == AT_FDCWD) return open(".", O_PATH | O_DIRECTORY | O_CLOEXEC);
-  return at;
-}
-
 // The environment a child gets: the process's own, with `overrides` replacing or adding variables.
 std::vector<std::string> ChildEnvironment(const std::vector<std::pair<std::string, std::string>>& overrides) {
   std::vector<std::string> env;
@@ -329,7 +298,18 @@ StartDirHandle OpenStartDirectory(const std::string& path) {
       close(fd);
       fd = -1;
     } else if (fd < 0 && errno == ENAMETOOLONG) {
-      fd = OpenDirectoryByComponents(osPath);
+      // Past the system's length: opened in pieces, each of which the kernel only passes through where it
+      // may search every directory on the way; the last one is checked as above.
+      std::string last;
+      const int parent = posix::OpenParentInPieces(osPath, last);
+      if (parent >= 0) {
+        fd = openat(parent, last.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0 && faccessat(parent, last.c_str(), X_OK, AT_EACCESS) != 0) {
+          close(fd);
+          fd = -1;
+        }
+        close(parent);
+      }
     }
   }
   if (fd < 0) return kNoStartDirectory;
