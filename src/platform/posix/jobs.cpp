@@ -403,7 +403,7 @@ int WaitForAnyChild(const std::vector<ChildHandle>& running, int& exitCode) {
     }
     for (std::size_t i = 0; i < running.size(); ++i) {
       if (running[i]->pid != pid) continue;
-      exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+      exitCode = posix::ExitCodeOf(status);
       // The child may have renamed the directory this process stands in.
       posix::ForgetCurrentDir();
       Rota().Ended(running[i]->slot);

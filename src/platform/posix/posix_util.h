@@ -44,6 +44,10 @@ std::vector<std::string> ShellArguments(const std::string& shell, const std::str
 // ignores, at its default again. The caller destroys them.
 void InitChildAttributes(posix_spawnattr_t& attributes);
 
+// A child's exit code from its wait status: its own code, or 128 plus the signal that ended it; -1 for
+// anything else.
+int ExitCodeOf(int waitStatus);
+
 // The number of runnable tasks in the text of /proc/loadavg ("0.52 0.31 0.20 3/127 4711": 3), or -1 when
 // the text does not have that form.
 int RunnableTasks(std::string_view loadAverageText);

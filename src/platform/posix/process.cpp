@@ -50,8 +50,12 @@ int RunProcess(const std::vector<std::string>& args) {
   }
   // The child may have renamed the directory this process stands in.
   posix::ForgetCurrentDir();
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return posix::ExitCodeOf(status);
+}
+
+int posix::ExitCodeOf(int waitStatus) {
+  if (WIFEXITED(waitStatus)) return WEXITSTATUS(waitStatus);
+  if (WIFSIGNALED(waitStatus)) return 128 + WTERMSIG(waitStatus);
   return -1;
 }
 

@@ -277,8 +277,7 @@ int WaitForAnyChild(const std::vector<ChildHandle>& running, int& exitCode) {
   GetExitCodeProcess(handles[index], &code);
   CloseHandle(handles[index]);
   delete running[index];
-  // As RunProcess reports it: -1 is kept for a child that could not start.
-  exitCode = code == 0xFFFFFFFFu ? 255 : static_cast<int>(code);
+  exitCode = win32::ExitCodeOf(code);
   return static_cast<int>(index);
 }
 

@@ -88,10 +88,7 @@ int Start(const std::string& program, std::wstring commandLine) {
   GetExitCodeProcess(info.hProcess, &code);
   CloseHandle(info.hThread);
   CloseHandle(info.hProcess);
-  // -1 means the child could not be started; a child that ends with -1 (0xFFFFFFFF) reports 255, as the
-  // same exit(-1) does on POSIX.
-  if (code == 0xFFFFFFFFu) return 255;
-  return static_cast<int>(code);
+  return win32::ExitCodeOf(code);
 }
 
 }  // namespace

@@ -54,4 +54,10 @@ std::wstring LocateProgram(const std::string& name);
 // code page without a console), "\n" as CR LF.
 std::string RedirectedText(std::string_view text);
 
+// A child's exit code as Zelvane reports it: -1 stands for a child that could not be started, so a child
+// that ends with -1 (0xFFFFFFFF) reports 255, as the same exit(-1) does on POSIX.
+inline int ExitCodeOf(DWORD code) {
+  return code == 0xFFFFFFFFu ? 255 : static_cast<int>(code);
+}
+
 }  // namespace zelvane::platform::win32
