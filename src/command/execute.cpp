@@ -124,7 +124,7 @@ int ExecuteCommand(RunContext& ctx, const std::string& path, const CommandTempla
   }
 
   // One preparation serves the Command and the -xo name: at most one stamp lookup and one read per
-  // checksum. Kept from file to file, so a run over many files allocates nothing for each.
+  // checksum. Kept from file to file, so their strings are reused rather than made anew for every file.
   thread_local FileMacros file;
   thread_local std::vector<ExpandedPart> parts;
   PrepareFileMacros(ctx, path, file);

@@ -22,8 +22,9 @@ std::string DirectoryNotEnteredMessage(const RunContext& ctx, const std::string&
 // "Could not execute %s.\n" for the program (or shell) `name` that could not be started.
 std::string NotExecutedMessage(const std::string& name);
 
-// Writes `text` through to the -xo file `stream` at once, so a later part of the same Command sees it. On a
-// failure returns false with `message` set to "Could not write \"%s\": <reason>.\n" for the file `name`.
+// Writes `text` to the -xo file `stream` and flushes it, so the text is on disk before anything else runs
+// and a failure shows at the echo that met it. On a failure returns false with `message` set to
+// "Could not write \"%s\": <reason>.\n" for the file `name`.
 bool WriteThrough(std::FILE* stream, std::string_view text, const std::string& name, std::string& message);
 
 }  // namespace zelvane

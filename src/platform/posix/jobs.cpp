@@ -153,9 +153,12 @@ class ProcessorRota {
   }
 
  private:
-  // Whether the machine's runnable tasks, less this process and its running children, are at least one
-  // per allowed processor. Looked at every few milliseconds, not for every child. When the count cannot
-  // be read the answer is yes: pinning is what keeps a busy machine from starving the run.
+  // Whether the machine's runnable tasks, less this process and every child of the run not yet reaped,
+  // are at least one per allowed processor. An estimate: the count is the whole machine's (work on
+  // processors this process may not use counts too), and a child that sleeps is taken away all the same,
+  // so children that wait on a disk can hide other work and leave the kernel to place the next ones.
+  // Looked at every few milliseconds, not for every child. When the count cannot be read the answer is
+  // yes: pinning is what keeps a busy machine from starving the run.
   bool EveryProcessorBusy() {
     const auto now = std::chrono::steady_clock::now();
     if (looked_ && now - lastLook_ < std::chrono::milliseconds(20)) return busy_;
