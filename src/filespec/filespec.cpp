@@ -79,7 +79,7 @@ bool StartsWithQualifier(std::string_view text) {
   return false;
 }
 
-// A qualifier's operand may name a file: typed text like the spec it stands in.
+// A qualifier's operand may name a file: typed text like the Filespec entry it stands in.
 QualifierSet TypedQualifiers(const QualifierSet& set) {
   return {TypedPath(set.size), TypedPath(set.time), TypedPath(set.comp), TypedPath(set.cont)};
 }

@@ -10,7 +10,7 @@ namespace zelvane {
 
 struct RunContext;
 
-// Searches every single spec of `spec` into `target`, under the attribute switches and qualifiers in force
+// Searches every entry of the Filespec `spec` into `target`, under the attribute switches and qualifiers in force
 // where it stands, then removes adjacent duplicates unless the run recurses.
 void CollectMatches(const RunContext& ctx, const std::string& spec, PathList& target);
 

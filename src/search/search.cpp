@@ -1,5 +1,5 @@
-// Finding the files and directories that match one single spec: where a search begins, along the search
-// path and from the spec's directory. The walk of the tree below is in walk.cpp.
+// Finding the files and directories that match one Filespec entry: where a search begins, along the search
+// path and from the entry's directory. The walk of the tree below is in walk.cpp.
 #include "search/search.h"
 
 #include <vector>

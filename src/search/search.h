@@ -1,4 +1,4 @@
-// Finding the files and directories that match one single spec.
+// Finding the files and directories that match one Filespec entry.
 #pragma once
 
 #include <cstdint>
@@ -52,21 +52,21 @@ struct ListingCache {
   std::unordered_map<std::string, std::unique_ptr<Node>> roots_;
 };
 
-// Searches one single spec (along the search path of -S, and with `recurse` below it), inserting the full
+// Searches one Filespec entry (along the search path of -S, and with `recurse` below it), inserting the full
 // path of every match into `target`. Restores the current directory before it returns.
 void SearchSpec(const RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                 std::uint32_t excludedAttributes, int recurse, PathList& target);
 
-// Searches the directory of a single spec, taken from the current directory, and with `recurse` every
-// directory below it. The path of a match below the spec's directory is that directory's path as typed
+// Searches the directory of one Filespec entry, taken from the current directory, and with `recurse` every
+// directory below it. The path of a match below the entry's directory is that directory's path as typed
 // (relative ones after the current directory) and the names walked, never the path the system resolves,
-// so a spec through a symbolic link keeps the link's path at every depth. The current directory is the
+// so an entry through a symbolic link keeps the link's path at every depth. The current directory is the
 // same on return. A directory that cannot be opened yields nothing. The tree is read on up to
 // `ctx.searchThreads` threads (0: one per processor), with the insertions of a walk on one.
 void SearchDirectory(const RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                      std::uint32_t excludedAttributes, int recurse, PathList& target);
 
-// A spec taken apart: drive ("C:", only where the platform has drive letters), directory (through its last
+// A Filespec entry taken apart: drive ("C:", only where the platform has drive letters), directory (through its last
 // '\' or '/') and the name pattern that remains.
 struct SpecParts {
   std::string drive;
@@ -83,7 +83,7 @@ void NormalizePath(std::string& path);
 // path relative to the current drive's root gets the drive letter (lower case) when there is a drive.
 std::string MakeFullPath(std::string_view searchedPath, std::string_view name);
 
-// A spec that names one place whatever the search path is: it is searched once.
+// An entry that names one place whatever the search path is: it is searched once.
 bool IsFixedPath(std::string_view spec);
 
 // True when `path` is to be taken from the current directory (no drive, no leading separator).

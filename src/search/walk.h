@@ -14,7 +14,7 @@ namespace zelvane {
 
 // What stays the same for every directory of one walk.
 struct WalkSettings {
-  std::string_view pattern;  // the name pattern of the spec
+  std::string_view pattern;  // the name pattern of the Filespec entry
   std::uint32_t required = 0;
   std::uint32_t excluded = 0;
   bool recurse = false;

@@ -270,7 +270,7 @@ TEST(CommandFromArguments, TheArgumentsAfterTheLastOptionAsTheRawLineHoldsThem) 
       // Nothing typed before the Command can shift it.
       {"quoted option", {"zel", "*.c", "-x\"my file.txt\"", "/bin/rm", "$f"}, 3, "/bin/rm $f"},
       {"code in an option", {"zel", "*.c", "-xo#065", "/bin/rm", "$f"}, 3, "/bin/rm $f"},
-      {"blanks in the spec", {"zel", "  *.c", "/bin/rm", "$f"}, 2, "/bin/rm $f"},
+      {"blanks before the Filespec", {"zel", "  *.c", "/bin/rm", "$f"}, 2, "/bin/rm $f"},
       {"spec in the program name", {"/opt/c/zel", "c", "c", "$f"}, 2, "c $f"},
       // The Command's own words: codes converted, blanks and quotes kept, leading blanks skipped.
       {"codes", {"zel", "*.c", "echo", "#065#066"}, 2, "echo AB"},

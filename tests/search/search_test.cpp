@@ -149,7 +149,7 @@ TEST_F(SearchTree, StoredFormsFollowHowTheSpecWasTyped) {
   EXPECT_EQ(Search(P("sub") + "/*.c", 0), (Lines{P("sub/q.c")}));
   EXPECT_EQ(Search(dir_.path() + "//sub/./*.c", 0), (Lines{dir_.path() + "//sub/./q.c"}));
   EXPECT_EQ(Search("sub/../*.h", 0), (Lines{P("sub/../x.h")}));
-  // Below the spec's directory too: the typed path and the names walked, never the resolved directory,
+  // Below the entry's directory too: the typed path and the names walked, never the resolved directory,
   // also through a symbolic link (a/loop is ..).
   EXPECT_EQ(Search("sub/../sub/*.c", 1), (Lines{P("sub/../sub/deep/r.c"), P("sub/../sub/q.c")}));
   EXPECT_EQ(Search("a/loop/sub/*.c", 1), (Lines{P("a/loop/sub/deep/r.c"), P("a/loop/sub/q.c")}));

@@ -376,7 +376,7 @@ TEST_F(Win32E2e, StampsAreTheSystemsLocalTimes) {
   EXPECT_EQ(Typed(dir_.path(), "*.txt -n echo $S $T $D $M $Y").out, expected);
 }
 
-// A spec of a drive and a pattern without a directory searches that drive's current directory.
+// A Filespec entry of a drive and a pattern without a directory searches that drive's current directory.
 TEST_F(Win32E2e, DriveRelativeSpecSearchesTheDrivesCurrentDirectory) {
   dir_.WriteFile("a.c");
   dir_.WriteFile("sub\\b.c");
@@ -422,7 +422,7 @@ TEST_F(Win32E2e, EveryNameIsFoundOnceExactlyAsTheFileSystemHoldsIt) {
   EXPECT_EQ(Typed(dir_.path(), "*.txt -s -n " + p + " $r$n").out,
             "[ab.txt]\n[\xce\xb1\xce\xb2\xce\xb3.txt]\n[\xe6\x97\xa5\xe6\x9c\xac.txt]\n"
             "[\xe6\x97\xa5\xe6\x9c\xac\\\xce\xb4.txt]\n[\xf0\x9f\x98\x80.txt]\n");
-  // Typed on the command line, in a spec and in the Command.
+  // Typed on the command line, in a Filespec entry and in the Command.
   EXPECT_EQ(Typed(dir_.path(), "\xe6\x97\xa5\xe6\x9c\xac\\*.txt -n " + p + " \xe2\x86\x92$n").out,
             "[\xe2\x86\x92\xce\xb4.txt]\n");
   EXPECT_EQ(Typed(dir_.path(), "\xce\xb1*.txt -n echo $n").out,
