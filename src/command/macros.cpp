@@ -165,9 +165,8 @@ void SplitMacroParts(const std::string& path, MacroParts& parts) {
     parts.drive.clear();
   }
   std::size_t lastSeparator = std::string::npos;
-  const char native = platform::NativeSeparator();  // asked once, not for every character
   for (std::size_t i = path.size(); i > 0; --i) {
-    if (path[i - 1] == '/' || path[i - 1] == native) {
+    if (IsSeparator(path[i - 1])) {
       lastSeparator = i - 1;
       break;
     }

@@ -161,8 +161,8 @@ class ProcessorRota {
   // yes: pinning is what keeps a busy machine from starving the run.
   bool EveryProcessorBusy() {
     const auto now = std::chrono::steady_clock::now();
-    if (looked_ && now - lastLook_ < std::chrono::milliseconds(20)) return busy_;
-    looked_ = true;
+    // The first look is always taken: the clock is far past its epoch, where lastLook_ starts.
+    if (now - lastLook_ < std::chrono::milliseconds(20)) return busy_;
     lastLook_ = now;
     if (loadAverage_ < 0) loadAverage_ = open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
     char text[256];
@@ -178,7 +178,6 @@ class ProcessorRota {
   std::vector<int> running_;  // this run's pinned children started on each processor and not yet ended
   int children_ = 0;          // this run's children started and not yet ended
   int loadAverage_ = -1;
-  bool looked_ = false;
   bool busy_ = true;
   std::chrono::steady_clock::time_point lastLook_;
 };
