@@ -3,13 +3,9 @@
 // shell that does not exist, a Stop file that cannot be deleted. Whatever comes, the run ends promptly,
 // says what it has a message for and nothing else, and touches only the files the Command names.
 // POSIX only: descriptors, pipes, permissions and relative directory calls are what is being tried.
-#include <dirent.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -18,7 +14,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -27,6 +22,8 @@
 #include <vector>
 
 #include "e2e/e2e_fixture.h"
+#include "support/deep_tree_posix.h"
+#include "support/terminal_posix.h"
 
 namespace zelvane::test {
 namespace {
@@ -69,77 +66,6 @@ std::string Printed(const std::vector<std::string>& args) {
   for (const std::string& a : args)
     out += "[" + a + "]\n";
   return out;
-}
-
-// Builds `depth` nested directories called `name` below `root` by relative steps, since the whole path is
-// longer than the system lets one call take, and puts an empty `leaf` file at the bottom. Returns its path.
-std::string MakeDeepTree(const std::string& root, const std::string& name, int depth,
-                         const std::string& leaf) {
-  int fd = open(root.c_str(), O_RDONLY | O_DIRECTORY);
-  std::string path = root;
-  for (int i = 0; i < depth && fd >= 0; ++i) {
-    mkdirat(fd, name.c_str(), 0755);
-    const int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
-    close(fd);
-    fd = next;
-    path += "/" + name;
-  }
-  if (fd >= 0) {
-    close(openat(fd, leaf.c_str(), O_WRONLY | O_CREAT, 0644));
-    close(fd);
-  }
-  return path + "/" + leaf;
-}
-
-// Removes `name` below the directory `parent` with everything in it, by relative steps and without
-// recursion, holding one directory open at a time: a tree of any depth.
-void RemoveTree(int parent, const char* name) {
-  int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
-  if (fd < 0) {
-    unlinkat(parent, name, 0);
-    return;
-  }
-  std::vector<std::string> names{name};  // the way down from `parent` to the directory being emptied
-  while (!names.empty()) {
-    fchmod(fd, 0700);
-    // Removes what is not a directory and notes one directory to empty first.
-    std::string sub;
-    if (DIR* d = fdopendir(dup(fd))) {
-      rewinddir(d);
-      while (dirent* e = readdir(d)) {
-        const std::string entry = e->d_name;
-        if (entry == "." || entry == "..") continue;
-        if (e->d_type != DT_DIR) {
-          unlinkat(fd, entry.c_str(), 0);
-        } else if (sub.empty()) {
-          sub = entry;
-        }
-      }
-      closedir(d);
-    }
-    const int child = sub.empty() ? -1 : openat(fd, sub.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
-    if (child >= 0) {
-      close(fd);
-      fd = child;
-      names.push_back(sub);
-      continue;
-    }
-    const int up = names.size() == 1 ? dup(parent) : openat(fd, "..", O_RDONLY | O_DIRECTORY);
-    close(fd);
-    fd = up;
-    if (unlinkat(fd, names.back().c_str(), AT_REMOVEDIR) != 0 && !sub.empty()) break;  // give up
-    names.pop_back();
-  }
-  close(fd);
-}
-
-// Runs `make` with the directory `name` below `dir` removed by RemoveTree afterwards.
-std::function<void(const TempDir&)> RemovesTree(const std::string& name) {
-  return [name](const TempDir& d) {
-    const int fd = open(d.path().c_str(), O_RDONLY | O_DIRECTORY);
-    RemoveTree(fd, name.c_str());
-    close(fd);
-  };
 }
 
 // Sets a file's last-write and last-access times to `seconds` after 1970.
@@ -529,117 +455,6 @@ INSTANTIATE_TEST_SUITE_P(Rows, Hostile, ::testing::ValuesIn(kRows),
 // ---------------------------------------------------------------------------------------------------------
 // Signals and the terminal: whatever dispositions Zelvane inherits and wherever its job stands, the run ends
 // with its own status, its children get the signals a program expects, and the terminal keeps its mode.
-
-// What happened to a run on a terminal of its own.
-struct TerminalRun {
-  std::string out;       // what the terminal showed, CR LF read as LF
-  int status = -1;       // exit status; 128 + signal; -2 when the job was stopped (and then killed)
-  bool echoing = false;  // the terminal echoes and reads by lines after the run
-};
-
-// Runs zelvane with `args` in `dir` on a fresh pseudo-terminal whose session leader starts it in a process
-// group of its own: the terminal's foreground group, or with `background` a background job. A `keyAtPrompt`
-// other than NUL (Ctrl-C, Ctrl-Z) is typed once the confirmation prompt shows. A job that stops is killed;
-// `echoing` then tells how it left the terminal when it stopped.
-TerminalRun RunOnTerminal(const TempDir& dir, const std::vector<std::string>& args, bool background,
-                          char keyAtPrompt = '\0') {
-  TerminalRun run;
-  const int master = posix_openpt(O_RDWR | O_NOCTTY);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-    ADD_FAILURE() << "no pseudo-terminal";
-    return run;
-  }
-  const std::string slaveName = ptsname(master);
-  int report[2];
-  if (pipe(report) != 0) return run;
-  std::vector<std::string> argv = {ZelvaneBinary()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<char*> cargs;
-  for (std::string& a : argv)
-    cargs.push_back(a.data());
-  cargs.push_back(nullptr);
-
-  const pid_t leader = fork();
-  if (leader == 0) {
-    close(master);
-    close(report[0]);
-    setsid();
-    const int slave = open(slaveName.c_str(), O_RDWR);  // becomes the controlling terminal
-    dup2(slave, 0);
-    dup2(slave, 1);
-    dup2(slave, 2);
-    if (slave > 2) close(slave);
-    signal(SIGTTOU, SIG_IGN);  // the leader hands the terminal over from its own group
-    const pid_t job = fork();
-    if (job == 0) {
-      close(report[1]);
-      setpgid(0, 0);
-      signal(SIGTTOU, SIG_DFL);
-      signal(SIGPIPE, SIG_DFL);
-      if (chdir(dir.path().c_str()) != 0) _exit(126);
-      execv(cargs[0], cargs.data());
-      _exit(127);
-    }
-    setpgid(job, job);
-    if (!background) tcsetpgrp(0, job);
-    int status = 0;
-    waitpid(job, &status, WUNTRACED);
-    int code = -1;
-    struct termios mode {};
-    tcgetattr(0, &mode);
-    if (WIFSTOPPED(status)) {
-      kill(job, SIGKILL);
-      waitpid(job, &status, 0);
-      code = -2;
-    } else if (WIFEXITED(status)) {
-      code = WEXITSTATUS(status);
-    } else if (WIFSIGNALED(status)) {
-      code = 128 + WTERMSIG(status);
-    }
-    const bool echoing = (mode.c_lflag & ECHO) != 0 && (mode.c_lflag & ICANON) != 0;
-    const std::string line = std::to_string(code) + " " + (echoing ? "1" : "0");
-    if (write(report[1], line.data(), line.size()) < 0) _exit(1);
-    _exit(0);
-  }
-  close(report[1]);
-
-  bool interrupted = false;  // the key has been typed
-  const auto start = std::chrono::steady_clock::now();
-  for (;;) {
-    struct pollfd p {};
-    p.fd = master;
-    p.events = POLLIN;
-    if (poll(&p, 1, 50) > 0) {
-      char buffer[4096];
-      const ssize_t n = read(master, buffer, sizeof buffer);
-      if (n > 0) run.out.append(buffer, static_cast<std::size_t>(n));
-    }
-    if (keyAtPrompt != '\0' && !interrupted && run.out.find("[y/n] ") != std::string::npos) {
-      // Time to switch the terminal to raw input and wait for the key.
-      usleep(300000);
-      if (write(master, &keyAtPrompt, 1) != 1) ADD_FAILURE() << "cannot type on the terminal";
-      interrupted = true;
-    }
-    int status = 0;
-    if (waitpid(leader, &status, WNOHANG) == leader) break;
-    if (std::chrono::steady_clock::now() - start > std::chrono::seconds(20)) {
-      kill(leader, SIGKILL);
-      waitpid(leader, &status, 0);
-      ADD_FAILURE() << "the run on the terminal did not end";
-      break;
-    }
-  }
-  char line[64] = {};
-  if (read(report[0], line, sizeof line - 1) > 0) {
-    int echoing = 0;
-    std::sscanf(line, "%d %d", &run.status, &echoing);
-    run.echoing = echoing != 0;
-  }
-  close(report[0]);
-  close(master);
-  std::erase(run.out, '\r');
-  return run;
-}
 
 struct SignalRow {
   const char* name;
