@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string inside = path;
     for (std::size_t at = inside.find(".."); at != std::string::npos; at = inside.find(".."))
       inside[at] = '_';
-    zelvane::ExpandMacros(ctx, emptyDir + "/" + inside, 0, templateText);
+    zelvane::ExpandMacros(ctx, emptyDir + "/" + inside, templateText);
     return 0;
   }
 

@@ -1,12 +1,21 @@
+// One engine for every run, in the manner of a build tool's subprocess set: a window of files in list order,
+// up to `slots` children running, one wait for whichever ends. A file's steps are interpreted in one place
+// (Advance), so a run of one slot and a run of many cannot disagree on what a file does; they differ only
+// in where a file's output goes (the console, or a capture printed whole in list order) and what its
+// commands read (the keys, or the null device).
 #include "command/execute.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <string_view>
 #include <vector>
 
 #include "app/run_context.h"
+#include "command/file_work.h"
 #include "command/macros.h"
 #include "command/stamps.h"
 #include "platform/platform.h"
@@ -14,15 +23,11 @@
 namespace zelvane {
 namespace {
 
-// The whole expanded Command, break characters included, as the confirmation shows it.
-std::string JoinParts(const std::vector<ExpandedPart>& parts, char breakChar) {
-  std::string whole;
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    if (i > 0) whole += breakChar;
-    whole += parts[i].text;
-  }
-  return whole;
-}
+// Children watched at once: what WaitForMultipleObjects takes, the same on both targets so runs are alike.
+constexpr int kMaxSlots = 64;
+
+// How long the commands of a run that got an ending signal have to end before they are killed.
+constexpr int kGraceMs = 2000;
 
 // Asks "Execute ...? [y/n]" and reads one key; only y or Y agrees. The end of input declines.
 bool Confirmed(const std::string& command) {
@@ -34,59 +39,365 @@ bool Confirmed(const std::string& command) {
   return yes;
 }
 
-int Reported(RunContext& ctx, int result, const std::string& name) {
-  if (result == -1) platform::WriteOut(NotExecutedMessage(name));
-  if (result != 0) ctx.commandFailed = 1;
-  return result;
-}
+// One file, from its start until its block is out.
+struct Job {
+  FileWork work;
+  platform::CaptureHandle capture = platform::kNoCapture;
+  platform::StartDirHandle directory = platform::kNoStartDirectory;
+  std::FILE* outputFile = nullptr;
+  std::vector<std::pair<std::string, std::string>> environment;  // the pseudo variables, once a child starts
+  bool opened = false;     // the -xo file is open (or not wanted) and the question answered
+  std::size_t nextPart = 0;
+  bool echoed = false;     // the part at nextPart was echoed (a start that waits is not echoed twice)
+  bool waiting = false;    // a start was refused for want of a resource: tried again when a child ends
+  bool finished = false;   // every part handled; its block may still wait for its capture's end
+  int result = 0;
+};
 
-// Whether the expanded Command may start a child: a shell part, or a part that is no internal echo, before
-// the first empty part; never with -eo.
-bool MayStartChild(const RunContext& ctx, const std::vector<ExpandedPart>& parts) {
-  if (ctx.echoOnly) return false;
-  for (const ExpandedPart& part : parts) {
-    if (part.text.empty()) return false;
-    if (ClassifyPart(part.text, !ctx.shell.empty()) != PartKind::InternalEcho) return true;
-  }
-  return false;
-}
+enum class Started { Yes, Wait };
 
-void RestoreStartDirectory(const RunContext& ctx) {
-  platform::SetCurrentDrive(ctx.startDrive);
-  platform::SetCurrentDir(ctx.startDir);
-}
-
-// The -xo file of one file: every internal echo of the Command goes into it, each written through at once,
-// so a later part of the same Command sees it and a failure shows where it happens.
-class OutputFile {
+class Engine {
  public:
-  OutputFile(const RunContext& ctx, FileMacros& file) {
-    if (ctx.outputFile.empty()) return;
-    name_ = ExpandTemplate(ctx, file, ctx.outputFile);
-    stream_ = platform::CreateTextFile(name_);
-  }
-  ~OutputFile() {
-    if (stream_ != nullptr) std::fclose(stream_);
-  }
-  OutputFile(const OutputFile&) = delete;
-  OutputFile& operator=(const OutputFile&) = delete;
+  Engine(RunContext& ctx, const CommandTemplate& command, int slots)
+      : ctx_(ctx),
+        command_(command),
+        slots_(std::clamp(slots, 1, kMaxSlots)),
+        captured_(slots_ > 1),
+        oneFile_(captured_ && platform::OutputAndErrorAreOneFile()),
+        asks_(ctx.confirm && !ctx.batch),
+        windowLimit_(static_cast<std::size_t>(slots_) * 2 + 16) {}
 
-  bool IsOpen() const { return stream_ != nullptr; }
-
-  // False, with the message on standard error, when the text could not be written (a full disk).
-  bool Write(const std::string& text) {
-    std::string message;
-    if (WriteThrough(stream_, text, name_, message)) return true;
-    platform::WriteErr(message);
-    return false;
+  int Run(const std::vector<std::string>& paths) {
+    if (captured_) platform::DeferEndingSignals();
+    std::size_t next = 0;
+    for (;;) {
+      RetryWaiting();
+      Release();
+      while (!stopping_ && next < paths.size() && running_.size() < static_cast<std::size_t>(slots_) &&
+             window_.size() < windowLimit_ && !AnyWaiting()) {
+        // A question waits until every earlier block is out, and its answer is acted on before the next.
+        if (asks_ && !window_.empty()) break;
+        if (StartFile(paths[next]) == Started::Wait) break;
+        ++next;
+        Release();
+      }
+      if (window_.empty() && (stopping_ || next >= paths.size())) break;
+      Wait();
+    }
+    if (!stopWarning_.empty()) platform::WriteErr(stopWarning_);
+    if (aborted_) platform::WriteOut("Aborting at user's request after " + lastReleased_ + ".\n");
+    if (signalled_) platform::EndBySignal();
+    return lastResult_;
   }
 
  private:
-  std::string name_;
-  std::FILE* stream_ = nullptr;
+  // Zelvane's own text for one file: into its block, or straight out.
+  void Emit(Job& job, std::string_view text, bool toError = false) {
+    if (job.capture != platform::kNoCapture) {
+      platform::WriteToCapture(job.capture, text, toError);
+    } else if (toError) {
+      platform::WriteErr(text);
+    } else {
+      platform::WriteOut(text);
+    }
+  }
+
+  // Whether something else still holds resources that it will give back: a running child, or a block
+  // whose capture some process still writes into.
+  bool OthersHoldResources() const {
+    if (!running_.empty()) return true;
+    return std::any_of(window_.begin(), window_.end(),
+                       [](const Job& job) { return !platform::CaptureEnded(job.capture); });
+  }
+
+  bool AnyWaiting() const {
+    return std::any_of(window_.begin(), window_.end(), [](const Job& job) { return job.waiting; });
+  }
+
+  // Takes the next file into the window and runs its first steps. Waits (nothing taken, nothing numbered)
+  // when its capture or its directory is refused for want of a resource while others hold some.
+  Started StartFile(const std::string& path) {
+    platform::CaptureHandle capture = platform::kNoCapture;
+    if (captured_) {
+      capture = platform::CreateCapture(oneFile_);
+      if (capture == platform::kNoCapture && OthersHoldResources()) return Started::Wait;
+    }
+    platform::StartDirHandle directory = platform::kNoStartDirectory;
+    bool entered = true;
+    if (ctx_.changeDir) {
+      directory = platform::OpenStartDirectory(FileDirectory(ctx_, path));
+      if (directory == platform::kNoStartDirectory) {
+        if (platform::WasShortage() && OthersHoldResources()) {
+          platform::CloseCapture(capture);
+          return Started::Wait;
+        }
+        entered = false;
+      }
+    }
+    window_.emplace_back();
+    Job& job = window_.back();
+    job.capture = capture;
+    job.directory = directory;
+    job.work = PrepareFileWork(ctx_, command_, path);
+    if (!entered) {
+      // A command never runs in a directory the user did not mean.
+      Emit(job, DirectoryNotEnteredMessage(ctx_, path));
+      ctx_.commandFailed = 1;
+      Finish(job);
+      return Started::Yes;
+    }
+    Advance(job);
+    return Started::Yes;
+  }
+
+  // Carries the file's steps on from where they stopped, until a child starts, a start must wait, or
+  // nothing is left.
+  void Advance(Job& job) {
+    if (!job.opened) {
+      // Created before the question, so it exists even when the user declines.
+      if (!job.work.outputFile.empty() && job.outputFile == nullptr) {
+        job.outputFile = platform::CreateTextFileIn(job.directory, job.work.outputFile);
+        if (job.outputFile == nullptr && platform::WasShortage() && OthersHoldResources()) {
+          job.waiting = true;
+          return;
+        }
+      }
+      job.opened = true;
+      if (asks_ && !Confirmed(job.work.command)) {
+        Finish(job);
+        return;
+      }
+    }
+    const std::vector<WorkPart>& parts = job.work.parts;
+    for (; job.nextPart < parts.size(); ++job.nextPart, job.echoed = false) {
+      // A failed -xo write ends the run: what is running finishes, nothing more starts.
+      if (ctx_.endRun) break;
+      const WorkPart& part = parts[job.nextPart];
+      if (part.kind == PartKind::InternalEcho) {
+        // Performed even with -eo; the only writer of the -xo file, written through as each part is
+        // reached, so a later part of the same Command reads what an earlier one wrote.
+        if (job.outputFile == nullptr) {
+          Emit(job, part.text);
+          continue;
+        }
+        std::string message;
+        if (!WriteThrough(job.outputFile, part.text, job.work.outputFile, message)) {
+          // Like a failed write to standard output, this ends the run: nothing more is started.
+          Emit(job, message, true);
+          ctx_.endRun = true;
+          stopping_ = true;
+          break;
+        }
+        continue;
+      }
+      if (ctx_.echoCommand && !job.echoed) Emit(job, part.text + "\n");
+      job.echoed = true;
+      if (ctx_.echoOnly) continue;
+      // A part of blanks alone names no program.
+      const std::string name = part.kind == PartKind::Shell ? ctx_.shell
+                               : part.args.empty()          ? std::string()
+                                                            : part.args.front();
+      platform::ChildHandle child = platform::kNoChild;
+      if (part.kind == PartKind::Shell || !part.args.empty()) {
+        child = platform::StartChild(ChildStartFor(job, part));
+        if (child == platform::kNoChild && platform::WasShortage() && OthersHoldResources()) {
+          job.waiting = true;
+          return;
+        }
+      }
+      if (child == platform::kNoChild) {
+        Emit(job, NotExecutedMessage(name));
+        ctx_.commandFailed = 1;
+        job.result = -1;
+        continue;
+      }
+      running_.push_back(child);
+      runningJobs_.push_back(&job);
+      ++job.nextPart;
+      job.echoed = false;
+      return;
+    }
+    Finish(job);
+  }
+
+  platform::ChildStart ChildStartFor(Job& job, const WorkPart& part) const {
+    platform::ChildStart start;
+    if (part.kind == PartKind::Shell) {
+      start.shell = ctx_.shell;
+      start.commandText = part.text;
+    } else {
+      start.args = part.args;
+    }
+    start.directory = job.directory;
+    start.capture = job.capture;
+    // The pseudo variables are the file's: worked out when its first child starts, with the directory it
+    // starts in asked of the system then (an earlier file's command may have renamed it).
+    if (job.environment.empty()) {
+      std::string cwd;
+      if (job.directory != platform::kNoStartDirectory) {
+        cwd = platform::StartDirectoryPath(job.directory);
+      } else if (!platform::GetCurrentDir(cwd)) {
+        cwd = ctx_.startDir;
+      }
+      PseudoEnvironment env = MakePseudoEnvironment(job.work.now, cwd);
+      job.environment = {{"wday", std::move(env.wday)},
+                         {"weekday", std::move(env.weekday)},
+                         {"cwd", std::move(env.cwd)},
+                         {"date", std::move(env.date)},
+                         {"time", std::move(env.time)}};
+    }
+    start.environment = job.environment;
+    return start;
+  }
+
+  // Every part handled: the file lets go of what it held, and the run looks for a reason to stop.
+  void Finish(Job& job) {
+    job.finished = true;
+    job.waiting = false;
+    if (job.outputFile != nullptr) std::fclose(job.outputFile);
+    job.outputFile = nullptr;
+    platform::CloseStartDirectory(job.directory);
+    job.directory = platform::kNoStartDirectory;
+    platform::CloseCaptureInput(job.capture);
+    lastResult_ = job.result;
+    // Output nobody sees ends the run before anything else is looked at.
+    if (platform::OutputFailed()) stopping_ = true;
+    if (stopping_) return;
+    // Between two files only: a running command always finishes.
+    switch (CheckForStop(ctx_, stopWarning_)) {
+      case StopRequest::AbortKey:
+        aborted_ = true;
+        stopping_ = true;
+        break;
+      case StopRequest::StopFile:
+        stopping_ = true;
+        break;
+      case StopRequest::None:
+        break;
+    }
+  }
+
+  // Starts that were refused for want of a resource are tried again, in list order, once a child ended.
+  void RetryWaiting() {
+    for (Job& job : window_) {
+      if (!job.waiting) continue;
+      job.waiting = false;
+      Advance(job);
+      if (job.waiting) return;
+    }
+  }
+
+  // Writes out every complete block at the front of the window, before any later file starts: output that
+  // cannot be written (a pipe nobody reads, a full disk) leaves the user blind to what the run does, so
+  // nothing new starts after it.
+  void Release() {
+    while (!window_.empty() && window_.front().finished && platform::CaptureEnded(window_.front().capture)) {
+      Job& job = window_.front();
+      std::string message;
+      const bool written = platform::CopyCaptureToOutput(job.capture, message);
+      if (!message.empty()) {
+        platform::WriteErr(message);
+        stopping_ = true;
+      }
+      if (!written || platform::OutputFailed()) stopping_ = true;
+      platform::CloseCapture(job.capture);
+      lastReleased_ = job.work.path;
+      window_.pop_front();
+    }
+  }
+
+  void Wait() {
+    std::vector<platform::CaptureHandle> reading;
+    for (const Job& job : window_) {
+      if (!platform::CaptureEnded(job.capture)) reading.push_back(job.capture);
+    }
+    if (running_.empty() && reading.empty()) return;
+    int timeout = -1;
+    if (signalled_) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(graceEnd_ - Clock::now());
+      timeout = static_cast<int>(std::max<long long>(0, left.count()));
+    }
+    const platform::WaitResult ended = platform::WaitForAny(running_, reading, timeout);
+    if (ended.signal) {
+      // The run ends as the signal asks, but not before its commands have ended and what they printed
+      // is out.
+      signalled_ = true;
+      stopping_ = true;
+      graceEnd_ = Clock::now() + std::chrono::milliseconds(kGraceMs);
+      platform::EndChildren(running_, false);
+      return;
+    }
+    if (ended.child >= 0) {
+      const auto index = static_cast<std::size_t>(ended.child);
+      Job& job = *runningJobs_[index];
+      running_.erase(running_.begin() + ended.child);
+      runningJobs_.erase(runningJobs_.begin() + ended.child);
+      job.result = ended.exitCode;
+      if (ended.exitCode != 0) ctx_.commandFailed = 1;
+      if (signalled_) {
+        Finish(job);
+      } else {
+        Advance(job);
+      }
+      return;
+    }
+    if (signalled_ && Clock::now() >= graceEnd_) {
+      if (!running_.empty()) {
+        platform::EndChildren(running_, true);
+        graceEnd_ = Clock::now() + std::chrono::milliseconds(kGraceMs);
+        return;
+      }
+      // What holds the captures open now is no child of the run: its blocks are written as they stand.
+      for (Job& job : window_) {
+        if (!job.finished) Finish(job);
+        platform::CloseCapture(job.capture);
+        job.capture = platform::kNoCapture;
+      }
+    }
+  }
+
+  using Clock = std::chrono::steady_clock;
+
+  RunContext& ctx_;
+  const CommandTemplate& command_;
+  const int slots_;
+  const bool captured_;  // each file's output goes to a capture of its own
+  const bool oneFile_;   // standard output and standard error are one file: one pipe keeps their order
+  const bool asks_;      // -p without -Batch
+  const std::size_t windowLimit_;  // files taken but not yet written out: bounds what is held
+  std::deque<Job> window_;         // in list order; references stay valid while both ends change
+  std::vector<platform::ChildHandle> running_;
+  std::vector<Job*> runningJobs_;  // the file of each running child
+  bool stopping_ = false;
+  bool aborted_ = false;
+  bool signalled_ = false;
+  Clock::time_point graceEnd_;
+  std::string stopWarning_;
+  std::string lastReleased_;
+  int lastResult_ = 0;
 };
 
 }  // namespace
+
+StopRequest CheckForStop(const RunContext& ctx, std::string& warning) {
+  if (platform::KeyWaiting()) {
+    const int key = platform::ReadKey();
+    if (key == static_cast<unsigned char>(ctx.abortKey)) return StopRequest::AbortKey;
+    // Another key belongs to the next reader, such as a confirmation prompt.
+    if (key >= 0) platform::PushBackKey(key);
+  }
+  if (!ctx.stopFile.empty() && platform::NameExists(ctx.stopFile)) {
+    if (!platform::RemoveFile(ctx.stopFile))
+      warning = "WARNING:  could not delete Stop file \"" + ctx.stopFile + "\".\n";
+    return StopRequest::StopFile;
+  }
+  return StopRequest::None;
+}
+
+int RunCommands(RunContext& ctx, const CommandTemplate& command, const std::vector<std::string>& paths,
+                int slots) {
+  return Engine(ctx, command, slots).Run(paths);
+}
 
 std::string NotExecutedMessage(const std::string& name) {
   return "Could not execute " + name + ".\n";
@@ -110,72 +421,6 @@ std::string DirectoryNotEnteredMessage(const RunContext& ctx, const std::string&
     directory.pop_back();
   }
   return "Could not change to directory " + directory + ".\n";
-}
-
-int ExecuteCommand(RunContext& ctx, const std::string& path, const CommandTemplate& command) {
-  ++ctx.fileNumber;
-
-  // A command never runs in a directory the user did not mean: when the file's own directory cannot be
-  // entered (removed by an earlier command, say), its Command is skipped, not run where Zelvane stands.
-  if (ctx.changeDir && !EnterFileDirectory(ctx, path)) {
-    platform::WriteOut(DirectoryNotEnteredMessage(ctx, path));
-    ctx.commandFailed = 1;
-    return 0;
-  }
-
-  // One preparation serves the Command and the -xo name: at most one stamp lookup and one read per
-  // checksum. Kept from file to file, so their strings are reused rather than made anew for every file.
-  thread_local FileMacros file;
-  thread_local std::vector<ExpandedPart> parts;
-  PrepareFileMacros(ctx, path, file);
-  const bool shellMode = !ctx.shell.empty();
-  const MacroValue macros = MacroValues(ctx, file);
-  parts.resize(command.parts.size());
-  for (std::size_t i = 0; i < parts.size(); ++i)
-    ExpandPart(command.parts[i], macros, parts[i]);
-
-  // Only a child can see the pseudo environment, so it is brought up to date only when one may start:
-  // after the directory change, before the question.
-  if (MayStartChild(ctx, parts)) SetPseudoEnvironment();
-
-  // Created before the question, so it exists even when the user declines.
-  OutputFile output(ctx, file);
-
-  int result = 0;
-  if (!ctx.confirm || ctx.batch || Confirmed(JoinParts(parts, ctx.breakChar))) {
-    for (const ExpandedPart& part : parts) {
-      // A doubled or leading break character ends the Command there.
-      if (part.text.empty()) break;
-      const PartKind kind = ClassifyPart(part.text, shellMode);
-      if (kind == PartKind::Shell) {
-        if (ctx.echoCommand) platform::WriteOut(part.text + "\n");
-        if (!ctx.echoOnly) result = Reported(ctx, platform::RunShell(ctx.shell, part.text), ctx.shell);
-      } else if (kind == PartKind::InternalEcho) {
-        // Performed here even with -eo; the only writer of the -xo file.
-        if (!output.IsOpen()) {
-          platform::WriteOut(InternalEchoText(part.text));
-          if (!ctx.noCrLf) platform::WriteOut("\n");
-          continue;
-        }
-        std::string text(InternalEchoText(part.text));
-        if (!ctx.noCrLf) text += "\n";
-        if (!output.Write(text)) {
-          // Like a failed write to standard output, this ends the run: nothing more is started.
-          ctx.endRun = true;
-          break;
-        }
-      } else {
-        if (ctx.echoCommand) platform::WriteOut(part.text + "\n");
-        // A part of blanks alone names no program.
-        const std::string program = part.args.empty() ? std::string() : part.args.front();
-        if (!ctx.echoOnly)
-          result = Reported(ctx, part.args.empty() ? -1 : platform::RunProcess(part.args), program);
-      }
-    }
-  }
-
-  if (ctx.changeDir) RestoreStartDirectory(ctx);
-  return result;
 }
 
 }  // namespace zelvane

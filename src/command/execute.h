@@ -1,9 +1,10 @@
-// Running the Command for one file: confirmation, splitting, echo, shell or direct start, internal echo.
+// Running the Command for the files of a run: one engine, whether one file runs at a time or several at once.
 #pragma once
 
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "command/command_template.h"
 
@@ -11,10 +12,23 @@ namespace zelvane {
 
 struct RunContext;
 
-// Executes the parsed Command for one matched file; returns the last part's result (the run loop does not
-// act on it). With -c, a file whose directory cannot be entered is reported and its Command skipped. A write
-// to the -xo file that fails is reported and sets `ctx.endRun`.
-int ExecuteCommand(RunContext& ctx, const std::string& path, const CommandTemplate& command);
+// What the checks between two files found.
+enum class StopRequest { None, AbortKey, StopFile };
+
+// Reads a waiting key (pushing back any but the abort key), then looks for the Stop file and deletes it.
+// `warning` receives the text for standard error when the Stop file could not be deleted.
+StopRequest CheckForStop(const RunContext& ctx, std::string& warning);
+
+// Runs the parsed Command for each of `paths`, in order, with up to `slots` files at once, and returns the
+// result of the last file that ran (the exit code of its last started part, -1 when that part could not be
+// started, 0 when it started none). Each file gets the same steps: its number, the -c directory, the -xo
+// file, the question, then its parts (echo, internal echo, shell or program). With one slot the commands
+// share the console and its keys, and what the run prints goes straight out; with more, each file's output
+// is captured and printed whole, in list order, and the commands read the null device. Between files the
+// abort key and the Stop file are looked for; a failed write to standard output or to an -xo file ends the
+// run. Neither the process's current directory nor its environment changes.
+int RunCommands(RunContext& ctx, const CommandTemplate& command, const std::vector<std::string>& paths,
+                int slots);
 
 // "Could not change to directory %s.\n" for the file `path`, whose directory could not be entered.
 std::string DirectoryNotEnteredMessage(const RunContext& ctx, const std::string& path);

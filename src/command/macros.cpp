@@ -258,10 +258,6 @@ std::string FileDirectory(const RunContext& ctx, const std::string& path) {
   return parts.drive + parts.directory;
 }
 
-bool EnterFileDirectory(const RunContext& ctx, const std::string& path) {
-  return platform::SetCurrentDir(FileDirectory(ctx, path));
-}
-
 MacroValue MacroValues(const RunContext& ctx, FileMacros& file) {
   return [&ctx, &file](char letter, std::string& out) { AppendMacro(ctx, file, letter, out); };
 }
@@ -270,11 +266,8 @@ std::string ExpandTemplate(const RunContext& ctx, FileMacros& file, std::string_
   return ExpandText(ParseTemplateText(templateText, ctx.macroChar), MacroValues(ctx, file));
 }
 
-std::string ExpandMacros(const RunContext& ctx, const std::string& path, int changeDirectory,
-                         const std::string& templateText) {
+std::string ExpandMacros(const RunContext& ctx, const std::string& path, const std::string& templateText) {
   FileMacros file = PrepareFileMacros(ctx, path);
-  if (changeDirectory) EnterFileDirectory(ctx, path);
-  SetPseudoEnvironment();
   return ExpandTemplate(ctx, file, templateText);
 }
 

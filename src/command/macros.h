@@ -51,10 +51,6 @@ void PrepareFileMacros(const RunContext& ctx, const std::string& path, FileMacro
 // change what the macros show, never this.
 std::string FileDirectory(const RunContext& ctx, const std::string& path);
 
-// Makes the directory of the file `path` current (option -c), at any depth. False when it cannot be entered;
-// the current directory is then unchanged.
-bool EnterFileDirectory(const RunContext& ctx, const std::string& path);
-
 // The values of the macros of the prepared file, for ExpandText and ExpandPart.
 MacroValue MacroValues(const RunContext& ctx, FileMacros& file);
 
@@ -62,9 +58,8 @@ MacroValue MacroValues(const RunContext& ctx, FileMacros& file);
 // and the checksums on first use.
 std::string ExpandTemplate(const RunContext& ctx, FileMacros& file, std::string_view templateText);
 
-// Expands every macro of `templateText` for the file `path`. With `changeDirectory` the file's directory
-// becomes current when it can be entered. Refreshes the pseudo environment variables on every call.
-std::string ExpandMacros(const RunContext& ctx, const std::string& path, int changeDirectory,
-                         const std::string& templateText);
+// Expands every macro of `templateText` for the file `path` (a qualifier's file name, say). Changes neither
+// the current directory nor the environment.
+std::string ExpandMacros(const RunContext& ctx, const std::string& path, const std::string& templateText);
 
 }  // namespace zelvane

@@ -42,23 +42,6 @@ PseudoEnvironment MakePseudoEnvironment(const platform::SystemTime& now, const s
   return env;
 }
 
-void SetPseudoEnvironment() {
-  std::string cwd;
-  if (!platform::GetCurrentDir(cwd)) cwd.clear();
-  const PseudoEnvironment env = MakePseudoEnvironment(platform::LocalNow(), cwd);
-  // Setting a variable walks the whole environment; between two files usually only the time changes.
-  static std::string last[5];
-  static bool haveLast = false;
-  const char* const names[5] = {"wday", "weekday", "cwd", "date", "time"};
-  const std::string* const values[5] = {&env.wday, &env.weekday, &env.cwd, &env.date, &env.time};
-  for (int i = 0; i < 5; ++i) {
-    if (haveLast && last[i] == *values[i]) continue;
-    platform::SetEnv(names[i], *values[i]);
-    last[i] = *values[i];
-  }
-  haveLast = true;
-}
-
 FileStamp MakeFileStamp(std::uint64_t size, const platform::SystemTime& local) {
   FileStamp stamp;
   char buffer[32];

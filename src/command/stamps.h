@@ -34,10 +34,6 @@ const char* DayName(int dayOfWeek, bool full);
 // The pseudo environment for the local time `now` and the directory `cwd`. Pure.
 PseudoEnvironment MakePseudoEnvironment(const platform::SystemTime& now, const std::string& cwd);
 
-// Puts wday, weekday, cwd, date and time into the process environment, all from one reading of the clock
-// (so the day name always agrees with the date) and the current directory of any length.
-void SetPseudoEnvironment();
-
 // The stamp texts for a size and a local time. Pure.
 FileStamp MakeFileStamp(std::uint64_t size, const platform::SystemTime& local);
 

@@ -160,7 +160,7 @@ bool ResolveOperandFile(const RunContext& ctx, const std::string& path, std::str
     while (!operand.empty() && operand.back() == quote)
       operand.remove_suffix(1);
   }
-  const std::string name = ExpandMacros(ctx, path, 0, std::string(operand));
+  const std::string name = ExpandMacros(ctx, path, std::string(operand));
   platform::FindData found;
   if (!platform::FindFirst(name, found)) return false;
   out.size = found.size;

@@ -264,30 +264,10 @@ void LeaveTerminalModeAlone();
 
 // ---------------------------------------------------------------------------------------------------------
 // Child processes
-
-// Starts `args[0]` with the argument vector `args` (looked up as the platform does: on POSIX a name holding
-// '/' as given, any other along PATH), waits for it and returns its exit code: on POSIX 128 + the signal
-// number when a signal ended it. -1 when it could not be started. Standard output is flushed first.
-// The child starts with the signal dispositions a program expects (SIGPIPE at its default again), and the
-// current directory is read afresh after it ends, since the child may have renamed it.
-int RunProcess(const std::vector<std::string>& args);
-
-// Runs `commandText` through the command shell `shell` and returns as RunProcess does. The shell gets
-// argument 0 `shell` and argument 1 " /c " + text, as they stand: on Win32 the command line is their
-// concatenation, unquoted, which is what cmd.exe expects. On POSIX, when the shell's file name is a POSIX
-// shell (sh, bash, dash, ksh, mksh, zsh, ash, busybox), the arguments are `shell`, "-c", text.
-int RunShell(const std::string& shell, const std::string& commandText);
-
-// Creates or truncates a text file and opens it for reading and writing ("w+"); nullptr when it cannot.
-// The name is handed to the system as it stands.
-std::FILE* CreateTextFile(const std::string& path);
-
-// ---------------------------------------------------------------------------------------------------------
-// Commands run side by side (-Jobs)
 //
-// The run starts children without waiting for each, gives each child a capture for its output, and waits
-// for whichever ends first. One thread does it all; nothing here changes the process's own directory or
-// environment.
+// One way to start a child for every run, one at a time or several at once: a child is started with its
+// words or shell line, its environment, its starting directory and its standard handles, and the run waits
+// for whichever of its children ends. Nothing here changes the process's own directory or environment.
 
 // Processors this process may run on (at least 1).
 int ProcessorCount();
@@ -296,23 +276,39 @@ int ProcessorCount();
 // capture keeps their order.
 bool OutputAndErrorAreOneFile();
 
-// An unlinked temporary file that takes in one file's output, or kNoCapture. It lives on disk, not in
-// memory, and nothing but its children and this process can reach it. Opaque like `Dir`.
+// Whether the last call of this section that failed (StartChild, CreateCapture, OpenStartDirectory,
+// CreateTextFileIn) failed for want of a resource: no descriptor, pipe, process slot or memory. Such a call
+// may succeed once a running child has ended. Per thread.
+bool WasShortage();
+
+// One file's output on its way to the console while its commands run side by side with others': its
+// children write into pipes (one when standard output and standard error are one file), which WaitForAny
+// drains, and Zelvane's own text for the file goes in between, in order. What it takes in is held in memory
+// up to a modest size and beyond it in an unlinked temporary file, so a command may print gigabytes. Opaque.
 struct Capture;
 using CaptureHandle = Capture*;
 inline constexpr CaptureHandle kNoCapture = nullptr;
 
-CaptureHandle CreateCapture();
+// kNoCapture when it cannot be made (see WasShortage).
+CaptureHandle CreateCapture(bool oneStream);
 
-// Appends Zelvane's own text to a capture, as WriteOut would write it to a redirected standard output.
-void WriteToCapture(CaptureHandle capture, std::string_view text);
+// Appends Zelvane's own text, after everything its children wrote so far; `toError`: to the standard error
+// part (the one stream when there is one).
+void WriteToCapture(CaptureHandle capture, std::string_view text, bool toError);
 
-// Copies everything captured to standard output (or standard error) in large blocks, after what the
-// program itself wrote there. False when a write failed.
-bool CopyCaptureToOutput(CaptureHandle capture, bool toError);
+// No more children of this file will be started: the capture's end comes once the last of them, and
+// anything they left running, has let go of it.
+void CloseCaptureInput(CaptureHandle capture);
 
-// Empties a capture for the next file; false when it cannot be reused.
-bool ResetCapture(CaptureHandle capture);
+// Whether every writer has let go of the capture (always true once CloseCaptureInput ran, where the
+// backend's children write into a file rather than a pipe).
+bool CaptureEnded(CaptureHandle capture);
+
+// Writes what the capture holds to standard output (and its error part to standard error), in large
+// blocks, after what the program itself wrote there. False when a write to them failed. `message` is set to
+// "Could not write \"<dir>\": <reason>.\n" when part of the capture could not be kept (the temporary
+// directory was full or missing); the caller reports it and ends the run.
+bool CopyCaptureToOutput(CaptureHandle capture, std::string& message);
 
 void CloseCapture(CaptureHandle capture);
 
@@ -321,32 +317,40 @@ struct StartDir;
 using StartDirHandle = StartDir*;
 inline constexpr StartDirHandle kNoStartDirectory = nullptr;
 
-// Opens `path` for children to start in; kNoStartDirectory when it is not a directory a child can start in.
+// Opens `path` for children to start in; kNoStartDirectory when it is not a directory a child can start in
+// (see WasShortage).
 StartDirHandle OpenStartDirectory(const std::string& path);
 
-// The directory's full path, as the current directory would read inside it.
+// The directory's full path, as the current directory reads inside it now (asked of the system, so a
+// directory renamed since it was opened reads under its new name).
 std::string StartDirectoryPath(StartDirHandle dir);
 
-// CreateTextFile for `name` taken relative to `dir` (a full name, or kNoStartDirectory: as CreateTextFile).
+// Creates or truncates the text file `name`, taken relative to `dir` (a full name, or kNoStartDirectory:
+// relative to the current directory), for reading and writing ("w+"); never inherited by children.
+// nullptr when it cannot.
 std::FILE* CreateTextFileIn(StartDirHandle dir, const std::string& name);
 
 void CloseStartDirectory(StartDirHandle dir);
 
 // What one child is started with.
 struct ChildStart {
-  // Shell mode when `shell` is not empty: `commandText` runs through it, as RunShell hands it over.
+  // Shell mode when `shell` is not empty: `commandText` runs through it. The shell gets argument 0 `shell`
+  // and argument 1 " /c " + text, as they stand (on Win32 their concatenation, unquoted, which is what
+  // cmd.exe expects); on POSIX, when the shell's file name is a POSIX shell (sh, bash, dash, ksh, mksh, zsh,
+  // ash, busybox), the arguments are `shell`, "-c", text.
   std::string shell;
   std::string commandText;
-  // Otherwise the program and its arguments, as RunProcess takes them.
+  // Otherwise the program and its arguments, looked up as the platform does (on POSIX a name holding '/' as
+  // given, any other along PATH).
   std::vector<std::string> args;
   // Where it starts; kNoStartDirectory: the process's current directory.
   StartDirHandle directory = kNoStartDirectory;
   // Variables given to this child only, over the process's environment.
   std::vector<std::pair<std::string, std::string>> environment;
-  // Its standard output and standard error (the same capture when they are one file); kNoCapture: the
-  // process's own. Standard input is always the null device: children of a parallel run get no keys.
-  CaptureHandle output = kNoCapture;
-  CaptureHandle error = kNoCapture;
+  // kNoCapture: the child shares the console (standard input, output and error, and the keys) with this
+  // process; standard output is flushed first. Otherwise it writes into the capture, reads the null device,
+  // and runs in a process group of its own, which EndChildren can end whole.
+  CaptureHandle capture = kNoCapture;
 };
 
 // A started child, or kNoChild. Opaque.
@@ -354,14 +358,33 @@ struct Child;
 using ChildHandle = Child*;
 inline constexpr ChildHandle kNoChild = nullptr;
 
-// Starts a child without waiting for it; kNoChild when it could not be started.
+// Starts a child without waiting for it; kNoChild when it could not be started (see WasShortage). The child
+// gets the signal dispositions a program expects (SIGPIPE at its default again) and this process's
+// processor set and limits, unchanged.
 ChildHandle StartChild(const ChildStart& start);
 
-// Waits until one of `running` (not empty) ends; returns its index, sets its exit code as RunProcess gives
-// it and releases its handle. -1 when there is nothing to wait for. At most MaxRunningChildren() at once.
-int WaitForAnyChild(const std::vector<ChildHandle>& running, int& exitCode);
+// What WaitForAny saw.
+struct WaitResult {
+  int child = -1;     // index into `running` of a child that ended (its handle is released), or -1
+  int exitCode = 0;   // its exit code: on POSIX 128 + the signal number when a signal ended it
+  bool signal = false;  // an ending signal arrived while they were deferred (DeferEndingSignals)
+};
 
-// How many children WaitForAnyChild can watch at once.
-int MaxRunningChildren();
+// Waits until a child of `running` ends, a capture of `reading` ends (CaptureEnded), an ending signal is
+// deferred, or `timeoutMs` passes (-1: no limit), draining every capture of `reading` meanwhile; a child's
+// own capture is drained of all it wrote before it is reported. Returns at once when both lists are empty.
+WaitResult WaitForAny(const std::vector<ChildHandle>& running, const std::vector<CaptureHandle>& reading,
+                      int timeoutMs);
+
+// From now on SIGINT, SIGTERM and SIGHUP no longer end the process at once: WaitForAny reports them, and
+// the run ends its children, writes what they printed and then calls EndBySignal. Nothing to do on Win32.
+void DeferEndingSignals();
+
+// Ends the children of `running` started with a capture, with their process groups: the deferred signal
+// first, or, with `force`, for good.
+void EndChildren(const std::vector<ChildHandle>& running, bool force);
+
+// Restores the terminal and ends the process by the signal that was deferred.
+void EndBySignal();
 
 }  // namespace zelvane::platform

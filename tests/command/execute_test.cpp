@@ -18,13 +18,14 @@ RunContext NoShellContext() {
   return ctx;
 }
 
-// Parses the Command as the run loop does, with the context's characters and shell.
+// Parses the Command as the run loop does, with the context's characters and shell, and runs it for one
+// file, one at a time.
 int Execute(RunContext& ctx, const std::string& path, const std::string& command) {
-  return ExecuteCommand(ctx, path,
-                        ParseCommandTemplate(command, ctx.breakChar, ctx.macroChar, ctx.shell.empty()));
+  return RunCommands(ctx, ParseCommandTemplate(command, ctx.breakChar, ctx.macroChar, ctx.shell.empty()),
+                     {path}, 1);
 }
 
-TEST(ExecuteCommand, ResultIsTheLastStartedPart) {
+TEST(RunCommands, ResultIsTheLastStartedPart) {
   if (platform::NativeSeparator() != '/') GTEST_SKIP() << "starts the POSIX programs true and false";
   struct Case {
     std::string command;
@@ -51,7 +52,7 @@ TEST(ExecuteCommand, ResultIsTheLastStartedPart) {
   }
 }
 
-TEST(ExecuteCommand, EchoOnlyAndDeclinedStartNothing) {
+TEST(RunCommands, EchoOnlyAndDeclinedStartNothing) {
   RunContext ctx = NoShellContext();
   ctx.echoCommand = ctx.echoOnly = 1;
   testing::internal::CaptureStdout();
@@ -67,7 +68,7 @@ TEST(ExecuteCommand, EchoOnlyAndDeclinedStartNothing) {
   EXPECT_EQ(asked.fileNumber, 1);
 }
 
-TEST(ExecuteCommand, ChangeDirWritesRelativeOutputFileBesideTheFileAndRestores) {
+TEST(RunCommands, ChangeDirWritesRelativeOutputFileBesideTheFileAndRestores) {
   test::TempDir dir;
   dir.WriteFile("sub/a.txt");
   RunContext ctx = NoShellContext();
@@ -88,7 +89,7 @@ TEST(ExecuteCommand, ChangeDirWritesRelativeOutputFileBesideTheFileAndRestores) 
   EXPECT_EQ(after, before);
 }
 
-TEST(ExecuteCommand, ChangeDirThatFailsSkipsTheFileAndStaysPut) {
+TEST(RunCommands, ChangeDirThatFailsSkipsTheFileAndStaysPut) {
   test::TempDir dir;
   dir.WriteFile("a.txt");
   RunContext ctx = NoShellContext();

@@ -214,36 +214,14 @@ TEST(ExpandMacros, ChecksumsAreReadOncePerFile) {
   dir.WriteFile("a.txt", "a\r\nb");
   RunContext ctx = PosixContext(dir.path());
   ctx.lowercase = 1;  // never touches the hexadecimal digits
-  EXPECT_EQ(ExpandMacros(ctx, dir / "a.txt", 0, "$k $K"), "0xF35534D7 0x9E83486D");
-  EXPECT_EQ(ExpandMacros(ctx, dir / "gone.txt", 0, "$k $K"), "0x00000000 0x00000000");
+  EXPECT_EQ(ExpandMacros(ctx, dir / "a.txt", "$k $K"), "0xF35534D7 0x9E83486D");
+  EXPECT_EQ(ExpandMacros(ctx, dir / "gone.txt", "$k $K"), "0x00000000 0x00000000");
 
   // All templates of one file share one reading.
   FileMacros file = PrepareFileMacros(ctx, dir / "a.txt");
   EXPECT_EQ(ExpandTemplate(ctx, file, "$k"), "0xF35534D7");
   dir.WriteFile("a.txt", "changed");
   EXPECT_EQ(ExpandTemplate(ctx, file, "$k"), "0xF35534D7");
-}
-
-TEST(ExpandMacros, ChangesDirectoryAndRefreshesPseudoEnvironment) {
-  test::TempDir dir;
-  dir.WriteFile("sub/a.txt", "abc");
-  std::string before;
-  ASSERT_TRUE(platform::GetCurrentDir(before));
-
-  RunContext ctx = PosixContext(before);
-  EXPECT_EQ(ExpandMacros(ctx, dir / "sub/a.txt", 1, "plain text"), "plain text");
-  std::string now, cwd;
-  ASSERT_TRUE(platform::GetCurrentDir(now));
-  EXPECT_EQ(now, dir / "sub");
-  ASSERT_TRUE(platform::GetEnv("cwd", cwd));
-  EXPECT_EQ(cwd, dir / "sub");
-
-  ASSERT_TRUE(platform::SetCurrentDir(before));
-  EXPECT_EQ(ExpandMacros(ctx, dir / "sub/a.txt", 0, "$S"), "       3");
-  ASSERT_TRUE(platform::GetCurrentDir(now));
-  EXPECT_EQ(now, before);
-  ASSERT_TRUE(platform::GetEnv("cwd", cwd));
-  EXPECT_EQ(cwd, before);
 }
 
 }  // namespace

@@ -62,45 +62,6 @@ TEST(MakeFileStamp, SizeIsPaddedAndNeverCut) {
   EXPECT_EQ(MakeFileStamp(5000000000ULL, t).size, "5000000000");
 }
 
-// Day of the week of a calendar date, independent of the code under test.
-int WeekdayOf(int year, int month, int day) {
-  std::chrono::year_month_day ymd{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)},
-                                  std::chrono::day{static_cast<unsigned>(day)}};
-  return static_cast<int>(std::chrono::weekday{std::chrono::sys_days{ymd}}.c_encoding());
-}
-
-TEST(SetPseudoEnvironment, AgreesWithTheClockAndTheDirectory) {
-  test::TempDir dir;
-  // Far longer than any fixed buffer, where the system allows such a current directory.
-  std::string deep = dir.path();
-  const int levels = platform::NativeSeparator() == '/' ? 6 : 1;
-  for (int i = 0; i < levels; ++i)
-    deep += "/" + std::string(60, static_cast<char>('a' + i));
-  fs::create_directories(deep);
-  std::string before;
-  ASSERT_TRUE(platform::GetCurrentDir(before));
-  ASSERT_TRUE(platform::SetCurrentDir(deep));
-  ASSERT_TRUE(platform::GetCurrentDir(deep));  // as the system spells it
-  SetPseudoEnvironment();
-  ASSERT_TRUE(platform::SetCurrentDir(before));
-
-  std::string cwd, date, time, wday, weekday;
-  ASSERT_TRUE(platform::GetEnv("cwd", cwd));
-  ASSERT_TRUE(platform::GetEnv("date", date));
-  ASSERT_TRUE(platform::GetEnv("time", time));
-  ASSERT_TRUE(platform::GetEnv("wday", wday));
-  ASSERT_TRUE(platform::GetEnv("weekday", weekday));
-  EXPECT_EQ(cwd, deep);
-  EXPECT_TRUE(std::regex_match(time, std::regex(R"(([01]\d|2[0-3]):[0-5]\d:[0-5]\d)"))) << time;
-  std::smatch m;
-  ASSERT_TRUE(std::regex_match(date, m, std::regex(R"((\d\d)/(\d\d)/(\d\d))"))) << date;
-  // One reading of the clock: the day name is the date's own.
-  const int year = 2000 + std::stoi(m[3]);
-  const int day = WeekdayOf(year, std::stoi(m[1]), std::stoi(m[2]));
-  EXPECT_EQ(wday, DayName(day, false));
-  EXPECT_EQ(weekday, DayName(day, true));
-}
-
 TEST(GetFileStamp, ReadsSizeAndLocalWriteTime) {
   test::TempDir dir;
   dir.WriteFile("a.txt", std::string(1234, 'x'));

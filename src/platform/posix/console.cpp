@@ -65,7 +65,18 @@ class RawTerminal {
 
 // SIGINT, SIGTERM, SIGHUP, SIGQUIT: the terminal gets its settings back, then the signal does what it would
 // have done (the handler was reset on entry and the signal is not blocked within it).
+// While a run with captures defers them, SIGINT, SIGTERM and SIGHUP only note themselves: the run ends its
+// children and writes what they printed first.
 void RestoreAndDie(int signal) {
+  if (signal != SIGQUIT && posix::SignalsDeferred()) {
+    posix::DeferredSignal(signal);
+    struct sigaction action {};
+    action.sa_handler = RestoreAndDie;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND | SA_NODEFER;
+    sigaction(signal, &action, nullptr);
+    return;
+  }
   if (rawActive != 0) tcsetattr(STDIN_FILENO, TCSANOW, &savedMode);
   raise(signal);
 }
@@ -123,6 +134,11 @@ void posix::InstallTerminalGuards() {
   for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
     InstallHandler(signal, RestoreAndDie, SA_RESETHAND | SA_NODEFER);
   InstallHandler(SIGTSTP, StopHandler, 0);
+}
+
+void posix::RestoreTerminal() {
+  if (rawActive != 0) tcsetattr(STDIN_FILENO, TCSANOW, &savedMode);
+  rawActive = 0;
 }
 
 void LeaveTerminalModeAlone() {

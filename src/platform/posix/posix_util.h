@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace zelvane::platform::posix {
@@ -37,19 +38,25 @@ int OpenAnyLength(const std::string& path, int flags);
 // Win32 attribute bits of an entry named `name` whose status is `st`.
 std::uint32_t AttributesOf(const std::string& name, const struct stat& st);
 
-// The argument vector that runs `commandText` through `shell` (see RunShell).
+// The argument vector that runs `commandText` through `shell` (see ChildStart).
 std::vector<std::string> ShellArguments(const std::string& shell, const std::string& commandText);
 
-// Spawn attributes that give a child the dispositions a program expects: SIGPIPE, which this process
-// ignores, at its default again. The caller destroys them.
-void InitChildAttributes(posix_spawnattr_t& attributes);
+// The environment a child gets: the process's own, with `overrides` replacing or adding variables.
+std::vector<std::string> ChildEnvironment(const std::vector<std::pair<std::string, std::string>>& overrides);
+
+// Makes a child started with `actions` begin in the open directory `fd`.
+void AddStartDirectory(posix_spawn_file_actions_t& actions, int fd);
 
 // A child's exit code from its wait status: its own code, or 128 plus the signal that ended it; -1 for
 // anything else.
 int ExitCodeOf(int waitStatus);
 
-// The number of runnable tasks in the text of /proc/loadavg ("0.52 0.31 0.20 3/127 4711": 3), or -1 when
-// the text does not have that form.
-int RunnableTasks(std::string_view loadAverageText);
+// Whether SIGINT, SIGTERM and SIGHUP are deferred (DeferEndingSignals); the terminal guard then hands the
+// signal to DeferredSignal instead of ending the process. Both are safe in a signal handler.
+bool SignalsDeferred();
+void DeferredSignal(int signal);
+
+// Gives a terminal switched to raw input its settings back.
+void RestoreTerminal();
 
 }  // namespace zelvane::platform::posix

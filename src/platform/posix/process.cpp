@@ -1,12 +1,24 @@
+// Children: started with posix_spawn (their words or shell line, their own environment, a starting
+// directory held open by descriptor, and either the console or a capture), and one wait for whichever ends.
+// A capture is a pipe drained by that wait; a child's end is seen through SIGCHLD, whose handler writes a
+// byte into a pipe the wait polls beside the captures.
 #include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
-#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/platform.h"
@@ -16,41 +28,343 @@ extern char** environ;
 
 namespace zelvane::platform {
 
-void posix::InitChildAttributes(posix_spawnattr_t& attributes) {
-  posix_spawnattr_init(&attributes);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+namespace {
+
+// What a capture holds in memory before the rest goes to a temporary file: a run of 64 files keeps at most
+// a few megabytes, whatever its commands print.
+constexpr std::size_t kCaptureMemory = 128 * 1024;
+
+thread_local bool lastWasShortage = false;
+
+bool IsShortage(int error) {
+  return error == EMFILE || error == ENFILE || error == EAGAIN || error == ENOMEM;
 }
 
-int RunProcess(const std::vector<std::string>& args) {
-  if (args.empty()) return -1;
-  FlushOutput();
-  std::vector<char*> argv;
-  argv.reserve(args.size() + 1);
-  for (const std::string& a : args)
-    argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  // The child gets the dispositions a program expects: SIGPIPE, which this process ignores, at its default
-  // again (handled signals return to theirs by themselves). Signals ignored by whoever started this process,
-  // such as SIGHUP under nohup, stay ignored for the child too.
-  posix_spawnattr_t attributes;
-  posix::InitChildAttributes(attributes);
-  pid_t pid = 0;
-  // posix_spawnp searches PATH only for names without '/', as execvp does. The name goes to the system as
-  // it was given.
-  const int started = posix_spawnp(&pid, args[0].c_str(), nullptr, &attributes, argv.data(), environ);
-  posix_spawnattr_destroy(&attributes);
-  if (started != 0) return -1;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
+// Records whether a failure was for want of a resource; returns the failure value given.
+template <typename T>
+T Failed(T value, int error) {
+  lastWasShortage = IsShortage(error);
+  return value;
+}
+
+// The pipe that wakes WaitForAny: SIGCHLD and a deferred ending signal write into it.
+int wakeRead = -1;
+volatile std::sig_atomic_t wakeWrite = -1;
+volatile std::sig_atomic_t deferSignals = 0;
+volatile std::sig_atomic_t pendingSignal = 0;
+
+void Wake() {
+  const int savedErrno = errno;
+  const char byte = 0;
+  // A full pipe already holds a wake-up.
+  if (wakeWrite >= 0 && write(wakeWrite, &byte, 1) < 0) errno = savedErrno;
+  errno = savedErrno;
+}
+
+void ChildEnded(int) {
+  Wake();
+}
+
+bool MakePipe(int fds[2]) {
+  if (pipe(fds) != 0) return false;
+  for (int i = 0; i < 2; ++i)
+    fcntl(fds[i], F_SETFD, FD_CLOEXEC);
+  return true;
+}
+
+void EnsureWakePipe() {
+  if (wakeRead >= 0) return;
+  int fds[2];
+  if (!MakePipe(fds)) return;
+  fcntl(fds[0], F_SETFL, O_NONBLOCK);
+  fcntl(fds[1], F_SETFL, O_NONBLOCK);
+  wakeRead = fds[0];
+  wakeWrite = fds[1];
+  struct sigaction action {};
+  action.sa_handler = ChildEnded;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART | SA_NOCLDSTOP;
+  sigaction(SIGCHLD, &action, nullptr);
+}
+
+// Waits until a non-blocking descriptor that was full can take more.
+void WaitWritable(int fd) {
+  struct pollfd p {};
+  p.fd = fd;
+  p.events = POLLOUT;
+  poll(&p, 1, -1);
+}
+
+// Writes all of `size` bytes, waiting while a non-blocking descriptor is full. False on an error.
+bool WriteAll(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(fd, data, size);
+    if (n > 0) {
+      data += n;
+      size -= static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      WaitWritable(fd);
+      continue;
+    }
+    return false;
   }
-  // The child may have renamed the directory this process stands in.
-  posix::ForgetCurrentDir();
-  return posix::ExitCodeOf(status);
+  return true;
+}
+
+std::string TemporaryDirectory() {
+  if (const char* tmp = std::getenv("TMPDIR"); tmp != nullptr && *tmp != '\0') return tmp;
+  return "/tmp";
+}
+
+// An unlinked temporary file, or -1 with errno set.
+int CreateSpill(const std::string& dir) {
+#ifdef O_TMPFILE
+  // Never linked into the directory where the file system allows it; otherwise unlinked at once.
+  const int fd = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0) return fd;
+#endif
+  std::string name = dir + "/zelvane-XXXXXX";
+  const int made = mkostemp(name.data(), O_CLOEXEC);
+  if (made >= 0) unlink(name.c_str());
+  return made;
+}
+
+}  // namespace
+
+// One stream of a capture: the reading end of its pipe, and what came through it.
+struct CaptureStream {
+  int read = -1;   // -1 once its writers have all let go
+  int write = -1;  // this process's writing end, handed to each child; -1 once input is closed
+  std::string memory;
+  int spill = -1;       // the temporary file beyond kCaptureMemory
+  std::string failure;  // why what came through could not be kept
+
+  // Keeps `size` bytes: in memory while there is room, then in the temporary file.
+  void Keep(const char* data, std::size_t size) {
+    if (!failure.empty()) return;
+    if (spill < 0 && memory.size() + size <= kCaptureMemory) {
+      memory.append(data, size);
+      return;
+    }
+    if (spill < 0) {
+      const std::string dir = TemporaryDirectory();
+      spill = CreateSpill(dir);
+      if (spill < 0 || !WriteAll(spill, memory.data(), memory.size())) {
+        failure = "Could not write \"" + dir + "\": " + std::strerror(errno) + ".\n";
+        return;
+      }
+      std::string().swap(memory);
+    }
+    if (!WriteAll(spill, data, size))
+      failure = "Could not write \"" + TemporaryDirectory() + "\": " + std::strerror(errno) + ".\n";
+  }
+
+  // Reads what the pipe holds now, without waiting; false once every writer has let go.
+  bool Drain() {
+    if (read < 0) return false;
+    static thread_local std::vector<char> buffer(1 << 16);
+    for (;;) {
+      const ssize_t n = ::read(read, buffer.data(), buffer.size());
+      if (n > 0) {
+        Keep(buffer.data(), static_cast<std::size_t>(n));
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+      close(read);
+      read = -1;
+      return false;
+    }
+  }
+
+  bool CopyTo(int out) {
+    if (spill < 0) return WriteAll(out, memory.data(), memory.size());
+    if (lseek(spill, 0, SEEK_SET) != 0) return false;
+    static std::vector<char> buffer(1 << 20);
+    for (;;) {
+      const ssize_t n = ::read(spill, buffer.data(), buffer.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return false;
+      if (n == 0) return true;
+      if (!WriteAll(out, buffer.data(), static_cast<std::size_t>(n))) return false;
+    }
+  }
+
+  void Close() {
+    for (int* fd : {&read, &write, &spill}) {
+      if (*fd >= 0) close(*fd);
+      *fd = -1;
+    }
+  }
+};
+
+struct Capture {
+  CaptureStream output;
+  CaptureStream error;  // unused when the two streams are one
+  bool oneStream = true;
+  CaptureStream& ErrorStream() { return oneStream ? output : error; }
+};
+
+struct StartDir {
+  int fd;            // O_PATH where there is one: enough to start a child in, without read permission
+  std::string path;  // as given
+};
+
+struct Child {
+  pid_t pid;
+  Capture* capture;  // drained of everything the child wrote before its end is reported
+};
+
+int ProcessorCount() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int n = CPU_COUNT(&set);
+    if (n > 0) return n;
+  }
+  const long n = sysconf(_SC_NPROCESSORS_ONLN);
+  return n > 0 ? static_cast<int>(n) : 1;
+}
+
+bool OutputAndErrorAreOneFile() {
+  struct stat out {};
+  struct stat err {};
+  if (fstat(STDOUT_FILENO, &out) != 0 || fstat(STDERR_FILENO, &err) != 0) return false;
+  return out.st_dev == err.st_dev && out.st_ino == err.st_ino;
+}
+
+bool WasShortage() {
+  return lastWasShortage;
+}
+
+CaptureHandle CreateCapture(bool oneStream) {
+  auto* capture = new Capture;
+  capture->oneStream = oneStream;
+  for (CaptureStream* stream : {&capture->output, &capture->error}) {
+    if (oneStream && stream == &capture->error) break;
+    int fds[2];
+    if (!MakePipe(fds)) {
+      const int error = errno;
+      capture->output.Close();
+      delete capture;
+      return Failed(kNoCapture, error);
+    }
+    fcntl(fds[0], F_SETFL, O_NONBLOCK);
+    stream->read = fds[0];
+    stream->write = fds[1];
+  }
+  return capture;
+}
+
+void WriteToCapture(CaptureHandle capture, std::string_view text, bool toError) {
+  if (capture == kNoCapture) return;
+  CaptureStream& stream = toError ? capture->ErrorStream() : capture->output;
+  // What the file's children wrote so far stands before it.
+  stream.Drain();
+  stream.Keep(text.data(), text.size());
+}
+
+void CloseCaptureInput(CaptureHandle capture) {
+  if (capture == kNoCapture) return;
+  for (CaptureStream* stream : {&capture->output, &capture->error}) {
+    if (stream->write >= 0) close(stream->write);
+    stream->write = -1;
+  }
+}
+
+bool CaptureEnded(CaptureHandle capture) {
+  return capture == kNoCapture || (capture->output.read < 0 && capture->error.read < 0);
+}
+
+bool CopyCaptureToOutput(CaptureHandle capture, std::string& message) {
+  if (capture == kNoCapture) return true;
+  FlushOutput();
+  bool written = capture->output.CopyTo(STDOUT_FILENO);
+  if (!capture->oneStream) written = capture->error.CopyTo(STDERR_FILENO) && written;
+  message = !capture->output.failure.empty() ? capture->output.failure : capture->error.failure;
+  return written;
+}
+
+void CloseCapture(CaptureHandle capture) {
+  if (capture == kNoCapture) return;
+  capture->output.Close();
+  capture->error.Close();
+  delete capture;
+}
+
+StartDirHandle OpenStartDirectory(const std::string& path) {
+  const std::string osPath = posix::ToOsPath(path);
+#ifdef O_PATH
+  constexpr int kFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+  int fd = -1;
+  if (!osPath.empty()) {
+    fd = open(osPath.c_str(), kFlags);
+    if (fd >= 0 && faccessat(AT_FDCWD, osPath.c_str(), X_OK, AT_EACCESS) != 0) {
+      close(fd);
+      return Failed(kNoStartDirectory, EACCES);
+    }
+    if (fd < 0 && errno == ENAMETOOLONG) {
+      // Past the system's length: opened in pieces, each of which the kernel only passes through where it
+      // may search every directory on the way; the last one is checked as above.
+      std::string last;
+      const int parent = posix::OpenParentInPieces(osPath, last);
+      if (parent < 0) return Failed(kNoStartDirectory, errno);
+      fd = openat(parent, last.c_str(), kFlags);
+      const int error = errno;
+      if (fd >= 0 && faccessat(parent, last.c_str(), X_OK, AT_EACCESS) != 0) {
+        close(fd);
+        fd = -1;
+      }
+      close(parent);
+      if (fd < 0) return Failed(kNoStartDirectory, error);
+    }
+  }
+  if (fd < 0) return Failed(kNoStartDirectory, errno);
+  return new StartDir{fd, path};
+}
+
+std::string StartDirectoryPath(StartDirHandle dir) {
+  if (dir == kNoStartDirectory) return std::string();
+  // The name the kernel holds for the open directory: what the current directory reads inside it.
+  std::vector<char> buffer(4096);
+  const std::string link = "/proc/self/fd/" + std::to_string(dir->fd);
+  for (;;) {
+    const ssize_t n = readlink(link.c_str(), buffer.data(), buffer.size());
+    if (n < 0) {
+      // No such name (a path longer than the kernel names, or no /proc): the path as given, in the form
+      // the current directory has, without a separator at its end.
+      std::string path = dir->path;
+      while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+      return path;
+    }
+    if (static_cast<std::size_t>(n) < buffer.size())
+      return std::string(buffer.data(), static_cast<std::size_t>(n));
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::FILE* CreateTextFileIn(StartDirHandle dir, const std::string& name) {
+  const std::string osName = posix::ToOsPath(name);
+  const int base = dir == kNoStartDirectory || (!osName.empty() && osName[0] == '/') ? AT_FDCWD : dir->fd;
+  // Close-on-exec, so the commands started while it is open do not inherit it.
+  const int fd = openat(base, osName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return Failed(static_cast<std::FILE*>(nullptr), errno);
+  std::FILE* file = fdopen(fd, "w+");
+  if (file == nullptr) close(fd);
+  return file;
+}
+
+void CloseStartDirectory(StartDirHandle dir) {
+  if (dir == kNoStartDirectory) return;
+  close(dir->fd);
+  delete dir;
 }
 
 int posix::ExitCodeOf(int waitStatus) {
@@ -69,13 +383,212 @@ std::vector<std::string> posix::ShellArguments(const std::string& shell, const s
   return {shell, " /c " + commandText};
 }
 
-int RunShell(const std::string& shell, const std::string& commandText) {
-  return RunProcess(posix::ShellArguments(shell, commandText));
+std::vector<std::string> posix::ChildEnvironment(
+    const std::vector<std::pair<std::string, std::string>>& overrides) {
+  std::vector<std::string> env;
+  for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
+    const char* entry = *e;
+    const char* equals = std::strchr(entry, '=');
+    const std::size_t nameLength =
+        equals != nullptr ? static_cast<std::size_t>(equals - entry) : std::strlen(entry);
+    const bool replaced = std::any_of(overrides.begin(), overrides.end(), [&](const auto& variable) {
+      return variable.first.size() == nameLength && variable.first.compare(0, nameLength, entry, nameLength) == 0;
+    });
+    if (!replaced) env.emplace_back(entry);
+  }
+  for (const auto& [name, value] : overrides)
+    env.push_back(name + "=" + value);
+  return env;
 }
 
-std::FILE* CreateTextFile(const std::string& path) {
-  // "e": close-on-exec, so the commands started while it is open do not inherit it.
-  return std::fopen(path.c_str(), "w+e");
+#if ZELVANE_HAVE_SPAWN_FCHDIR
+void posix::AddStartDirectory(posix_spawn_file_actions_t& actions, int fd) {
+#if ZELVANE_HAVE_SPAWN_FCHDIR_NP
+  posix_spawn_file_actions_addfchdir_np(&actions, fd);
+#else
+  posix_spawn_file_actions_addfchdir(&actions, fd);
+#endif
+}
+#else
+namespace {
+
+// Where posix_spawn cannot start a child in a directory: fork, and in the child what posix_spawn would
+// have done, then the change of directory. Returns 0 or the error.
+int ForkInDirectory(pid_t& pid, const std::string& program, std::vector<char*>& argv,
+                    std::vector<char*>& envp, Capture* capture, int directory) {
+  FlushOutput();
+  pid = fork();
+  if (pid < 0) return errno;
+  if (pid > 0) return 0;
+  std::signal(SIGPIPE, SIG_DFL);
+  if (capture != nullptr) {
+    const int input = open("/dev/null", O_RDONLY);
+    if (input >= 0) dup2(input, STDIN_FILENO);
+    dup2(capture->output.write, STDOUT_FILENO);
+    dup2(capture->ErrorStream().write, STDERR_FILENO);
+    setpgid(0, 0);
+  }
+  if (fchdir(directory) != 0) _exit(127);
+  environ = envp.data();
+  execvp(program.c_str(), argv.data());
+  _exit(127);
+}
+
+}  // namespace
+#endif
+
+ChildHandle StartChild(const ChildStart& start) {
+  const std::vector<std::string> args =
+      start.shell.empty() ? start.args : posix::ShellArguments(start.shell, start.commandText);
+  if (args.empty()) return Failed(kNoChild, ENOENT);
+  EnsureWakePipe();
+  std::vector<char*> argv;
+  argv.reserve(args.size() + 1);
+  for (const std::string& a : args)
+    argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  std::vector<std::string> envText = posix::ChildEnvironment(start.environment);
+  std::vector<char*> envp;
+  envp.reserve(envText.size() + 1);
+  for (std::string& e : envText)
+    envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  // A child gets the default action for a broken pipe, whatever this process does with it. Signals ignored
+  // by whoever started this process, such as SIGHUP under nohup, stay ignored for the child too.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t defaults;
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  short flags = POSIX_SPAWN_SETSIGDEF;
+  if (start.capture != kNoCapture) {
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, start.capture->output.write, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, start.capture->ErrorStream().write, STDERR_FILENO);
+    // A group of its own, so the run can end it with everything it started.
+    posix_spawnattr_setpgroup(&attributes, 0);
+    flags |= POSIX_SPAWN_SETPGROUP;
+  } else {
+    FlushOutput();
+  }
+  posix_spawnattr_setflags(&attributes, flags);
+  pid_t pid = 0;
+  // posix_spawnp searches PATH only for names without '/', as execvp does; with a starting directory the
+  // name is looked up from there, as it would be after a change of directory.
+  const std::string program = posix::ToOsPath(args[0]);
+  int failed = 0;
+#if ZELVANE_HAVE_SPAWN_FCHDIR
+  if (start.directory != kNoStartDirectory) posix::AddStartDirectory(actions, start.directory->fd);
+  failed = posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+#else
+  if (start.directory == kNoStartDirectory) {
+    failed = posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+  } else {
+    failed = ForkInDirectory(pid, program, argv, envp, start.capture, start.directory->fd);
+  }
+#endif
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  if (failed != 0) return Failed(kNoChild, failed);
+  return new Child{pid, start.capture};
+}
+
+WaitResult WaitForAny(const std::vector<ChildHandle>& running, const std::vector<CaptureHandle>& reading,
+                      int timeoutMs) {
+  WaitResult result;
+  if (running.empty() && reading.empty()) return result;
+  EnsureWakePipe();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::vector<struct pollfd> fds;
+  std::vector<CaptureStream*> streams;
+  for (;;) {
+    // The wake pipe is emptied before the children are asked, so an end that comes after the question
+    // wakes the poll below.
+    char bytes[256];
+    while (read(wakeRead, bytes, sizeof bytes) > 0) {
+    }
+    if (pendingSignal != 0 && deferSignals != 0) {
+      deferSignals = 0;
+      result.signal = true;
+      return result;
+    }
+    for (std::size_t i = 0; i < running.size(); ++i) {
+      int status = 0;
+      if (waitpid(running[i]->pid, &status, WNOHANG) != running[i]->pid) continue;
+      if (Capture* capture = running[i]->capture) {
+        capture->output.Drain();
+        capture->error.Drain();
+      }
+      // The child may have renamed the directory this process stands in.
+      posix::ForgetCurrentDir();
+      delete running[i];
+      result.child = static_cast<int>(i);
+      result.exitCode = posix::ExitCodeOf(status);
+      return result;
+    }
+    fds.clear();
+    streams.clear();
+    fds.push_back({wakeRead, POLLIN, 0});
+    bool ended = false;
+    for (CaptureHandle capture : reading) {
+      if (CaptureEnded(capture)) ended = true;
+      for (CaptureStream* stream : {&capture->output, &capture->error}) {
+        if (stream->read < 0) continue;
+        fds.push_back({stream->read, POLLIN, 0});
+        streams.push_back(stream);
+      }
+    }
+    if (ended) return result;
+    int wait = -1;
+    if (timeoutMs >= 0) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                             std::chrono::steady_clock::now());
+      if (left.count() <= 0) return result;
+      wait = static_cast<int>(left.count());
+    }
+    if (poll(fds.data(), fds.size(), wait) < 0 && errno != EINTR) return result;
+    for (std::size_t i = 1; i < fds.size(); ++i) {
+      if (fds[i].revents != 0 && !streams[i - 1]->Drain()) ended = true;
+    }
+    if (ended) return result;
+  }
+}
+
+void posix::DeferredSignal(int signal) {
+  pendingSignal = signal;
+  Wake();
+}
+
+bool posix::SignalsDeferred() {
+  return deferSignals != 0;
+}
+
+void DeferEndingSignals() {
+  EnsureWakePipe();
+  deferSignals = 1;
+}
+
+void EndChildren(const std::vector<ChildHandle>& running, bool force) {
+  const int signal = force || pendingSignal == 0 ? SIGKILL : static_cast<int>(pendingSignal);
+  for (ChildHandle child : running) {
+    if (child->capture != nullptr) kill(-child->pid, signal);
+  }
+}
+
+void EndBySignal() {
+  posix::RestoreTerminal();
+  const int signal = pendingSignal != 0 ? static_cast<int>(pendingSignal) : SIGTERM;
+  std::signal(signal, SIG_DFL);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, signal);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  raise(signal);
+  std::_Exit(128 + signal);
 }
 
 }  // namespace zelvane::platform
