@@ -46,11 +46,11 @@ struct Job {
   platform::StartDirHandle directory = platform::kNoStartDirectory;
   std::FILE* outputFile = nullptr;
   std::vector<std::pair<std::string, std::string>> environment;  // the pseudo variables, once a child starts
-  bool opened = false;     // the -xo file is open (or not wanted) and the question answered
+  bool opened = false;  // the -xo file is open (or not wanted) and the question answered
   std::size_t nextPart = 0;
-  bool echoed = false;     // the part at nextPart was echoed (a start that waits is not echoed twice)
-  bool waiting = false;    // a start was refused for want of a resource: tried again when a child ends
-  bool finished = false;   // every part handled; its block may still wait for its capture's end
+  bool echoed = false;    // the part at nextPart was echoed (a start that waits is not echoed twice)
+  bool waiting = false;   // a start was refused for want of a resource: tried again when a child ends
+  bool finished = false;  // every part handled; its block may still wait for its capture's end
   int result = 0;
 };
 

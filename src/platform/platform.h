@@ -365,8 +365,8 @@ ChildHandle StartChild(const ChildStart& start);
 
 // What WaitForAny saw.
 struct WaitResult {
-  int child = -1;     // index into `running` of a child that ended (its handle is released), or -1
-  int exitCode = 0;   // its exit code: on POSIX 128 + the signal number when a signal ended it
+  int child = -1;       // index into `running` of a child that ended (its handle is released), or -1
+  int exitCode = 0;     // its exit code: on POSIX 128 + the signal number when a signal ended it
   bool signal = false;  // an ending signal arrived while they were deferred (DeferEndingSignals)
 };
 

@@ -392,7 +392,8 @@ std::vector<std::string> posix::ChildEnvironment(
     const std::size_t nameLength =
         equals != nullptr ? static_cast<std::size_t>(equals - entry) : std::strlen(entry);
     const bool replaced = std::any_of(overrides.begin(), overrides.end(), [&](const auto& variable) {
-      return variable.first.size() == nameLength && variable.first.compare(0, nameLength, entry, nameLength) == 0;
+      return variable.first.size() == nameLength &&
+             variable.first.compare(0, nameLength, entry, nameLength) == 0;
     });
     if (!replaced) env.emplace_back(entry);
   }
@@ -545,8 +546,8 @@ WaitResult WaitForAny(const std::vector<ChildHandle>& running, const std::vector
     if (ended) return result;
     int wait = -1;
     if (timeoutMs >= 0) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                             std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) return result;
       wait = static_cast<int>(left.count());
     }

@@ -227,7 +227,7 @@ void CloseFile(FileHandle file) {
   delete file;
 }
 
-std::FILE* CreateTextFile(const std::string& path) {
+std::FILE* win32::CreateTextFile(const std::string& path) {
   // Opened by the system call without an inheritable handle, so the commands started while it is open
   // do not hold it; the stream on top of it writes "\n" as CR LF.
   HANDLE h =

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,6 +50,10 @@ std::wstring CommandLineOf(const std::vector<std::string>& args);
 // The program `name` as given, then along PATH (with .exe when the name has no extension); empty when
 // neither names a file.
 std::wstring LocateProgram(const std::string& name);
+
+// Creates or truncates a text file ("w+", "\n" written as CR LF) that children do not inherit; nullptr
+// when it cannot.
+std::FILE* CreateTextFile(const std::string& path);
 
 // Zelvane's own text as it goes to a file or a pipe: in the console's output code page (the system's OEM
 // code page without a console), "\n" as CR LF.
