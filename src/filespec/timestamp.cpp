@@ -4,13 +4,14 @@
 #include <cstdlib>
 
 #include "app/run_context.h"
+#include "platform/file_time.h"
 #include "platform/platform.h"
 
 namespace zelvane {
 namespace {
 
-constexpr std::int64_t kTicksPerSecond = 10000000;
-constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
+using platform::kSecondsFrom1601To1970;
+constexpr std::int64_t kTicksPerSecond = platform::kFileTimeTicksPerSecond;
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';

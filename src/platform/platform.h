@@ -240,9 +240,6 @@ bool FileTimeToLocalSystemTime(std::uint64_t fileTime, SystemTime& out);
 // Local calendar fields to a file time (UTC ticks); false when a field is out of range.
 bool LocalSystemTimeToFileTime(const SystemTime& local, std::uint64_t& fileTime);
 
-// UTC calendar fields to a file time; false when a field is out of range.
-bool SystemTimeToFileTime(const SystemTime& utc, std::uint64_t& fileTime);
-
 // ---------------------------------------------------------------------------------------------------------
 // Console keys (from standard input; see the rules on terminals, pipes and end of input)
 

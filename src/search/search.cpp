@@ -206,10 +206,6 @@ std::string MakeFullPath(std::string_view drive, std::string_view searchedPath, 
   return result;
 }
 
-std::string MakeFullPath(std::string_view searchedPath, std::string_view name) {
-  return MakeFullPath(DrivePrefix(searchedPath), searchedPath, name);
-}
-
 bool IsFixedPath(std::string_view spec) {
   if (spec.empty() || HasWildcards(spec)) return false;
   if (platform::HasDriveLetters()) {

@@ -79,10 +79,6 @@ SpecParts SplitSpec(std::string_view spec);
 // that differs only in letter case is left as it is.
 void NormalizePath(std::string& path);
 
-// The stored form of a match: the searched directory path, a separator unless it ends in one, the name. A
-// path relative to the current drive's root gets the drive letter (lower case) when there is a drive.
-std::string MakeFullPath(std::string_view searchedPath, std::string_view name);
-
 // An entry that names one place whatever the search path is: it is searched once.
 bool IsFixedPath(std::string_view spec);
 

@@ -44,8 +44,8 @@ std::uint64_t DirectoriesShared();
 // path from the current drive's root, where there is a drive; otherwise nothing.
 std::string DrivePrefix(std::string_view searchedPath);
 
-// MakeFullPath with the drive prefix worked out already: the walk works it out once per search, not once
-// per match.
+// The stored form of a match: `drive` (DrivePrefix of the searched path, worked out once per search), the
+// searched directory path, a separator unless it ends in one, the name.
 std::string MakeFullPath(std::string_view drive, std::string_view searchedPath, std::string_view name);
 
 }  // namespace zelvane

@@ -15,6 +15,7 @@
 #include "filespec/filespec.h"
 #include "platform/platform.h"
 #include "search/collect.h"
+#include "search/walk.h"
 
 namespace zelvane {
 namespace {
@@ -24,12 +25,12 @@ using Lines = std::vector<std::string>;
 
 #ifndef _WIN32  // stored forms with the POSIX separator
 TEST(SearchPaths, MakeFullPath) {
-  EXPECT_EQ(MakeFullPath("/tmp", "a.c"), "/tmp/a.c");
-  EXPECT_EQ(MakeFullPath("/tmp/", "a.c"), "/tmp/a.c");
-  EXPECT_EQ(MakeFullPath("/", "a.c"), "/a.c");
-  EXPECT_EQ(MakeFullPath("", "a.c"), "a.c");
+  EXPECT_EQ(MakeFullPath(DrivePrefix("/tmp"), "/tmp", "a.c"), "/tmp/a.c");
+  EXPECT_EQ(MakeFullPath(DrivePrefix("/tmp/"), "/tmp/", "a.c"), "/tmp/a.c");
+  EXPECT_EQ(MakeFullPath(DrivePrefix("/"), "/", "a.c"), "/a.c");
+  EXPECT_EQ(MakeFullPath(DrivePrefix(""), "", "a.c"), "a.c");
   // A directory whose name ends in '\' is no path that ends in a separator: the name stays whole.
-  EXPECT_EQ(MakeFullPath("/w/sub\\", "a.c"), "/w/sub\\/a.c");
+  EXPECT_EQ(MakeFullPath(DrivePrefix("/w/sub\\"), "/w/sub\\", "a.c"), "/w/sub\\/a.c");
 }
 #endif
 

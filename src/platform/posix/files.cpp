@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_time.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_util.h"
 
@@ -29,10 +30,10 @@ std::string ToOsPath(const std::string& path) {
 }
 
 std::uint64_t TicksFromTimespec(const struct timespec& ts) {
-  // 1601-01-01 to 1970-01-01 is 11,644,473,600 seconds. A file system may hold any 64-bit count of seconds
+  // A file system may hold any 64-bit count of seconds
   // (tmpfs, btrfs do), far more than a file time: such times are clamped, never wrapped.
-  constexpr std::int64_t kOffset = 11644473600LL;
-  constexpr std::int64_t kTicksPerSecond = 10000000LL;
+  constexpr std::int64_t kOffset = kSecondsFrom1601To1970;
+  constexpr std::int64_t kTicksPerSecond = kFileTimeTicksPerSecond;
   constexpr std::int64_t kLastSecond = static_cast<std::int64_t>(kLastFileTime / kTicksPerSecond) - kOffset;
   const std::int64_t seconds = ts.tv_sec;
   if (seconds < -kOffset) return 0;

@@ -2,13 +2,14 @@
 
 #include <cstdint>
 
+#include "platform/file_time.h"
 #include "platform/platform.h"
 
 namespace zelvane::platform {
 namespace {
 
-constexpr std::int64_t kEpochOffsetSeconds = 11644473600LL;  // 1601-01-01 to 1970-01-01
-constexpr std::int64_t kTicksPerSecond = 10000000LL;
+constexpr std::int64_t kEpochOffsetSeconds = kSecondsFrom1601To1970;
+constexpr std::int64_t kTicksPerSecond = kFileTimeTicksPerSecond;
 
 bool IsLeap(int y) {
   return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
@@ -26,16 +27,6 @@ bool Valid(const SystemTime& t) {
   if (t.hour < 0 || t.hour > 23 || t.minute < 0 || t.minute > 59 || t.second < 0 || t.second > 59)
     return false;
   return t.milliseconds >= 0 && t.milliseconds <= 999;
-}
-
-// Days since 1970-01-01 of a proleptic Gregorian date.
-std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
 }
 
 SystemTime FromTm(const struct tm& tm, int milliseconds) {
@@ -88,17 +79,6 @@ bool LocalSystemTimeToFileTime(const SystemTime& local, std::uint64_t& fileTime)
   if (seconds < 0) return false;
   fileTime = static_cast<std::uint64_t>(seconds) * kTicksPerSecond +
              static_cast<std::uint64_t>(local.milliseconds) * 10000ULL;
-  return true;
-}
-
-bool SystemTimeToFileTime(const SystemTime& utc, std::uint64_t& fileTime) {
-  if (!Valid(utc)) return false;
-  const std::int64_t days =
-      DaysFromCivil(utc.year, static_cast<unsigned>(utc.month), static_cast<unsigned>(utc.day));
-  const std::int64_t seconds = days * 86400 + std::int64_t{utc.hour} * 3600 + std::int64_t{utc.minute} * 60 +
-                               utc.second + kEpochOffsetSeconds;
-  fileTime = static_cast<std::uint64_t>(seconds) * kTicksPerSecond +
-             static_cast<std::uint64_t>(utc.milliseconds) * 10000ULL;
   return true;
 }
 

@@ -78,12 +78,4 @@ bool LocalSystemTimeToFileTime(const SystemTime& local, std::uint64_t& fileTime)
   return true;
 }
 
-bool SystemTimeToFileTime(const SystemTime& utc, std::uint64_t& fileTime) {
-  SYSTEMTIME st;
-  FILETIME ft;
-  if (!ToSystemTime(utc, st) || !::SystemTimeToFileTime(&st, &ft)) return false;
-  fileTime = Ticks(ft);
-  return true;
-}
-
 }  // namespace zelvane::platform
