@@ -290,8 +290,10 @@ class Engine {
   // Writes out every complete block at the front of the window, before any later file starts: output that
   // cannot be written (a pipe nobody reads, a full disk) leaves the user blind to what the run does, so
   // nothing new starts after it.
+  // The oldest file's output goes out as it comes, as it would one at a time, so a failed write shows before
+  // the next file starts.
   void Release() {
-    while (!window_.empty() && window_.front().finished && platform::CaptureEnded(window_.front().capture)) {
+    while (!window_.empty()) {
       Job& job = window_.front();
       std::string message;
       const bool written = platform::CopyCaptureToOutput(job.capture, message);
@@ -300,6 +302,7 @@ class Engine {
         stopping_ = true;
       }
       if (!written || platform::OutputFailed()) stopping_ = true;
+      if (!job.finished || !platform::CaptureEnded(job.capture)) return;
       platform::CloseCapture(job.capture);
       lastReleased_ = job.work.path;
       window_.pop_front();

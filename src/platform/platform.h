@@ -301,8 +301,10 @@ void CloseCaptureInput(CaptureHandle capture);
 // backend's children write into a file rather than a pipe).
 bool CaptureEnded(CaptureHandle capture);
 
-// Writes what the capture holds to standard output (and its error part to standard error), in large
-// blocks, after what the program itself wrote there. False when a write to them failed. `message` is set to
+// Writes what the capture holds and has not written yet to standard output (and its error part to standard
+// error), in large blocks, after what the program itself wrote there: the oldest file's output goes out
+// while it runs (where the children write into a file rather than a pipe, once its input is closed). False
+// when a write to them failed. `message` is set to
 // "Could not write \"<dir>\": <reason>.\n" when part of the capture could not be kept (the temporary
 // directory was full or missing); the caller reports it and ends the run.
 bool CopyCaptureToOutput(CaptureHandle capture, std::string& message);

@@ -141,6 +141,7 @@ struct CaptureStream {
   std::string memory;
   int spill = -1;       // the temporary file beyond kCaptureMemory
   std::string failure;  // why what came through could not be kept
+  bool failureSaid = false;
 
   // Keeps `size` bytes: in memory while there is room, then in the temporary file.
   void Keep(const char* data, std::size_t size) {
@@ -180,17 +181,24 @@ struct CaptureStream {
     }
   }
 
+  // Writes what is held to `out` and lets go of it, so the next call writes only what came after.
   bool CopyTo(int out) {
-    if (spill < 0) return WriteAll(out, memory.data(), memory.size());
+    Drain();
+    if (spill < 0) {
+      const bool written = WriteAll(out, memory.data(), memory.size());
+      memory.clear();
+      return written;
+    }
     if (lseek(spill, 0, SEEK_SET) != 0) return false;
     static std::vector<char> buffer(1 << 20);
     for (;;) {
       const ssize_t n = ::read(spill, buffer.data(), buffer.size());
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) return false;
-      if (n == 0) return true;
+      if (n == 0) break;
       if (!WriteAll(out, buffer.data(), static_cast<std::size_t>(n))) return false;
     }
+    return ftruncate(spill, 0) == 0 && lseek(spill, 0, SEEK_SET) == 0;
   }
 
   void Close() {
@@ -272,6 +280,9 @@ void CloseCaptureInput(CaptureHandle capture) {
   for (CaptureStream* stream : {&capture->output, &capture->error}) {
     if (stream->write >= 0) close(stream->write);
     stream->write = -1;
+    // Usually the children have all ended: the end is there to read now, and the block can go out before
+    // anything else starts.
+    stream->Drain();
   }
 }
 
@@ -280,11 +291,17 @@ bool CaptureEnded(CaptureHandle capture) {
 }
 
 bool CopyCaptureToOutput(CaptureHandle capture, std::string& message) {
+  message.clear();
   if (capture == kNoCapture) return true;
   FlushOutput();
   bool written = capture->output.CopyTo(STDOUT_FILENO);
   if (!capture->oneStream) written = capture->error.CopyTo(STDERR_FILENO) && written;
-  message = !capture->output.failure.empty() ? capture->output.failure : capture->error.failure;
+  // Said once: what could not be kept stays lost, and later output of the file is not kept either.
+  for (CaptureStream* stream : {&capture->output, &capture->error}) {
+    if (stream->failure.empty() || stream->failureSaid) continue;
+    if (message.empty()) message = stream->failure;
+    stream->failureSaid = true;
+  }
   return written;
 }
 

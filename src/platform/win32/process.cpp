@@ -15,12 +15,15 @@ namespace zelvane::platform {
 
 struct CaptureFile {
   HANDLE handle = INVALID_HANDLE_VALUE;
+  long long copied = 0;  // written out already
 };
 
 struct Capture {
   CaptureFile output;
   CaptureFile error;  // unused when the two streams are one
   bool oneStream = true;
+  // The children share the files' pointer with this process, so nothing is read back while they may run.
+  bool inputClosed = false;
   HANDLE ErrorHandle() const { return oneStream ? output.handle : error.handle; }
 };
 
@@ -180,23 +183,26 @@ HANDLE CreateTemporaryFile() {
   return h;
 }
 
-bool CopyToStandard(HANDLE capture, DWORD which) {
-  if (capture == INVALID_HANDLE_VALUE) return true;
+// Copies what came into the file since `copied`; the file's pointer is left at its end for later writers.
+bool CopyToStandard(CaptureFile& capture, DWORD which) {
+  if (capture.handle == INVALID_HANDLE_VALUE) return true;
   LARGE_INTEGER size;
-  if (!GetFileSizeEx(capture, &size)) return false;
-  if (size.QuadPart == 0) return true;
-  LARGE_INTEGER zero;
-  zero.QuadPart = 0;
-  if (!SetFilePointerEx(capture, zero, nullptr, FILE_BEGIN)) return false;
+  if (!GetFileSizeEx(capture.handle, &size)) return false;
+  if (size.QuadPart <= capture.copied) return true;
+  LARGE_INTEGER from;
+  from.QuadPart = capture.copied;
+  if (!SetFilePointerEx(capture.handle, from, nullptr, FILE_BEGIN)) return false;
   HANDLE out = GetStdHandle(which);
   static std::vector<char> buffer(1 << 20);
-  long long left = size.QuadPart;
+  long long left = size.QuadPart - capture.copied;
   while (left > 0) {
     DWORD got = 0;
-    if (!ReadFile(capture, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) || got == 0)
+    if (!ReadFile(capture.handle, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) ||
+        got == 0)
       return false;
     if (!WriteAll(out, buffer.data(), got)) return false;
     left -= got;
+    capture.copied += got;
   }
   return true;
 }
@@ -278,7 +284,9 @@ void WriteToCapture(CaptureHandle capture, std::string_view text, bool toError) 
   WriteAll(toError ? capture->ErrorHandle() : capture->output.handle, bytes.data(), bytes.size());
 }
 
-void CloseCaptureInput(CaptureHandle) {}
+void CloseCaptureInput(CaptureHandle capture) {
+  if (capture != kNoCapture) capture->inputClosed = true;
+}
 
 bool CaptureEnded(CaptureHandle) {
   // Children write into the file itself: what they wrote is there once they have ended.
@@ -287,11 +295,11 @@ bool CaptureEnded(CaptureHandle) {
 
 bool CopyCaptureToOutput(CaptureHandle capture, std::string& message) {
   message.clear();
-  if (capture == kNoCapture) return true;
+  if (capture == kNoCapture || !capture->inputClosed) return true;
   std::fflush(stdout);
   std::fflush(stderr);
-  bool written = CopyToStandard(capture->output.handle, STD_OUTPUT_HANDLE);
-  if (!capture->oneStream) written = CopyToStandard(capture->error.handle, STD_ERROR_HANDLE) && written;
+  bool written = CopyToStandard(capture->output, STD_OUTPUT_HANDLE);
+  if (!capture->oneStream) written = CopyToStandard(capture->error, STD_ERROR_HANDLE) && written;
   return written;
 }
 
