@@ -1,7 +1,6 @@
 # Checks the direction of dependencies between the source folders:
 #   app -> search -> filespec -> command -> checksum -> platform
-# A file may include headers of its own folder and of folders to its right, never to its left; the run's
-# data, app/run_context.h, may be included from anywhere. Only platform/ may include an operating-system
+# A file may include headers of its own folder and of folders to its right, never to its left. Only platform/ may include an operating-system
 # header (any <name.h> but the compiler's intrinsics).
 #   cmake -DROOT=<src folder> -P check_layers.cmake     fails with a list of the offending lines
 if(NOT ROOT)
@@ -24,7 +23,7 @@ foreach(source IN LISTS sources)
       set(target "${CMAKE_MATCH_1}")
       set(header "${CMAKE_MATCH_1}/${CMAKE_MATCH_2}")
       list(FIND layers "${target}" targetRank)
-      if(NOT targetRank EQUAL -1 AND targetRank LESS rank AND NOT header STREQUAL "app/run_context.h")
+      if(NOT targetRank EQUAL -1 AND targetRank LESS rank)
         list(APPEND faults "${source}: includes ${header}, a folder above ${folder}/")
       endif()
     elseif(line MATCHES "#[ \t]*include[ \t]*<([^>]+\\.h)>")

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/run_context.h"
 #include "command/command_template.h"
+#include "command/run_settings.h"
 
 namespace {
 
@@ -112,7 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   zelvane::ExpandArgumentFiles(args, rawLine, '@', &rawForms);
   if (rawForms.size() != args.size()) std::abort();
 
-  zelvane::RunContext ctx;
+  zelvane::RunSettings ctx;
   ctx.batch = 1;  // no key waits
   const std::size_t firstCommandArg = zelvane::ParseOptions(ctx, args, 2);
   if (firstCommandArg > args.size() || (args.size() > 2 && firstCommandArg < 2)) std::abort();
@@ -129,9 +129,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // no argument file rewrote the line) the tail of the raw line.
   const std::string posixCommand = zelvane::CommandFromArguments(rawForms, firstCommandArg);
   if (!posixCommand.empty() && (posixCommand[0] == ' ' || posixCommand[0] == '\t')) std::abort();
-  if (!argumentFiles && (posixCommand.size() > rawLine.size() ||
-                         rawLine.compare(rawLine.size() - posixCommand.size(), posixCommand.size(),
-                                         posixCommand) != 0)) {
+  if (!argumentFiles &&
+      (posixCommand.size() > rawLine.size() ||
+       rawLine.compare(rawLine.size() - posixCommand.size(), posixCommand.size(), posixCommand) != 0)) {
     std::abort();
   }
   CheckWords(posixCommand);

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/run_context.h"
 #include "command/macros.h"
+#include "command/run_settings.h"
 
 namespace {
 
@@ -35,13 +35,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 6) return 0;
-  zelvane::RunContext ctx;
+  zelvane::RunSettings ctx;
   ctx.macroChar = static_cast<char>(data[0]);
   ctx.pathSeparator = static_cast<char>(data[1]);
   ctx.lowercase = data[2] & 1;
   const bool throughExpandMacros = (data[2] & 2) != 0;
-  ctx.totalCount = static_cast<std::int8_t>(data[3]) * 1000003;
-  ctx.fileNumber = static_cast<std::int8_t>(data[4]) * 999983;
+  const int totalCount = static_cast<std::int8_t>(data[3]) * 1000003;
+  const int fileNumber = static_cast<std::int8_t>(data[4]) * 999983;
   ctx.useAccessTime = data[5] & 1;
   std::string_view rest(reinterpret_cast<const char*>(data) + 6, size - 6);
   const std::string path(NextField(rest));
@@ -63,6 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   zelvane::FileMacros file = zelvane::PrepareFileMacros(ctx, path);
+  file.fileNumber = fileNumber;
+  file.totalCount = totalCount;
   file.stamp = zelvane::FileStamp{"    1234", "01", "02", "2003", "04:05:06"};
   file.checksum = 0x1234ABCDu;
   file.eolBlindChecksum = 0u;

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/run_context.h"
+#include "command/run_settings.h"
 #include "filespec/timestamp.h"
 #include "platform/platform.h"
 
@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 13) return 0;
-  zelvane::RunContext ctx;
+  zelvane::RunSettings ctx;
   std::int32_t slop = 0;
   std::memcpy(&slop, data, sizeof slop);
   ctx.timeSlop = slop;

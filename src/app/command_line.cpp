@@ -6,7 +6,7 @@
 #include <limits>
 #include <string_view>
 
-#include "app/run_context.h"
+#include "command/run_settings.h"
 #include "filespec/filespec.h"
 #include "platform/platform.h"
 
@@ -62,7 +62,7 @@ bool IsOption(const std::string& arg) {
   return platform::IsSwitchText(arg);
 }
 
-void UnrecognizedOption(const RunContext& ctx, const std::string& arg) {
+void UnrecognizedOption(const RunSettings& ctx, const std::string& arg) {
   platform::WriteOut("Unrecognized option \"" + arg + "\".\nPress any key to continue.\n");
   if (!ctx.batch) platform::ReadKey();
   PrintUsage(ctx);
@@ -163,7 +163,7 @@ void SetEnvironmentFromOption(const std::string& text) {
   platform::SetEnv(assignment.substr(0, equals), assignment.substr(equals + 1));
 }
 
-std::size_t ParseOptions(RunContext& ctx, const std::vector<std::string>& args, std::size_t first) {
+std::size_t ParseOptions(RunSettings& ctx, const std::vector<std::string>& args, std::size_t first) {
   if (args.size() > 1) {
     const std::string& spec = args[1];
     const bool prefixed = spec.size() >= 2 && spec[1] == 'f' && (spec[0] == '-' || spec[0] == '/') &&

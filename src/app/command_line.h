@@ -8,7 +8,7 @@
 
 namespace zelvane {
 
-struct RunContext;
+struct RunSettings;
 
 // Replaces each code character followed by three decimal digits with the character of that number
 // modulo 256. A produced character never starts another code.
@@ -31,7 +31,7 @@ std::string CommandFromArguments(const std::vector<std::string>& rawForms, std::
 
 // Sets `filespec` from args[1] and applies the options from args[first] on. Returns the index of the first
 // argument that is not an option (args.size() when all are).
-std::size_t ParseOptions(RunContext& ctx, const std::vector<std::string>& args, std::size_t first);
+std::size_t ParseOptions(RunSettings& ctx, const std::vector<std::string>& args, std::size_t first);
 
 // The -set:name=value assignment; `text` is the option text after "set".
 void SetEnvironmentFromOption(const std::string& text);
@@ -42,6 +42,6 @@ bool LocateCommand(const std::string& rawLine, const std::vector<std::string>& a
                    std::size_t firstCommandArg, std::string& command);
 
 // The four usage pages, with a key wait after each of the first three unless `batch` is set.
-void PrintUsage(const RunContext& ctx);
+void PrintUsage(const RunSettings& ctx);
 
 }  // namespace zelvane

@@ -1,9 +1,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/build_run_context.h"
+#include "app/command_line.h"
+#include "app/parse_command_line.h"
+#include "app/run_context.h"
 #include "app/run_loop.h"
 #include "platform/platform.h"
+#include "search/collect.h"
 
 int main(int argc, char** argv) {
   using namespace zelvane;
@@ -12,11 +15,15 @@ int main(int argc, char** argv) {
     return 1;
   }
   RunContext ctx;
-  BuildRunContext(ctx, argc, argv);
-  RunLoop(ctx);
+  const ParseResult parsed = ParseCommandLine(ctx.settings, argc, argv);
+  if (parsed != ParseResult::UsageShown) {
+    ctx.MatchList = FindMatches(ctx.settings);
+    if (parsed == ParseResult::CommandNotLocated) PrintUsage(ctx.settings);
+    ctx.progress = RunLoop(ctx.settings, ctx.MatchList);
+  }
   // Every run that got this far ends with 0 (failed commands, an abort and an empty match list included),
   // unless -ReturnCode asks whether anything failed.
-  const int status = ctx.returnCode && ctx.commandFailed ? 1 : 0;
+  const int status = ctx.settings.returnCode && ctx.progress.commandFailed ? 1 : 0;
   platform::FlushOutput();
   // Ends here, so a match list of a million paths is not freed one string at a time on the way out.
   std::exit(status);

@@ -1,19 +1,22 @@
 #include "app/run_loop.h"
 
-#include "app/run_context.h"
 #include "command/command_template.h"
-#include "command/execute.h"
+#include "command/run_settings.h"
 #include "platform/platform.h"
 
 namespace zelvane {
 
-void RunLoop(RunContext& ctx) {
-  const std::vector<std::string>& entries = Entries(ctx.MatchList);
-  if (entries.empty()) return;
+RunProgress RunLoop(const RunSettings& settings, PathList& matches) {
+  RunProgress progress;
+  const std::vector<std::string>& entries = Entries(matches);
+  progress.totalCount = static_cast<int>(entries.size());
+  if (entries.empty()) return progress;
   // Read once; each file only fills in the macros.
-  const CommandTemplate command =
-      ParseCommandTemplate(ctx.command, ctx.breakChar, ctx.macroChar, /*splitWords=*/ctx.shell.empty());
-  RunCommands(ctx, command, entries, ctx.jobs > 0 ? ctx.jobs : platform::ProcessorCount());
+  const CommandTemplate command = ParseCommandTemplate(
+      settings.command, settings.breakChar, settings.macroChar, /*splitWords=*/settings.shell.empty());
+  RunCommands(settings, command, entries, settings.jobs > 0 ? settings.jobs : platform::ProcessorCount(),
+              progress);
+  return progress;
 }
 
 }  // namespace zelvane

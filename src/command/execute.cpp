@@ -14,9 +14,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/run_context.h"
 #include "command/file_work.h"
 #include "command/macros.h"
+#include "command/run_settings.h"
 #include "command/stamps.h"
 #include "platform/platform.h"
 
@@ -58,8 +58,9 @@ enum class Started { Yes, Wait };
 
 class Engine {
  public:
-  Engine(RunContext& ctx, const CommandTemplate& command, int slots)
+  Engine(const RunSettings& ctx, const CommandTemplate& command, int slots, RunProgress& progress)
       : ctx_(ctx),
+        progress_(progress),
         command_(command),
         slots_(std::clamp(slots, 1, kMaxSlots)),
         captured_(slots_ > 1),
@@ -138,11 +139,11 @@ class Engine {
     Job& job = window_.back();
     job.capture = capture;
     job.directory = directory;
-    job.work = PrepareFileWork(ctx_, command_, path);
+    job.work = PrepareFileWork(ctx_, command_, path, ++progress_.fileNumber, progress_.totalCount);
     if (!entered) {
       // A command never runs in a directory the user did not mean.
       Emit(job, DirectoryNotEnteredMessage(ctx_, path));
-      ctx_.commandFailed = 1;
+      progress_.commandFailed = 1;
       Finish(job);
       return Started::Yes;
     }
@@ -171,7 +172,7 @@ class Engine {
     const std::vector<WorkPart>& parts = job.work.parts;
     for (; job.nextPart < parts.size(); ++job.nextPart, job.echoed = false) {
       // A failed -xo write ends the run: what is running finishes, nothing more starts.
-      if (ctx_.endRun) break;
+      if (progress_.endRun) break;
       const WorkPart& part = parts[job.nextPart];
       if (part.kind == PartKind::InternalEcho) {
         // Performed even with -eo; the only writer of the -xo file, written through as each part is
@@ -184,7 +185,7 @@ class Engine {
         if (!WriteThrough(job.outputFile, part.text, job.work.outputFile, message)) {
           // Like a failed write to standard output, this ends the run: nothing more is started.
           Emit(job, message, true);
-          ctx_.endRun = true;
+          progress_.endRun = true;
           stopping_ = true;
           break;
         }
@@ -207,7 +208,7 @@ class Engine {
       }
       if (child == platform::kNoChild) {
         Emit(job, NotExecutedMessage(name));
-        ctx_.commandFailed = 1;
+        progress_.commandFailed = 1;
         job.result = -1;
         continue;
       }
@@ -336,7 +337,7 @@ class Engine {
       running_.erase(running_.begin() + ended.child);
       runningJobs_.erase(runningJobs_.begin() + ended.child);
       job.result = ended.exitCode;
-      if (ended.exitCode != 0) ctx_.commandFailed = 1;
+      if (ended.exitCode != 0) progress_.commandFailed = 1;
       if (signalled_) {
         Finish(job);
       } else {
@@ -361,7 +362,8 @@ class Engine {
 
   using Clock = std::chrono::steady_clock;
 
-  RunContext& ctx_;
+  const RunSettings& ctx_;
+  RunProgress& progress_;
   const CommandTemplate& command_;
   const int slots_;
   const bool captured_;  // each file's output goes to a capture of its own
@@ -382,7 +384,7 @@ class Engine {
 
 }  // namespace
 
-StopRequest CheckForStop(const RunContext& ctx, std::string& warning) {
+StopRequest CheckForStop(const RunSettings& ctx, std::string& warning) {
   if (platform::KeyWaiting()) {
     const int key = platform::ReadKey();
     if (key == static_cast<unsigned char>(ctx.abortKey)) return StopRequest::AbortKey;
@@ -397,9 +399,9 @@ StopRequest CheckForStop(const RunContext& ctx, std::string& warning) {
   return StopRequest::None;
 }
 
-int RunCommands(RunContext& ctx, const CommandTemplate& command, const std::vector<std::string>& paths,
-                int slots) {
-  return Engine(ctx, command, slots).Run(paths);
+int RunCommands(const RunSettings& ctx, const CommandTemplate& command, const std::vector<std::string>& paths,
+                int slots, RunProgress& progress) {
+  return Engine(ctx, command, slots, progress).Run(paths);
 }
 
 std::string NotExecutedMessage(const std::string& name) {
@@ -416,7 +418,7 @@ bool WriteThrough(std::FILE* stream, std::string_view text, const std::string& n
   return false;
 }
 
-std::string DirectoryNotEnteredMessage(const RunContext& ctx, const std::string& path) {
+std::string DirectoryNotEnteredMessage(const RunSettings& ctx, const std::string& path) {
   // The directory as the match list holds it, without the separator that ends it (a root keeps its own).
   std::string directory = FileDirectory(ctx, path);
   if (directory.size() > 1 && platform::IsPathSeparator(directory.back()) &&

@@ -10,14 +10,24 @@
 
 namespace zelvane {
 
-struct RunContext;
+struct RunSettings;
+
+// What a run has done so far.
+struct RunProgress {
+  int totalCount = 0;  // the files of the match list ($C)
+  int fileNumber = 0;  // the number of the file taken last, from 1 ($c); a declined file counts too
+  // A command could not be started or ended with a non-zero code, or a file's directory could not be
+  // entered: with -ReturnCode the exit status is 1.
+  int commandFailed = 0;
+  bool endRun = false;  // a write to the -xo file failed: no further file is processed
+};
 
 // What the checks between two files found.
 enum class StopRequest { None, AbortKey, StopFile };
 
 // Reads a waiting key (pushing back any but the abort key), then looks for the Stop file and deletes it.
 // `warning` receives the text for standard error when the Stop file could not be deleted.
-StopRequest CheckForStop(const RunContext& ctx, std::string& warning);
+StopRequest CheckForStop(const RunSettings& ctx, std::string& warning);
 
 // Runs the parsed Command for each of `paths`, in order, with up to `slots` files at once, and returns the
 // result of the last file that ran (the exit code of its last started part, -1 when that part could not be
@@ -27,11 +37,11 @@ StopRequest CheckForStop(const RunContext& ctx, std::string& warning);
 // is captured and printed whole, in list order, and the commands read the null device. Between files the
 // abort key and the Stop file are looked for; a failed write to standard output or to an -xo file ends the
 // run. Neither the process's current directory nor its environment changes.
-int RunCommands(RunContext& ctx, const CommandTemplate& command, const std::vector<std::string>& paths,
-                int slots);
+int RunCommands(const RunSettings& ctx, const CommandTemplate& command, const std::vector<std::string>& paths,
+                int slots, RunProgress& progress);
 
 // "Could not change to directory %s.\n" for the file `path`, whose directory could not be entered.
-std::string DirectoryNotEnteredMessage(const RunContext& ctx, const std::string& path);
+std::string DirectoryNotEnteredMessage(const RunSettings& ctx, const std::string& path);
 
 // "Could not execute %s.\n" for the program (or shell) `name` that could not be started.
 std::string NotExecutedMessage(const std::string& name);

@@ -1,18 +1,20 @@
 #include "command/file_work.h"
 
-#include "app/run_context.h"
 #include "command/macros.h"
+#include "command/run_settings.h"
 
 namespace zelvane {
 
-FileWork PrepareFileWork(RunContext& ctx, const CommandTemplate& command, const std::string& path) {
-  ++ctx.fileNumber;
+FileWork PrepareFileWork(const RunSettings& ctx, const CommandTemplate& command, const std::string& path,
+                         int fileNumber, int totalCount) {
   FileWork work;
   work.path = path;
   work.now = platform::LocalNow();
   if (ctx.changeDir) work.directory = FileDirectory(ctx, path);
 
   FileMacros file = PrepareFileMacros(ctx, path);
+  file.fileNumber = fileNumber;
+  file.totalCount = totalCount;
   const MacroValue macros = MacroValues(ctx, file);
   const bool shellMode = !ctx.shell.empty();
   bool handled = true;

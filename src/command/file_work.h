@@ -11,7 +11,7 @@
 
 namespace zelvane {
 
-struct RunContext;
+struct RunSettings;
 
 struct WorkPart {
   using Kind = PartKind;
@@ -31,8 +31,10 @@ struct FileWork {
   platform::SystemTime now;     // the clock reading behind the date and time pseudo variables
 };
 
-// Numbers the file (`fileNumber`) and expands the parsed Command for it. Reads the file's stamp and
-// checksums when the Command needs them; changes neither the current directory nor the environment.
-FileWork PrepareFileWork(RunContext& ctx, const CommandTemplate& command, const std::string& path);
+// Expands the parsed Command for the file `path`, the `fileNumber`-th of `totalCount`. Reads the file's
+// stamp and checksums when the Command needs them; changes neither the current directory nor the
+// environment.
+FileWork PrepareFileWork(const RunSettings& ctx, const CommandTemplate& command, const std::string& path,
+                         int fileNumber, int totalCount);
 
 }  // namespace zelvane

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "app/run_context.h"
 #include "checksum/checksum.h"
+#include "command/run_settings.h"
 #include "platform/platform.h"
 
 namespace zelvane {
@@ -35,7 +35,7 @@ bool StartsWithFolded(const std::string& text, const std::string& prefix) {
 // uses the file's own path (never the completed bare name), without regard to case. The start directory
 // must end at a separator of the path: /home/meadow/x is not below /home/me. A startDir that ends in a
 // separator (a root) is followed directly by the tail; any other by the separator first.
-std::string RelativeDirectory(const RunContext& ctx, const FileMacros& file) {
+std::string RelativeDirectory(const RunSettings& ctx, const FileMacros& file) {
   const MacroParts& parts = file.parts;
   const std::string& start = ctx.startDir;
   const bool rootStart = !start.empty() && IsSeparator(start.back());
@@ -60,21 +60,21 @@ std::string ChecksumText(const FileMacros& file, bool eolBlind, std::optional<st
   return buffer;
 }
 
-const FileStamp& StampOf(const RunContext& ctx, FileMacros& file) {
+const FileStamp& StampOf(const RunSettings& ctx, FileMacros& file) {
   if (!file.stamp) file.stamp = GetFileStamp(ctx, file.path);
   return *file.stamp;
 }
 
-// $c: the file number, padded with spaces to as many characters as totalCount has digits.
-std::string FileNumberText(const RunContext& ctx) {
-  const int width = std::snprintf(nullptr, 0, "%d", ctx.totalCount);
+// $c: the file number, padded with spaces to as many characters as the count of files has digits.
+std::string FileNumberText(const FileMacros& file) {
+  const int width = std::snprintf(nullptr, 0, "%d", file.totalCount);
   char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%*d", width, ctx.fileNumber);
+  std::snprintf(buffer, sizeof buffer, "%*d", width, file.fileNumber);
   return buffer;
 }
 
 // Appends the expansion of macro letter `letter` (IsMacroLetter); false when the letter is not a macro.
-bool AppendMacro(const RunContext& ctx, FileMacros& file, char letter, std::string& out) {
+bool AppendMacro(const RunSettings& ctx, FileMacros& file, char letter, std::string& out) {
   const MacroParts& p = file.parts;
   switch (letter) {
     case 'f':
@@ -122,10 +122,10 @@ bool AppendMacro(const RunContext& ctx, FileMacros& file, char letter, std::stri
       out += StampOf(ctx, file).year;
       return true;
     case 'C':
-      out += std::to_string(ctx.totalCount);
+      out += std::to_string(file.totalCount);
       return true;
     case 'c':
-      out += FileNumberText(ctx);
+      out += FileNumberText(file);
       return true;
     case 'k':
       out += ChecksumText(file, false, file.checksum);
@@ -215,12 +215,14 @@ std::string ShortenPath(const std::string& path) {
   return out;
 }
 
-void PrepareFileMacros(const RunContext& ctx, const std::string& path, FileMacros& file) {
+void PrepareFileMacros(const RunSettings& ctx, const std::string& path, FileMacros& file) {
   if (ctx.useShortNames) {
     file.path = ShortenPath(path);
   } else {
     file.path = path;
   }
+  file.fileNumber = 0;
+  file.totalCount = 0;
   file.stamp.reset();
   file.checksum.reset();
   file.eolBlindChecksum.reset();
@@ -246,27 +248,27 @@ void PrepareFileMacros(const RunContext& ctx, const std::string& path, FileMacro
   }
 }
 
-FileMacros PrepareFileMacros(const RunContext& ctx, const std::string& path) {
+FileMacros PrepareFileMacros(const RunSettings& ctx, const std::string& path) {
   FileMacros file;
   PrepareFileMacros(ctx, path, file);
   return file;
 }
 
-std::string FileDirectory(const RunContext& ctx, const std::string& path) {
+std::string FileDirectory(const RunSettings& ctx, const std::string& path) {
   const MacroParts parts = SplitMacroParts(path);
   if (parts.directory.empty()) return ctx.startDir;
   return parts.drive + parts.directory;
 }
 
-MacroValue MacroValues(const RunContext& ctx, FileMacros& file) {
+MacroValue MacroValues(const RunSettings& ctx, FileMacros& file) {
   return [&ctx, &file](char letter, std::string& out) { AppendMacro(ctx, file, letter, out); };
 }
 
-std::string ExpandTemplate(const RunContext& ctx, FileMacros& file, std::string_view templateText) {
+std::string ExpandTemplate(const RunSettings& ctx, FileMacros& file, std::string_view templateText) {
   return ExpandText(ParseTemplateText(templateText, ctx.macroChar), MacroValues(ctx, file));
 }
 
-std::string ExpandMacros(const RunContext& ctx, const std::string& path, const std::string& templateText) {
+std::string ExpandMacros(const RunSettings& ctx, const std::string& path, const std::string& templateText) {
   FileMacros file = PrepareFileMacros(ctx, path);
   return ExpandTemplate(ctx, file, templateText);
 }

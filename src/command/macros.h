@@ -11,7 +11,7 @@
 
 namespace zelvane {
 
-struct RunContext;
+struct RunSettings;
 
 // The four parts of a file path; concatenated they give the path back.
 struct MacroParts {
@@ -33,8 +33,10 @@ std::string ShortenPath(const std::string& path);
 // What the macros of one file expand from, worked out once and reused for every template of the file.
 // The stamp and the checksums are looked up when a template first needs them.
 struct FileMacros {
-  std::string path;  // as the caller holds it, or shortened with -8; the base of $r, stamps, checksums
-  MacroParts parts;  // completed when bare, lower-cased with -lowercase, separators replaced with -sep
+  std::string path;    // as the caller holds it, or shortened with -8; the base of $r, stamps, checksums
+  MacroParts parts;    // completed when bare, lower-cased with -lowercase, separators replaced with -sep
+  int fileNumber = 0;  // $c: set by the run that numbers the file; 0 elsewhere (a qualifier's file name)
+  int totalCount = 0;  // $C: the files of the run
   std::optional<FileStamp> stamp;
   std::optional<std::uint32_t> checksum;          // $k
   std::optional<std::uint32_t> eolBlindChecksum;  // $K
@@ -42,24 +44,24 @@ struct FileMacros {
 
 // Shortens (-8), splits, completes a bare name with startDir, lower-cases and replaces separators. Touches
 // the disk only with -8.
-FileMacros PrepareFileMacros(const RunContext& ctx, const std::string& path);
+FileMacros PrepareFileMacros(const RunSettings& ctx, const std::string& path);
 // The same into `file`, reusing its storage; nothing of the file it held before is kept.
-void PrepareFileMacros(const RunContext& ctx, const std::string& path, FileMacros& file);
+void PrepareFileMacros(const RunSettings& ctx, const std::string& path, FileMacros& file);
 
 // The directory the file `path` lies in, as the match list holds it: the path up to its last separator
 // (that separator kept), or the start directory for a bare name. Display options (-8, -lowercase, -sep)
 // change what the macros show, never this.
-std::string FileDirectory(const RunContext& ctx, const std::string& path);
+std::string FileDirectory(const RunSettings& ctx, const std::string& path);
 
 // The values of the macros of the prepared file, for ExpandText and ExpandPart.
-MacroValue MacroValues(const RunContext& ctx, FileMacros& file);
+MacroValue MacroValues(const RunSettings& ctx, FileMacros& file);
 
 // Expands every macro of `templateText` for the prepared file. No side effects but the lookups of the stamp
 // and the checksums on first use.
-std::string ExpandTemplate(const RunContext& ctx, FileMacros& file, std::string_view templateText);
+std::string ExpandTemplate(const RunSettings& ctx, FileMacros& file, std::string_view templateText);
 
 // Expands every macro of `templateText` for the file `path` (a qualifier's file name, say). Changes neither
 // the current directory nor the environment.
-std::string ExpandMacros(const RunContext& ctx, const std::string& path, const std::string& templateText);
+std::string ExpandMacros(const RunSettings& ctx, const std::string& path, const std::string& templateText);
 
 }  // namespace zelvane

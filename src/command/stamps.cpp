@@ -3,7 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "app/run_context.h"
+#include "command/run_settings.h"
 
 namespace zelvane {
 namespace {
@@ -54,7 +54,7 @@ FileStamp MakeFileStamp(std::uint64_t size, const platform::SystemTime& local) {
   return stamp;
 }
 
-FileStamp GetFileStamp(const RunContext& ctx, const std::string& path) {
+FileStamp GetFileStamp(const RunSettings& ctx, const std::string& path) {
   // The file's own entry: '?' or '*' in a found name are characters of it, not wildcards.
   platform::FindData data;
   if (!platform::GetEntryData(path, data)) return MakeFileStamp(0, platform::LocalNow());

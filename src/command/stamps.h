@@ -8,7 +8,7 @@
 
 namespace zelvane {
 
-struct RunContext;
+struct RunSettings;
 
 // The five texts of one file's stamp.
 struct FileStamp {
@@ -40,6 +40,6 @@ FileStamp MakeFileStamp(std::uint64_t size, const platform::SystemTime& local);
 // The stamp of the file `path`: its size and its last-write time (last-access time with -a) in local time.
 // An entry named exactly NUL, or a file that cannot be found, has the current local time; a file that
 // cannot be found has size 0.
-FileStamp GetFileStamp(const RunContext& ctx, const std::string& path);
+FileStamp GetFileStamp(const RunSettings& ctx, const std::string& path);
 
 }  // namespace zelvane

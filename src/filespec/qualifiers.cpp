@@ -2,9 +2,9 @@
 
 #include <limits>
 
-#include "app/run_context.h"
 #include "checksum/checksum.h"
 #include "command/macros.h"
+#include "command/run_settings.h"
 #include "filespec/timestamp.h"
 
 namespace zelvane {
@@ -52,7 +52,7 @@ std::uint32_t ReadChecksumLiteral(std::string_view text) {
   return static_cast<std::uint32_t>(value);
 }
 
-std::uint64_t TimeOf(const RunContext& ctx, const platform::FindData& entry) {
+std::uint64_t TimeOf(const RunSettings& ctx, const platform::FindData& entry) {
   return ctx.useAccessTime ? entry.lastAccessTime : entry.lastWriteTime;
 }
 
@@ -96,14 +96,14 @@ std::uint32_t OperandFileChecksum(const std::string& name, const platform::FindD
 
 }  // namespace
 
-bool PassesQualifiers(const RunContext& ctx, const std::string& path, const QualifierSet& set) {
+bool PassesQualifiers(const RunSettings& ctx, const std::string& path, const QualifierSet& set) {
   return TestQualifier(ctx, QualifierKind::kSize, path, set.size) &&
          TestQualifier(ctx, QualifierKind::kTime, path, set.time) &&
          TestQualifier(ctx, QualifierKind::kComp, path, set.comp) &&
          TestQualifier(ctx, QualifierKind::kCont, path, set.cont);
 }
 
-bool TestQualifier(const RunContext& ctx, QualifierKind kind, const std::string& path,
+bool TestQualifier(const RunSettings& ctx, QualifierKind kind, const std::string& path,
                    std::string_view text) {
   if (text.empty()) return true;
   // The found file's own entry, by its exact name; only an operand the user typed may be a wildcard.
@@ -126,7 +126,7 @@ bool OperatorPasses(std::string_view text, int r) {
   return false;
 }
 
-int CompareOperand(const RunContext& ctx, QualifierKind kind, const std::string& path,
+int CompareOperand(const RunSettings& ctx, QualifierKind kind, const std::string& path,
                    const platform::FindData& entry, std::string_view operand) {
   // Without its parentheses (the last character is dropped whatever it is: an unclosed operand loses it).
   operand = operand.size() >= 2 ? operand.substr(1, operand.size() - 2) : std::string_view();
@@ -151,7 +151,7 @@ int CompareOperand(const RunContext& ctx, QualifierKind kind, const std::string&
   return Sign(operandChecksum, foundChecksum);
 }
 
-bool ResolveOperandFile(const RunContext& ctx, const std::string& path, std::string_view operand,
+bool ResolveOperandFile(const RunSettings& ctx, const std::string& path, std::string_view operand,
                         bool wantChecksum, bool eolBlind, OperandFile& out) {
   out = OperandFile{};
   if (!operand.empty() && (operand[0] == '"' || operand[0] == '\'')) {

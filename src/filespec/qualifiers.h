@@ -14,17 +14,18 @@
 
 namespace zelvane {
 
-struct RunContext;
+struct RunSettings;
 
 enum class QualifierKind { kSize, kTime, kComp, kCont };
 
 // True when the file passes the size, time, comp and cont texts, tested in that order; the first failure
 // ends the test. An empty text passes.
-bool PassesQualifiers(const RunContext& ctx, const std::string& path, const QualifierSet& set);
+bool PassesQualifiers(const RunSettings& ctx, const std::string& path, const QualifierSet& set);
 
 // One qualifier text of one kind. False when the file can no longer be looked up or the text begins with
 // no known operator.
-bool TestQualifier(const RunContext& ctx, QualifierKind kind, const std::string& path, std::string_view text);
+bool TestQualifier(const RunSettings& ctx, QualifierKind kind, const std::string& path,
+                   std::string_view text);
 
 // Whether comparison result `r` satisfies the operator at the start of `text` ("eq", "ne", "gte", "lte",
 // "gt", "lt", tried in this order, case-sensitive, only the beginning compared). False when the text
@@ -33,7 +34,7 @@ bool OperatorPasses(std::string_view text, int r);
 
 // The sign of (operand value - found file's value): -1, 0 or +1. `operand` is the text from the first '('
 // to the end, parentheses included. `entry` is the found file's directory entry.
-int CompareOperand(const RunContext& ctx, QualifierKind kind, const std::string& path,
+int CompareOperand(const RunSettings& ctx, QualifierKind kind, const std::string& path,
                    const platform::FindData& entry, std::string_view operand);
 
 // What a file-name operand gives.
@@ -46,7 +47,7 @@ struct OperandFile {
 // Looks up the file that `operand` names (quotes removed, macros expanded for `path`, a relative name
 // taken from the current directory, a wildcard name by its first match). False when there is none; `out`
 // then holds zeros.
-bool ResolveOperandFile(const RunContext& ctx, const std::string& path, std::string_view operand,
+bool ResolveOperandFile(const RunSettings& ctx, const std::string& path, std::string_view operand,
                         bool wantChecksum, bool eolBlind, OperandFile& out);
 
 }  // namespace zelvane

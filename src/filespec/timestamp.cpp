@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/run_context.h"
+#include "command/run_settings.h"
 #include "platform/file_time.h"
 #include "platform/platform.h"
 
@@ -107,7 +107,7 @@ std::int64_t SecondsOf(std::uint64_t fileTime) {
   return static_cast<std::int64_t>(fileTime / kTicksPerSecond) - kSecondsFrom1601To1970;
 }
 
-int CompareTimes(const RunContext& ctx, std::uint64_t operandTime, std::uint64_t fileTime) {
+int CompareTimes(const RunSettings& ctx, std::uint64_t operandTime, std::uint64_t fileTime) {
   if (operandTime == fileTime) return 0;
   const int order = operandTime < fileTime ? -1 : 1;
   const std::int64_t d = SecondsOf(operandTime) - SecondsOf(fileTime);

@@ -8,7 +8,7 @@
 
 namespace zelvane {
 
-struct RunContext;
+struct RunSettings;
 
 // The calendar fields of a timestamp literal, each kept as an unsigned 16-bit value (so "-1" is 65535).
 struct TimestampFields {
@@ -37,6 +37,6 @@ std::int64_t SecondsOf(std::uint64_t fileTime);
 // -1 when the operand time is earlier than the file time, +1 when later, 0 when they are equal or differ
 // by less than `timeSlop` whole seconds; with `ignoreDst`, an operand one hour later (give or take the
 // same tolerance) is equal too.
-int CompareTimes(const RunContext& ctx, std::uint64_t operandTime, std::uint64_t fileTime);
+int CompareTimes(const RunSettings& ctx, std::uint64_t operandTime, std::uint64_t fileTime);
 
 }  // namespace zelvane

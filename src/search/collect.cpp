@@ -1,26 +1,30 @@
 #include "search/collect.h"
 
+#include <memory>
 #include <vector>
 
-#include "app/run_context.h"
+#include "command/run_settings.h"
 #include "filespec/filespec.h"
 #include "filespec/qualifiers.h"
+#include "platform/platform.h"
 #include "search/search.h"
 
 namespace zelvane {
 
-void CollectMatches(const RunContext& ctx, const std::string& spec, PathList& target) {
+void CollectMatches(const RunSettings& ctx, const std::string& spec, PathList& target,
+                    ListingCache* listings) {
   for (const SearchStep& step : ParseFilespec(spec)) {
     const QualifierSet& q = step.qualifiers;
     if (q.size.empty() && q.time.empty() && q.comp.empty() && q.cont.empty()) {
       // Nothing to test: the matches go straight into the target, in the order a search of their own
       // followed by a move would give them.
-      SearchSpec(ctx, step.spec, step.requiredAttributes, step.excludedAttributes, ctx.recurseSubdirs,
-                 target);
+      SearchSpec(ctx, step.spec, step.requiredAttributes, step.excludedAttributes, ctx.recurseSubdirs, target,
+                 listings);
       continue;
     }
     PathList found;
-    SearchSpec(ctx, step.spec, step.requiredAttributes, step.excludedAttributes, ctx.recurseSubdirs, found);
+    SearchSpec(ctx, step.spec, step.requiredAttributes, step.excludedAttributes, ctx.recurseSubdirs, found,
+               listings);
     // Only the entries of this search are tested, each once, in list order.
     const std::vector<std::string>& entries = Entries(found);
     std::vector<bool> keep(entries.size());
@@ -32,10 +36,24 @@ void CollectMatches(const RunContext& ctx, const std::string& spec, PathList& ta
   if (!ctx.recurseSubdirs) RemoveAdjacentDuplicates(target);
 }
 
-void ExcludeMatches(RunContext& ctx) {
+void ExcludeMatches(const RunSettings& ctx, PathList& matches, ListingCache* listings) {
   PathList scratch;
-  CollectMatches(ctx, ctx.xspec, scratch);
-  RemoveExactMatches(ctx.MatchList, scratch);
+  CollectMatches(ctx, ctx.xspec, scratch, listings);
+  RemoveExactMatches(matches, scratch);
+}
+
+PathList FindMatches(const RunSettings& ctx) {
+  // The search moves the current directory about; whatever its length, it comes back afterwards.
+  std::string savedDir;
+  const bool haveSavedDir = platform::GetCurrentDir(savedDir);
+  std::unique_ptr<ListingCache> listings;
+  if (ParseFilespec(ctx.filespec).size() > 1 || !ctx.xspec.empty())
+    listings = std::make_unique<ListingCache>();
+  PathList matches;
+  CollectMatches(ctx, ctx.filespec, matches, listings.get());
+  ExcludeMatches(ctx, matches, listings.get());
+  if (haveSavedDir) platform::SetCurrentDir(savedDir);
+  return matches;
 }
 
 }  // namespace zelvane

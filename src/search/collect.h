@@ -1,5 +1,5 @@
 // The drivers of the search: a Filespec or Xspec, parsed into single specs, searched into a match list,
-// tested against its qualifiers; and the exclusion of the Xspec's matches from the run's list.
+// tested against its qualifiers; the exclusion of the Xspec's matches; and the whole search of a run.
 #pragma once
 
 #include <string>
@@ -8,13 +8,21 @@
 
 namespace zelvane {
 
-struct RunContext;
+struct RunSettings;
+struct ListingCache;
 
-// Searches every entry of the Filespec `spec` into `target`, under the attribute switches and qualifiers in force
-// where it stands, then removes adjacent duplicates unless the run recurses.
-void CollectMatches(const RunContext& ctx, const std::string& spec, PathList& target);
+// Searches every entry of the Filespec `spec` into `target`, under the attribute switches and qualifiers in
+// force where it stands, then removes adjacent duplicates unless the run recurses. With `listings`,
+// directories read by an earlier entry are not read again.
+void CollectMatches(const RunSettings& ctx, const std::string& spec, PathList& target,
+                    ListingCache* listings = nullptr);
 
-// Searches the Xspec into a scratch list and removes its entries from the run's MatchList.
-void ExcludeMatches(RunContext& ctx);
+// Searches the Xspec into a scratch list and removes its entries from `matches`.
+void ExcludeMatches(const RunSettings& ctx, PathList& matches, ListingCache* listings = nullptr);
+
+// The run's match list: the Filespec's matches less the Xspec's. Several specs (the Xspec's included) over
+// one tree read each directory once; those listings live only while the search runs, so no command can
+// have changed the tree under them. The current directory is the same on return.
+PathList FindMatches(const RunSettings& ctx);
 
 }  // namespace zelvane

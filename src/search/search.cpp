@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "app/run_context.h"
+#include "command/run_settings.h"
 #include "platform/platform.h"
 #include "search/walk.h"
 
@@ -84,11 +84,11 @@ ListingCache::Node* ListingCache::FindChild(Node& parent, const std::string& nam
   return found == parent.children.end() ? nullptr : found->second.get();
 }
 
-void SearchSpec(const RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
-                std::uint32_t excludedAttributes, int recurse, PathList& target) {
+void SearchSpec(const RunSettings& ctx, const std::string& spec, std::uint32_t requiredAttributes,
+                std::uint32_t excludedAttributes, int recurse, PathList& target, ListingCache* listings) {
   if (spec.empty()) return;
   if (IsFixedPath(spec) || ctx.searchPath.empty()) {
-    SearchDirectory(ctx, spec, requiredAttributes, excludedAttributes, recurse, target);
+    SearchDirectory(ctx, spec, requiredAttributes, excludedAttributes, recurse, target, listings);
     return;
   }
   const std::string& path = ctx.searchPath;
@@ -99,15 +99,16 @@ void SearchSpec(const RunContext& ctx, const std::string& spec, std::uint32_t re
     // An entry that names no directory is skipped: searching the directory we happen to be in instead
     // would report files from a place the user did not name.
     if (platform::SetCurrentDir(path.substr(pos, end - pos))) {
-      SearchDirectory(ctx, spec, requiredAttributes, excludedAttributes, recurse, target);
+      SearchDirectory(ctx, spec, requiredAttributes, excludedAttributes, recurse, target, listings);
     }
     platform::SetCurrentDir(ctx.startDir);
     pos = end + 1;
   }
 }
 
-void SearchDirectory(const RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
-                     std::uint32_t excludedAttributes, int recurse, PathList& target) {
+void SearchDirectory(const RunSettings& ctx, const std::string& spec, std::uint32_t requiredAttributes,
+                     std::uint32_t excludedAttributes, int recurse, PathList& target,
+                     ListingCache* listings) {
   const SpecParts parts = SplitSpec(StripQuotes(spec));
   if (parts.pattern.empty()) return;
   std::string remembered;
@@ -147,7 +148,7 @@ void SearchDirectory(const RunContext& ctx, const std::string& spec, std::uint32
   settings.drive = DrivePrefix(searchedPath);
   settings.threads = ctx.searchThreads > 0 ? ctx.searchThreads : Processors();
   ListingCache::Node* root = nullptr;
-  if (ctx.listings != nullptr && IsFullyQualified(searchedPath)) root = &ctx.listings->Root(searchedPath);
+  if (listings != nullptr && IsFullyQualified(searchedPath)) root = &listings->Root(searchedPath);
   WalkTree(settings, dir, std::move(searchedPath), root, target);
 }
 

@@ -13,7 +13,7 @@
 
 namespace zelvane {
 
-struct RunContext;
+struct RunSettings;
 
 // Directory listings kept while the Filespec and the Xspec are searched, so that several specs over the
 // same directory read each directory of its tree once. A directory is known by the path its search began
@@ -53,9 +53,11 @@ struct ListingCache {
 };
 
 // Searches one Filespec entry (along the search path of -S, and with `recurse` below it), inserting the full
-// path of every match into `target`. Restores the current directory before it returns.
-void SearchSpec(const RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
-                std::uint32_t excludedAttributes, int recurse, PathList& target);
+// path of every match into `target`. Restores the current directory before it returns. With `listings`,
+// directories read by an earlier spec of the same search are not read again.
+void SearchSpec(const RunSettings& ctx, const std::string& spec, std::uint32_t requiredAttributes,
+                std::uint32_t excludedAttributes, int recurse, PathList& target,
+                ListingCache* listings = nullptr);
 
 // Searches the directory of one Filespec entry, taken from the current directory, and with `recurse` every
 // directory below it. The path of a match below the entry's directory is that directory's path as typed
@@ -63,10 +65,12 @@ void SearchSpec(const RunContext& ctx, const std::string& spec, std::uint32_t re
 // so an entry through a symbolic link keeps the link's path at every depth. The current directory is the
 // same on return. A directory that cannot be opened yields nothing. The tree is read on up to
 // `ctx.searchThreads` threads (0: one per processor), with the insertions of a walk on one.
-void SearchDirectory(const RunContext& ctx, const std::string& spec, std::uint32_t requiredAttributes,
-                     std::uint32_t excludedAttributes, int recurse, PathList& target);
+void SearchDirectory(const RunSettings& ctx, const std::string& spec, std::uint32_t requiredAttributes,
+                     std::uint32_t excludedAttributes, int recurse, PathList& target,
+                     ListingCache* listings = nullptr);
 
-// A Filespec entry taken apart: drive ("C:", only where the platform has drive letters), directory (through its last
+// A Filespec entry taken apart: drive ("C:", only where the platform has drive letters), directory (through
+// its last
 // '\' or '/') and the name pattern that remains.
 struct SpecParts {
   std::string drive;

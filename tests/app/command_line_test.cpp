@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_context.h"
+#include "command/run_settings.h"
 #include "platform/platform.h"
 
 namespace zelvane {
@@ -65,7 +65,7 @@ TEST(CharacterCodes, HandlesMegabyteOfCodesInLinearTime) {
 
 class OptionsTest : public ::testing::Test {
  protected:
-  RunContext ctx;
+  RunSettings ctx;
   std::size_t Parse(Args args) {
     args.insert(args.begin(), "zelvane");
     return ParseOptions(ctx, args, 2);
@@ -156,7 +156,7 @@ TEST_F(OptionsTest, FilespecAndXspecAccumulateAndConvertCodesWithTheCodeCharOfTh
   EXPECT_EQ(ctx.filespec, "x.c a b");
   EXPECT_EQ(ctx.xspec, "ab");
 
-  RunContext other;
+  RunSettings other;
   std::vector<std::string> args{"zelvane", "-f#065", "-f#066", "-t%", "-f%067#068", "-x%069"};
   ParseOptions(other, args, 2);
   // Each -f converts all of the Filespec so far, with the code character of that moment.

@@ -4,15 +4,15 @@
 
 #include <string>
 
-#include "app/run_context.h"
+#include "command/run_settings.h"
 #include "platform/platform.h"
 #include "support/temp_dir.h"
 
 namespace zelvane {
 namespace {
 
-RunContext NoShellContext() {
-  RunContext ctx;
+RunSettings NoShellContext() {
+  RunSettings ctx;
   ctx.pathSeparator = platform::NativeSeparator();
   EXPECT_TRUE(platform::GetCurrentDir(ctx.startDir));
   return ctx;
@@ -20,9 +20,10 @@ RunContext NoShellContext() {
 
 // Parses the Command as the run loop does, with the context's characters and shell, and runs it for one
 // file, one at a time.
-int Execute(RunContext& ctx, const std::string& path, const std::string& command) {
+int Execute(const RunSettings& ctx, const std::string& path, const std::string& command,
+            RunProgress& progress) {
   return RunCommands(ctx, ParseCommandTemplate(command, ctx.breakChar, ctx.macroChar, ctx.shell.empty()),
-                     {path}, 1);
+                     {path}, 1, progress);
 }
 
 TEST(RunCommands, ResultIsTheLastStartedPart) {
@@ -44,41 +45,45 @@ TEST(RunCommands, ResultIsTheLastStartedPart) {
       {"", 0, ""},
   };
   for (const Case& c : cases) {
-    RunContext ctx = NoShellContext();
+    RunSettings ctx = NoShellContext();
+    RunProgress progress;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(Execute(ctx, "/x/a.txt", c.command), c.expected) << c.command;
+    EXPECT_EQ(Execute(ctx, "/x/a.txt", c.command, progress), c.expected) << c.command;
     EXPECT_EQ(testing::internal::GetCapturedStdout(), c.output) << c.command;
-    EXPECT_EQ(ctx.fileNumber, 1);
+    EXPECT_EQ(progress.fileNumber, 1);
   }
 }
 
 TEST(RunCommands, EchoOnlyAndDeclinedStartNothing) {
-  RunContext ctx = NoShellContext();
+  RunSettings ctx = NoShellContext();
   ctx.echoCommand = ctx.echoOnly = 1;
+  RunProgress progress;
   testing::internal::CaptureStdout();
-  EXPECT_EQ(Execute(ctx, "/x/a.txt", "false $n;echo $b"), 0);
+  EXPECT_EQ(Execute(ctx, "/x/a.txt", "false $n;echo $b", progress), 0);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "false a.txt\na\n");
 
-  RunContext asked = NoShellContext();
+  RunSettings asked = NoShellContext();
   asked.confirm = 1;
   platform::PushBackKey('n');
+  RunProgress declined;
   testing::internal::CaptureStdout();
-  EXPECT_EQ(Execute(asked, "/x/a.txt", "false;false"), 0);
+  EXPECT_EQ(Execute(asked, "/x/a.txt", "false;false", declined), 0);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Execute \"false;false\"? [y/n] n\n");
-  EXPECT_EQ(asked.fileNumber, 1);
+  EXPECT_EQ(declined.fileNumber, 1);
 }
 
 TEST(RunCommands, ChangeDirWritesRelativeOutputFileBesideTheFileAndRestores) {
   test::TempDir dir;
   dir.WriteFile("sub/a.txt");
-  RunContext ctx = NoShellContext();
+  RunSettings ctx = NoShellContext();
   ctx.changeDir = 1;
   ctx.outputFile = "$b.out";
   std::string before;
   ASSERT_TRUE(platform::GetCurrentDir(before));
 
+  RunProgress progress;
   testing::internal::CaptureStdout();
-  EXPECT_EQ(Execute(ctx, dir / "sub/a.txt", "echo in $n"), 0);
+  EXPECT_EQ(Execute(ctx, dir / "sub/a.txt", "echo in $n", progress), 0);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   std::string written = dir.ReadFile("sub/a.out");
   std::erase(written, '\r');  // a text file on Win32
@@ -92,20 +97,21 @@ TEST(RunCommands, ChangeDirWritesRelativeOutputFileBesideTheFileAndRestores) {
 TEST(RunCommands, ChangeDirThatFailsSkipsTheFileAndStaysPut) {
   test::TempDir dir;
   dir.WriteFile("a.txt");
-  RunContext ctx = NoShellContext();
+  RunSettings ctx = NoShellContext();
   ctx.changeDir = 1;
   ctx.outputFile = dir / "$b.out";
   std::string before;
   ASSERT_TRUE(platform::GetCurrentDir(before));
 
   // Nothing runs, no output file is created, Zelvane stays where it stands, and the run goes on.
+  RunProgress progress;
   testing::internal::CaptureStdout();
-  EXPECT_EQ(Execute(ctx, dir / "gone/a.txt", "echo ran"), 0);
+  EXPECT_EQ(Execute(ctx, dir / "gone/a.txt", "echo ran", progress), 0);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "Could not change to directory " + (dir / "gone") + ".\n");
   EXPECT_FALSE(dir.Exists("a.out"));
-  EXPECT_FALSE(ctx.endRun);
-  EXPECT_EQ(ctx.fileNumber, 1);
+  EXPECT_FALSE(progress.endRun);
+  EXPECT_EQ(progress.fileNumber, 1);
   std::string after;
   ASSERT_TRUE(platform::GetCurrentDir(after));
   EXPECT_EQ(after, before);

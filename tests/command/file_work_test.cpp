@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_context.h"
+#include "command/run_settings.h"
 
 namespace zelvane {
 namespace {
@@ -50,14 +50,14 @@ TEST(PrepareFileWork, PartsAsTheyWillBeHandled) {
       {"  ", false, false, "  ", {{Kind::Program, "  ", {}}}},
   };
   for (const Case& c : cases) {
-    RunContext ctx;
+    RunSettings ctx;
     ctx.startDir = "/start";
     ctx.pathSeparator = '/';
     ctx.command = c.command;
     ctx.shell = c.shell ? "/bin/sh" : "";
     ctx.noCrLf = c.noCrLf ? 1 : 0;
     const CommandTemplate command = ParseCommandTemplate(ctx.command, ';', '$', !c.shell);
-    const FileWork work = PrepareFileWork(ctx, command, "/x/x;y.txt");
+    const FileWork work = PrepareFileWork(ctx, command, "/x/x;y.txt", 1, 1);
     EXPECT_EQ(work.command, c.whole) << c.command;
     ASSERT_EQ(work.parts.size(), c.parts.size()) << c.command;
     for (std::size_t i = 0; i < c.parts.size(); ++i) {
@@ -68,26 +68,24 @@ TEST(PrepareFileWork, PartsAsTheyWillBeHandled) {
   }
 }
 
-TEST(PrepareFileWork, NumbersEachFileAndExpandsTheOutputFileAndDirectory) {
-  RunContext ctx;
+TEST(PrepareFileWork, ExpandsTheNumbersTheOutputFileAndDirectory) {
+  RunSettings ctx;
   ctx.startDir = "/start";
   ctx.pathSeparator = '/';
   ctx.command = "p $c/$C";
-  ctx.totalCount = 12;
   ctx.outputFile = "$b.out";
   ctx.changeDir = 1;
   ctx.lowercase = 1;  // changes what macros show, never the directory entered
   const CommandTemplate command = ParseCommandTemplate(ctx.command, ';', '$', true);
-  FileWork work = PrepareFileWork(ctx, command, "/X/A.txt");
+  FileWork work = PrepareFileWork(ctx, command, "/X/A.txt", 1, 12);
   EXPECT_EQ(work.parts.at(0).text, "p  1/12");
   EXPECT_EQ(work.outputFile, "a.out");
   EXPECT_EQ(work.directory, "/X/");
-  work = PrepareFileWork(ctx, command, "/X/B.txt");
+  work = PrepareFileWork(ctx, command, "/X/B.txt", 2, 12);
   EXPECT_EQ(work.parts.at(0).text, "p  2/12");
-  EXPECT_EQ(ctx.fileNumber, 2);
 
   ctx.changeDir = 0;
-  EXPECT_EQ(PrepareFileWork(ctx, command, "/X/C.txt").directory, "");
+  EXPECT_EQ(PrepareFileWork(ctx, command, "/X/C.txt", 3, 12).directory, "");
 }
 
 }  // namespace

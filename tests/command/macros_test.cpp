@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_context.h"
+#include "command/run_settings.h"
 #include "platform/platform.h"
 #include "support/temp_dir.h"
 
@@ -21,10 +21,13 @@ struct Case {
 // Expands each template for one path, the stamp and checksums filled in so nothing touches the disk. Every
 // row of every table is prepared in one reused FileMacros, as a run reuses it from file to file, so a part
 // left over from an earlier path fails a row.
-void ExpectExpansions(const RunContext& ctx, const std::string& path, const std::vector<Case>& cases) {
+void ExpectExpansions(const RunSettings& ctx, const std::string& path, const std::vector<Case>& cases,
+                      int fileNumber = 0, int totalCount = 0) {
   static FileMacros file;
   for (const Case& c : cases) {
     PrepareFileMacros(ctx, path, file);
+    file.fileNumber = fileNumber;
+    file.totalCount = totalCount;
     file.stamp = FileStamp{"    1234", "07", "03", "2001", "09:05:03"};
     file.checksum = 0xABCDEF01u;
     file.eolBlindChecksum = 0x0000002Au;
@@ -33,8 +36,8 @@ void ExpectExpansions(const RunContext& ctx, const std::string& path, const std:
   }
 }
 
-RunContext Win32Context(const std::string& startDir) {
-  RunContext ctx;
+RunSettings Win32Context(const std::string& startDir) {
+  RunSettings ctx;
   ctx.startDir = startDir;
   ctx.pathSeparator = '\\';
   return ctx;
@@ -45,8 +48,8 @@ bool BackslashSeparates() {
   return platform::IsPathSeparator('\\');
 }
 
-RunContext PosixContext(const std::string& startDir) {
-  RunContext ctx;
+RunSettings PosixContext(const std::string& startDir) {
+  RunSettings ctx;
   ctx.startDir = startDir;
   ctx.pathSeparator = '/';
   return ctx;
@@ -71,7 +74,7 @@ TEST(ExpandTemplate, UsageExampleOnWin32Path) {
 
 TEST(ExpandTemplate, LowercaseAndSeparatorOptions) {
   if (!BackslashSeparates()) GTEST_SKIP() << "Win32 paths";
-  RunContext ctx = Win32Context("D:\\USR");
+  RunSettings ctx = Win32Context("D:\\USR");
   ctx.lowercase = 1;
   ctx.pathSeparator = '/';
   // Literal text and the checksum's hexadecimal digits keep their case.
@@ -85,7 +88,7 @@ TEST(ExpandTemplate, LowercaseAndSeparatorOptions) {
   ExpectExpansions(Win32Context("C:\\x"), "D:/a/b.c/N/a.m/e.txt",
                    {{"$f", "D:\\a\\b.c\\N\\a.m\\e.txt"}, {"$n", "e.txt"}});
   // Separator 0 keeps every separator as it was written.
-  RunContext keep = Win32Context("C:\\x");
+  RunSettings keep = Win32Context("C:\\x");
   keep.pathSeparator = 0;
   ExpectExpansions(keep, "D:\\a/b\\c.txt", {{"$d", "\\a/b\\"}});
 }
@@ -111,7 +114,7 @@ TEST(ExpandTemplate, PosixPaths) {
 
 TEST(ExpandTemplate, BackslashInAPosixNameIsPartOfTheName) {
   if (BackslashSeparates()) GTEST_SKIP() << "'\\' separates on this platform";
-  RunContext ctx = PosixContext("/d");
+  RunSettings ctx = PosixContext("/d");
   ctx.lowercase = 1;
   ctx.pathSeparator = '|';
   ExpectExpansions(ctx, "/d/X\\..\\..\\precious.TXT",
@@ -146,7 +149,7 @@ TEST(ExpandTemplate, RelativeDirectory) {
   };
   for (const RCase& c : cases) {
     if (c.separator == '\\' && !BackslashSeparates()) continue;
-    RunContext ctx;
+    RunSettings ctx;
     ctx.startDir = c.startDir;
     ctx.pathSeparator = c.separator;
     ExpectExpansions(ctx, c.path, {{"$r", c.expected}});
@@ -172,7 +175,7 @@ TEST(ExpandTemplate, MacroCharacterRules) {
                     {"a$", "a$"},
                     {"$f$", "/d/a.txt$"},
                     {"$n$n", "a.txta.txt"}});
-  RunContext ctx = PosixContext("/d");
+  RunSettings ctx = PosixContext("/d");
   ctx.macroChar = '%';
   ExpectExpansions(ctx, "/d/a.txt", {{"$n %n %%n %", "$n a.txt %%n %"}});
 }
@@ -188,10 +191,7 @@ TEST(ExpandTemplate, FileNumberWidthFollowsTotalCount) {
       {0, 1, "[1/0]"}, {12, 12, "[12/12]"},   {1234567890, 5, "[         5/1234567890]"},
   };
   for (const CountCase& c : cases) {
-    RunContext ctx = PosixContext("/d");
-    ctx.totalCount = c.total;
-    ctx.fileNumber = c.number;
-    ExpectExpansions(ctx, "/d/a.txt", {{"[$c/$C]", c.expected}});
+    ExpectExpansions(PosixContext("/d"), "/d/a.txt", {{"[$c/$C]", c.expected}}, c.number, c.total);
   }
 }
 
@@ -203,7 +203,7 @@ TEST(ShortenPath, KeepsNamesWithoutAlternatesAndMakesSeparatorsNative) {
   EXPECT_EQ(ShortenPath("file.txt"), "file.txt");
 
   // With -8, $r compares the shortened path with startDir.
-  RunContext ctx = PosixContext(std::string(1, s) + "no" + s + "such");
+  RunSettings ctx = PosixContext(std::string(1, s) + "no" + s + "such");
   ctx.pathSeparator = s;
   ctx.useShortNames = 1;
   ExpectExpansions(ctx, "/no\\such\\dir\\file.txt", {{"$r", std::string("dir") + s}});
@@ -212,7 +212,7 @@ TEST(ShortenPath, KeepsNamesWithoutAlternatesAndMakesSeparatorsNative) {
 TEST(ExpandMacros, ChecksumsAreReadOncePerFile) {
   test::TempDir dir;
   dir.WriteFile("a.txt", "a\r\nb");
-  RunContext ctx = PosixContext(dir.path());
+  RunSettings ctx = PosixContext(dir.path());
   ctx.lowercase = 1;  // never touches the hexadecimal digits
   EXPECT_EQ(ExpandMacros(ctx, dir / "a.txt", "$k $K"), "0xF35534D7 0x9E83486D");
   EXPECT_EQ(ExpandMacros(ctx, dir / "gone.txt", "$k $K"), "0x00000000 0x00000000");

@@ -7,7 +7,7 @@
 #include <regex>
 #include <string>
 
-#include "app/run_context.h"
+#include "command/run_settings.h"
 #include "platform/platform.h"
 #include "support/temp_dir.h"
 
@@ -72,7 +72,7 @@ TEST(GetFileStamp, ReadsSizeAndLocalWriteTime) {
       std::chrono::seconds{static_cast<std::int64_t>(ticks / 10000000) - 11644473600LL}};
   fs::last_write_time(dir / "a.txt", std::chrono::file_clock::from_sys(utc));
 
-  RunContext ctx;
+  RunSettings ctx;
   const FileStamp stamp = GetFileStamp(ctx, dir / "a.txt");
   EXPECT_EQ(stamp.size, "    1234");
   EXPECT_EQ(stamp.time, "09:05:03");
@@ -87,7 +87,7 @@ TEST(GetFileStamp, ReadsSizeAndLocalWriteTime) {
 
 TEST(GetFileStamp, MissingFileHasSizeZeroAndTheCurrentTime) {
   test::TempDir dir;
-  RunContext ctx;
+  RunSettings ctx;
   const platform::SystemTime now = platform::LocalNow();
   const FileStamp stamp = GetFileStamp(ctx, dir / "gone.txt");
   EXPECT_EQ(stamp.size, "       0");

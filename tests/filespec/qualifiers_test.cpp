@@ -8,9 +8,9 @@
 #include <limits>
 #include <string>
 
-#include "app/run_context.h"
-#include "support/temp_dir.h"
+#include "command/run_settings.h"
 #include "platform/platform.h"
+#include "support/temp_dir.h"
 
 namespace zelvane {
 namespace {
@@ -37,7 +37,7 @@ TEST(OperatorPassesTest, OperatorTable) {
 }
 
 TEST(CompareOperandTest, SizeLiteralsAreWhole64BitSizes) {
-  RunContext ctx;
+  RunSettings ctx;
   platform::FindData entry;
   const auto compare = [&](std::uint64_t size, const char* operand) {
     entry.size = size;
@@ -57,7 +57,7 @@ TEST(CompareOperandTest, SizeLiteralsAreWhole64BitSizes) {
 }
 
 TEST(CompareOperandTest, TimeLiteralAgainstWriteOrAccessTime) {
-  RunContext ctx;
+  RunSettings ctx;
   std::uint64_t fileTime = 0;
   ASSERT_TRUE(
       platform::LocalSystemTimeToFileTime({.year = 2001, .month = 3, .day = 7, .hour = 12}, fileTime));
@@ -94,7 +94,7 @@ class OperandFileTest : public testing::Test {
     return static_cast<std::uint64_t>(seconds + 11644473600LL) * 10000000ULL;
   }
 
-  RunContext ctx_;
+  RunSettings ctx_;
   test::TempDir dir_;
   std::string previous_;
 };

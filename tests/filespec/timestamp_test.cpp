@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/run_context.h"
+#include "command/run_settings.h"
 #include "platform/platform.h"
 
 namespace zelvane {
@@ -135,7 +135,7 @@ void ExpectComparisons(std::uint64_t fileTime, const char* label) {
       {-3599, 3, true, -1},
   };
   for (const CompareCase& c : cases) {
-    RunContext ctx;
+    RunSettings ctx;
     ctx.timeSlop = c.timeSlop;
     ctx.ignoreDst = c.ignoreDst ? 1 : 0;
     const auto offset = static_cast<std::int64_t>(c.operandOffset * kTicksPerSecond);
@@ -153,7 +153,7 @@ TEST(CompareTimesTest, ToleranceAndOneHourAcrossEras) {
 }
 
 TEST(CompareTimesTest, WholeSecondCutDecidesNearTheBound) {
-  RunContext ctx;
+  RunSettings ctx;
   const std::uint64_t file = kUnixEpoch + 9 * kTicksPerSecond / 10;  // 0.9 s
   // 2.2 s apart, but 3 whole seconds: later.
   EXPECT_EQ(CompareTimes(ctx, file + 22 * kTicksPerSecond / 10, file), 1);

@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "app/run_context.h"
 #include "checksum/checksum.h"
-#include "support/temp_dir.h"
+#include "command/run_settings.h"
 #include "filespec/filespec.h"
 #include "platform/platform.h"
 #include "search/collect.h"
 #include "search/walk.h"
+#include "support/temp_dir.h"
 
 namespace zelvane {
 namespace {
@@ -140,7 +140,7 @@ class SearchTree : public ::testing::Test {
   std::string P(const std::string& relative) const { return dir_ / relative; }
 
   test::TempDir dir_;
-  RunContext ctx_;
+  RunSettings ctx_;
   std::string saved_;
 };
 
@@ -215,15 +215,13 @@ TEST_F(SearchTree, KeptListingsChangeNoResult) {
   for (const char* spec : {"*.c /ar *.c *.C", "/ar *.c *.c", "sub/*.c *.c a/loop/sub/*.c /ad *",
                            "*.c sub/*.c sub/../sub/*.c", "/a-d * a/loop/a/*"}) {
     PathList plain;
-    ctx_.listings.reset();
     CollectMatches(ctx_, spec, plain);
     PathList kept;
-    ctx_.listings = std::make_shared<ListingCache>();
-    CollectMatches(ctx_, spec, kept);
+    ListingCache listings;
+    CollectMatches(ctx_, spec, kept, &listings);
     EXPECT_EQ(Entries(kept), Entries(plain)) << spec;
     EXPECT_FALSE(Entries(kept).empty()) << spec;
   }
-  ctx_.listings.reset();
 }
 
 // Paths far beyond any fixed buffer, and deeper than the OS accepts as one path.

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_context.h"
+#include "command/run_settings.h"
 #include "e2e/e2e_fixture.h"
 #include "filespec/filespec.h"
 #include "platform/platform.h"
@@ -60,7 +60,7 @@ struct Search {
 };
 
 Lines Found(const test::TempDir& dir, const Search& s, int threads) {
-  RunContext ctx;
+  RunSettings ctx;
   ctx.startDir = dir.path();
   ctx.recurseSubdirs = 1;
   ctx.depthFirst = s.depthFirst ? 1 : 0;
@@ -70,15 +70,13 @@ Lines Found(const test::TempDir& dir, const Search& s, int threads) {
   std::string saved;
   EXPECT_TRUE(platform::GetCurrentDir(saved));
   EXPECT_TRUE(platform::SetCurrentDir(dir.path()));
-  if (ParseFilespec(s.filespec).size() > 1 || !ctx.xspec.empty())
-    ctx.listings = std::make_shared<ListingCache>();
-  CollectMatches(ctx, s.filespec, ctx.MatchList);
-  ExcludeMatches(ctx);
+  ctx.filespec = s.filespec;
+  PathList matches = FindMatches(ctx);
   std::string now;
   EXPECT_TRUE(platform::GetCurrentDir(now));
   EXPECT_EQ(now, dir.path()) << "the current directory after " << s.filespec;
   platform::SetCurrentDir(saved);
-  return Entries(ctx.MatchList);
+  return Entries(matches);
 }
 
 class WalkThreads : public ::testing::Test {

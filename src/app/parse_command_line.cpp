@@ -1,12 +1,9 @@
-#include "app/build_run_context.h"
+#include "app/parse_command_line.h"
 
 #include <cstdio>
 
 #include "app/command_line.h"
-#include "filespec/filespec.h"
 #include "platform/platform.h"
-#include "search/collect.h"
-#include "search/search.h"
 
 namespace zelvane {
 namespace {
@@ -107,14 +104,14 @@ const char* const kUsagePages[4] = {
 
 }  // namespace
 
-void PrintUsage(const RunContext& ctx) {
+void PrintUsage(const RunSettings& ctx) {
   for (int page = 0; page < 4; ++page) {
     platform::WriteOut(kUsagePages[page]);
     if (page < 3 && !ctx.batch) platform::ReadKey();
   }
 }
 
-void BuildRunContext(RunContext& ctx, int argc, char** argv) {
+ParseResult ParseCommandLine(RunSettings& ctx, int argc, char** argv) {
   ctx.pathSeparator = platform::NativeSeparator();
   platform::GetCurrentDir(ctx.startDir);
   ctx.startDrive = platform::CurrentDrive();
@@ -127,7 +124,7 @@ void BuildRunContext(RunContext& ctx, int argc, char** argv) {
 
   if (argc < 3) {
     PrintUsage(ctx);
-    return;
+    return ParseResult::UsageShown;
   }
 
   std::vector<std::string> args(argv, argv + argc);
@@ -137,27 +134,13 @@ void BuildRunContext(RunContext& ctx, int argc, char** argv) {
   // -Batch asks nothing, so the terminal keeps its mode all through the run.
   if (ctx.batch) platform::LeaveTerminalModeAlone();
 
-  // The search moves the current directory about; whatever its length, it comes back afterwards.
-  std::string savedDir;
-  const bool haveSavedDir = platform::GetCurrentDir(savedDir);
-
-  // Several specs (the Xspec's included) over one tree read each directory once; the listings are
-  // dropped before any command can change the tree.
-  if (ParseFilespec(ctx.filespec).size() > 1 || !ctx.xspec.empty())
-    ctx.listings = std::make_shared<ListingCache>();
-  CollectMatches(ctx, ctx.filespec, ctx.MatchList);
-  ExcludeMatches(ctx);
-  ctx.listings.reset();
-  ctx.totalCount = static_cast<int>(Count(ctx.MatchList));
-
   if (!platform::HasTypedCommandLine()) {
     ctx.command = CommandFromArguments(rawForms, firstCommandArg);
   } else if (!LocateCommand(rawLine, args, firstCommandArg, ctx.command)) {
     ctx.command.clear();
-    PrintUsage(ctx);
+    return ParseResult::CommandNotLocated;
   }
-
-  if (haveSavedDir) platform::SetCurrentDir(savedDir);
+  return ParseResult::Ready;
 }
 
 }  // namespace zelvane
