@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "e2e/e2e_fixture.h"
+#include "platform/child_text.h"
 #include "platform/platform.h"
 #include "platform/win32/win32_util.h"
 
@@ -75,7 +76,7 @@ TEST(Win32Process, TheChildSplitsItsCommandLineBackIntoTheWords) {
        "C:\\dir with blank\\"},
   };
   for (const std::vector<std::string>& words : rows) {
-    const std::wstring line = CommandLineOf(words);
+    const std::wstring line = Wide(QuotedCommandLine(words));
     int count = 0;
     wchar_t** argv = CommandLineToArgvW(line.c_str(), &count);
     ASSERT_NE(argv, nullptr);

@@ -38,12 +38,6 @@ int OpenAnyLength(const std::string& path, int flags);
 // Win32 attribute bits of an entry named `name` whose status is `st`.
 std::uint32_t AttributesOf(const std::string& name, const struct stat& st);
 
-// The argument vector that runs `commandText` through `shell` (see ChildStart).
-std::vector<std::string> ShellArguments(const std::string& shell, const std::string& commandText);
-
-// The environment a child gets: the process's own, with `overrides` replacing or adding variables.
-std::vector<std::string> ChildEnvironment(const std::vector<std::pair<std::string, std::string>>& overrides);
-
 // Makes a child started with `actions` begin in the open directory `fd`.
 void AddStartDirectory(posix_spawn_file_actions_t& actions, int fd);
 

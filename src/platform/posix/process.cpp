@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/child_text.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_util.h"
 
@@ -390,35 +391,6 @@ int posix::ExitCodeOf(int waitStatus) {
   return -1;
 }
 
-std::vector<std::string> posix::ShellArguments(const std::string& shell, const std::string& commandText) {
-  static const char* const kPosixShells[] = {"sh", "bash", "dash", "ksh", "mksh", "zsh", "ash", "busybox"};
-  const std::size_t slash = shell.rfind('/');
-  const std::string name = slash == std::string::npos ? shell : shell.substr(slash + 1);
-  for (const char* posixShell : kPosixShells) {
-    if (name == posixShell) return {shell, "-c", commandText};
-  }
-  return {shell, " /c " + commandText};
-}
-
-std::vector<std::string> posix::ChildEnvironment(
-    const std::vector<std::pair<std::string, std::string>>& overrides) {
-  std::vector<std::string> env;
-  for (char** e = environ; e != nullptr && *e != nullptr; ++e) {
-    const char* entry = *e;
-    const char* equals = std::strchr(entry, '=');
-    const std::size_t nameLength =
-        equals != nullptr ? static_cast<std::size_t>(equals - entry) : std::strlen(entry);
-    const bool replaced = std::any_of(overrides.begin(), overrides.end(), [&](const auto& variable) {
-      return variable.first.size() == nameLength &&
-             variable.first.compare(0, nameLength, entry, nameLength) == 0;
-    });
-    if (!replaced) env.emplace_back(entry);
-  }
-  for (const auto& [name, value] : overrides)
-    env.push_back(name + "=" + value);
-  return env;
-}
-
 #if ZELVANE_HAVE_SPAWN_FCHDIR
 void posix::AddStartDirectory(posix_spawn_file_actions_t& actions, int fd) {
 #if ZELVANE_HAVE_SPAWN_FCHDIR_NP
@@ -457,7 +429,7 @@ int ForkInDirectory(pid_t& pid, const std::string& program, std::vector<char*>& 
 
 ChildHandle StartChild(const ChildStart& start) {
   const std::vector<std::string> args =
-      start.shell.empty() ? start.args : posix::ShellArguments(start.shell, start.commandText);
+      start.shell.empty() ? start.args : ShellArguments(start.shell, start.commandText, /*posixShells=*/true);
   if (args.empty()) return Failed(kNoChild, ENOENT);
   EnsureWakePipe();
   std::vector<char*> argv;
@@ -465,7 +437,10 @@ ChildHandle StartChild(const ChildStart& start) {
   for (const std::string& a : args)
     argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
-  std::vector<std::string> envText = posix::ChildEnvironment(start.environment);
+  std::vector<std::string> base;
+  for (char** e = environ; e != nullptr && *e != nullptr; ++e)
+    base.emplace_back(*e);
+  std::vector<std::string> envText = MergeEnvironment(base, start.environment, /*ignoreCase=*/false);
   std::vector<char*> envp;
   envp.reserve(envText.size() + 1);
   for (std::string& e : envText)

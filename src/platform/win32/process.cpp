@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/child_text.h"
 #include "platform/platform.h"
 #include "platform/win32/win32_util.h"
 
@@ -34,45 +35,6 @@ struct StartDir {
 struct Child {
   HANDLE process;
 };
-
-namespace win32 {
-
-std::wstring CommandLineOf(const std::vector<std::string>& args) {
-  std::wstring line;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::wstring word = Wide(args[i]);
-    if (i > 0) line += L' ';
-    const bool plain = !word.empty() && word.find_first_of(L" \t\n\v\"") == std::wstring::npos;
-    if (plain) {
-      line += word;
-      continue;
-    }
-    line += L'"';
-    if (i == 0) {
-      // The program's name ends at the next quote, backslashes and all; a file name holds no quote.
-      line += word;
-      line += L'"';
-      continue;
-    }
-    std::size_t backslashes = 0;
-    for (wchar_t c : word) {
-      if (c == L'\\') {
-        ++backslashes;
-        continue;
-      }
-      // Backslashes stand for themselves unless a quote follows them: then each is doubled, and the
-      // quote escaped with one more.
-      line.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-      backslashes = 0;
-      line += c;
-    }
-    line.append(backslashes * 2, L'\\');
-    line += L'"';
-  }
-  return line;
-}
-
-}  // namespace win32
 
 std::wstring win32::LocateProgram(const std::string& name) {
   const std::wstring given = OsPath(name);
@@ -115,36 +77,20 @@ bool WriteAll(HANDLE h, const char* data, std::size_t size) {
   return true;
 }
 
-bool SameName(const wchar_t* entry, std::size_t length, const std::wstring& name) {
-  return length == name.size() && CompareStringOrdinal(entry, static_cast<int>(length), name.data(),
-                                                       static_cast<int>(length), TRUE) == CSTR_EQUAL;
-}
-
-// The process's environment block with `overrides` replacing or adding variables (names compared without
-// regard to case, as Windows does).
+// The process's environment block with `overrides` replacing or adding variables.
 std::vector<wchar_t> ChildEnvironment(const std::vector<std::pair<std::string, std::string>>& overrides) {
-  std::vector<std::pair<std::wstring, std::wstring>> wide;
-  for (const auto& [name, value] : overrides)
-    wide.emplace_back(win32::Wide(name), win32::Wide(value));
-  std::vector<wchar_t> block;
+  std::vector<std::string> base;
   wchar_t* strings = GetEnvironmentStringsW();
   for (const wchar_t* entry = strings; entry != nullptr && *entry != L'\0';) {
     const std::size_t length = wcslen(entry);
-    // "=C:=C:\dir" entries begin with '='; their name ends at the second one.
-    const wchar_t* equals = wcschr(entry + 1, L'=');
-    const std::size_t nameLength = equals != nullptr ? static_cast<std::size_t>(equals - entry) : length;
-    bool replaced = false;
-    for (const auto& [name, value] : wide) {
-      if (SameName(entry, nameLength, name)) replaced = true;
-    }
-    if (!replaced) block.insert(block.end(), entry, entry + length + 1);
+    base.push_back(win32::Utf8(std::wstring_view(entry, length)));
     entry += length + 1;
   }
   if (strings != nullptr) FreeEnvironmentStringsW(strings);
-  for (const auto& [name, value] : wide) {
-    block.insert(block.end(), name.begin(), name.end());
-    block.push_back(L'=');
-    block.insert(block.end(), value.begin(), value.end());
+  std::vector<wchar_t> block;
+  for (const std::string& entry : MergeEnvironment(base, overrides, /*ignoreCase=*/true)) {
+    const std::wstring wide = win32::Wide(entry);
+    block.insert(block.end(), wide.begin(), wide.end());
     block.push_back(L'\0');
   }
   block.push_back(L'\0');
@@ -353,11 +299,13 @@ ChildHandle StartChild(const ChildStart& start) {
   if (!start.shell.empty()) {
     // Argument 0 and " /c " + text joined by one space and nothing quoted, so cmd.exe reads its switch.
     program = start.shell;
-    commandLine = win32::Wide(start.shell + "  /c " + start.commandText);
+    const std::vector<std::string> words =
+        ShellArguments(start.shell, start.commandText, /*posixShells=*/false);
+    commandLine = win32::Wide(words[0] + " " + words[1]);
   } else {
     if (start.args.empty()) return kNoChild;
     program = start.args[0];
-    commandLine = win32::CommandLineOf(start.args);
+    commandLine = win32::Wide(QuotedCommandLine(start.args));
   }
   const std::wstring path = ProgramFor(program, start.directory);
   if (path.empty()) {

@@ -41,12 +41,6 @@ std::wstring LongForm(const std::wstring& fullPath);
 // form. The short form keeps the meanings the system gives typed names (NUL, trailing dots).
 std::wstring OsPath(const std::string& path);
 
-// The command line that gives a child exactly `args` as its argument vector when the run-time library
-// splits it (CommandLineToArgvW's rules): a word with a blank, a tab or a quote, or an empty word, is
-// quoted; a quote inside is escaped, and the backslashes before a quote or the closing quote are doubled.
-// The program's name (args[0]) is split by another rule, without escapes, so it is only put in quotes.
-std::wstring CommandLineOf(const std::vector<std::string>& args);
-
 // The program `name` as given, then along PATH (with .exe when the name has no extension); empty when
 // neither names a file.
 std::wstring LocateProgram(const std::string& name);

@@ -1,0 +1,88 @@
+#include "platform/child_text.h"
+
+#include <algorithm>
+#include <string_view>
+
+namespace zelvane::platform {
+namespace {
+
+char FoldAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameName(std::string_view a, std::string_view b, bool ignoreCase) {
+  if (a.size() != b.size()) return false;
+  if (!ignoreCase) return a == b;
+  return std::equal(a.begin(), a.end(), b.begin(),
+                    [](char x, char y) { return FoldAscii(x) == FoldAscii(y); });
+}
+
+}  // namespace
+
+std::vector<std::string> ShellArguments(const std::string& shell, const std::string& commandText,
+                                        bool posixShells) {
+  if (posixShells) {
+    static const char* const kPosixShells[] = {"sh", "bash", "dash", "ksh", "mksh", "zsh", "ash", "busybox"};
+    const std::size_t slash = shell.rfind('/');
+    const std::string_view name =
+        slash == std::string::npos ? std::string_view(shell) : std::string_view(shell).substr(slash + 1);
+    for (const char* posixShell : kPosixShells) {
+      if (name == posixShell) return {shell, "-c", commandText};
+    }
+  }
+  return {shell, " /c " + commandText};
+}
+
+std::string QuotedCommandLine(const std::vector<std::string>& args) {
+  std::string line;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& word = args[i];
+    if (i > 0) line += ' ';
+    if (!word.empty() && word.find_first_of(" \t\n\v\"") == std::string::npos) {
+      line += word;
+      continue;
+    }
+    line += '"';
+    if (i == 0) {
+      // The program's name ends at the next quote, backslashes and all; a file name holds no quote.
+      line += word;
+      line += '"';
+      continue;
+    }
+    std::size_t backslashes = 0;
+    for (const char c : word) {
+      if (c == '\\') {
+        ++backslashes;
+        continue;
+      }
+      // Backslashes stand for themselves unless a quote follows them: then each is doubled, and the quote
+      // escaped with one more.
+      line.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+      backslashes = 0;
+      line += c;
+    }
+    line.append(backslashes * 2, '\\');
+    line += '"';
+  }
+  return line;
+}
+
+std::vector<std::string> MergeEnvironment(const std::vector<std::string>& base,
+                                          const std::vector<std::pair<std::string, std::string>>& overrides,
+                                          bool ignoreCase) {
+  std::vector<std::string> merged;
+  merged.reserve(base.size() + overrides.size());
+  for (const std::string& entry : base) {
+    const std::size_t equals = entry.find('=', entry.empty() ? 0 : 1);
+    const std::string_view name = std::string_view(entry).substr(0, equals);
+    const bool replaced = std::any_of(overrides.begin(), overrides.end(), [&](const auto& variable) {
+      return SameName(variable.first, name, ignoreCase);
+    });
+    if (!replaced) merged.push_back(entry);
+  }
+  for (const auto& [name, value] : overrides)
+    merged.push_back(name + "=" + value);
+  return merged;
+}
+
+}  // namespace zelvane::platform
