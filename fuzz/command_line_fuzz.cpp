@@ -16,6 +16,7 @@
 #include "app/command_line.h"
 #include "command/command_template.h"
 #include "command/run_settings.h"
+#include "platform/child_text.h"
 
 namespace {
 
@@ -49,7 +50,7 @@ void CheckWords(const std::string& command) {
     // Every argument comes back unchanged from the command line a Win32 child would get.
     std::string line;
     for (const std::string& arg : expanded.args)
-      line += QuoteCommandWord(arg) + ' ';
+      line += zelvane::platform::QuoteCommandWord(arg) + ' ';
     if (SplitCommandWords(line) != expanded.args) std::abort();
     // Without quotes or backslashes the words are the text's runs between blanks and tabs, and no word
     // holds a separator.

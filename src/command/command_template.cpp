@@ -122,26 +122,6 @@ std::vector<std::string> SplitCommandWords(std::string_view text) {
   return words;
 }
 
-std::string QuoteCommandWord(std::string_view word) {
-  if (!word.empty() && word.find_first_of(" \t\n\v\"") == std::string_view::npos) return std::string(word);
-  std::string out = "\"";
-  std::size_t backslashes = 0;
-  for (const char c : word) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    // Backslashes before a quote are doubled, and the quote itself escaped.
-    out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-    backslashes = 0;
-    out += c;
-  }
-  // Before the closing quote they are doubled too.
-  out.append(backslashes * 2, '\\');
-  out += '"';
-  return out;
-}
-
 void ExpandText(const TemplateText& text, const MacroValue& macro, std::string& out) {
   out.clear();
   for (const TemplatePiece& piece : text) {

@@ -62,11 +62,6 @@ std::vector<TemplateText> SplitWords(const TemplateText& text);
 // SplitWords over plain text, without macros.
 std::vector<std::string> SplitCommandWords(std::string_view text);
 
-// The word as it must stand on a command line for SplitCommandWords to give it back unchanged: as it is when
-// it holds no blank, tab, line break or quote and is not empty, else in quotes with its backslashes doubled
-// where a quote follows them.
-std::string QuoteCommandWord(std::string_view word);
-
 // Appends the value of the macro `letter` for the file being processed.
 using MacroValue = std::function<void(char letter, std::string& out)>;
 

@@ -33,36 +33,38 @@ std::vector<std::string> ShellArguments(const std::string& shell, const std::str
   return {shell, " /c " + commandText};
 }
 
+std::string QuoteCommandWord(std::string_view word) {
+  if (!word.empty() && word.find_first_of(" \t\n\v\"") == std::string_view::npos) return std::string(word);
+  std::string out = "\"";
+  std::size_t backslashes = 0;
+  for (const char c : word) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    // Backslashes stand for themselves unless a quote follows them: then each is doubled, and the quote
+    // escaped with one more.
+    out.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    backslashes = 0;
+    out += c;
+  }
+  // Before the closing quote they are doubled too.
+  out.append(backslashes * 2, '\\');
+  out += '"';
+  return out;
+}
+
 std::string QuotedCommandLine(const std::vector<std::string>& args) {
   std::string line;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& word = args[i];
     if (i > 0) line += ' ';
-    if (!word.empty() && word.find_first_of(" \t\n\v\"") == std::string::npos) {
-      line += word;
-      continue;
+    const std::string& word = args[i];
+    // The program's name ends at the next quote, backslashes and all; a file name holds no quote.
+    if (i == 0 && (word.empty() || word.find_first_of(" \t\n\v\"") != std::string::npos)) {
+      line += '"' + word + '"';
+    } else {
+      line += i == 0 ? word : QuoteCommandWord(word);
     }
-    line += '"';
-    if (i == 0) {
-      // The program's name ends at the next quote, backslashes and all; a file name holds no quote.
-      line += word;
-      line += '"';
-      continue;
-    }
-    std::size_t backslashes = 0;
-    for (const char c : word) {
-      if (c == '\\') {
-        ++backslashes;
-        continue;
-      }
-      // Backslashes stand for themselves unless a quote follows them: then each is doubled, and the quote
-      // escaped with one more.
-      line.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-      backslashes = 0;
-      line += c;
-    }
-    line.append(backslashes * 2, '\\');
-    line += '"';
   }
   return line;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -14,6 +15,9 @@ namespace zelvane::platform {
 // and " /c " + text, which joined by one blank and left unquoted is the command line cmd.exe expects.
 std::vector<std::string> ShellArguments(const std::string& shell, const std::string& commandText,
                                         bool posixShells);
+
+// One word as the run-time library's split gives it back whole (see QuotedCommandLine).
+std::string QuoteCommandWord(std::string_view word);
 
 // The command line (UTF-8) that gives a child exactly `args` as its argument vector when the run-time
 // library splits it (CommandLineToArgvW's rules): a word with a blank, a tab or a quote, or an empty word,

@@ -1,4 +1,5 @@
 #include "command/command_template.h"
+#include "platform/child_text.h"
 
 #include <gtest/gtest.h>
 
@@ -138,10 +139,10 @@ TEST(QuoteCommandWord, EveryWordComesBackFromTheSplit) {
                        "a\\\\", "\\\"",  "a b\\", "x\\\\\"y",  "\n", "\"\"", "back\\slash"};
   std::string line;
   for (const std::string& word : words)
-    line += QuoteCommandWord(word) + " ";
+    line += platform::QuoteCommandWord(word) + " ";
   EXPECT_EQ(SplitCommandWords(line), words) << line;
-  EXPECT_EQ(QuoteCommandWord("plain\\"), "plain\\");
-  EXPECT_EQ(QuoteCommandWord("a b\\"), "\"a b\\\\\"");
+  EXPECT_EQ(platform::QuoteCommandWord("plain\\"), "plain\\");
+  EXPECT_EQ(platform::QuoteCommandWord("a b\\"), "\"a b\\\\\"");
 }
 
 TEST(InternalEcho, EchoAndABlankOrTabWithoutRegardToCase) {
