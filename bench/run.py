@@ -5,7 +5,7 @@
 
 Builds every tree it needs in a temporary directory (deterministic names and contents) and removes it
 afterwards. Needs find, and for some pairs fdfind (Debian's fd-find) and python3's zlib.
-Groups: walk, specs, exec, crc, scale. With --load N, N busy processes run beside the exec group, as
+Groups: walk, specs, exec, output, crc, scale. With --load N, N busy processes run beside the exec group, as
 other work on the machine would.
 """
 import argparse
@@ -88,7 +88,7 @@ def main():
     parser.add_argument("--zelvane", default="build/zelvane")
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--quick", action="store_true", help="smaller trees and files")
-    parser.add_argument("--only", default="walk,specs,exec,crc,scale")
+    parser.add_argument("--only", default="walk,specs,exec,output,crc,scale")
     parser.add_argument("--load", type=int, default=0, help="busy processes beside the exec group")
     args = parser.parse_args()
     zelvane = os.path.abspath(args.zelvane)
@@ -145,6 +145,25 @@ def main():
             for process in busy:
                 process.kill()
                 process.wait()
+            shutil.rmtree(root)
+
+        if "output" in groups:
+            # Commands that print far more than any buffer: their blocks pass through the run in order
+            # while its memory stays bounded.
+            root = os.path.join(work, "output")
+            os.makedirs(root)
+            files, mib = (4, 5) if args.quick else (8, 25)
+            for k in range(files):
+                open(os.path.join(root, f"o{k}.txt"), "w").close()
+            dd = ["/bin/dd", "if=/dev/zero", f"bs={1 << 20}", f"count={mib}", "status=none"]
+            cmds = {"zelvane": [zelvane, "*.txt", "-n", "-Jobs:0"] + dd}
+            if fd:
+                cmds["fd"] = [fd, "-e", "txt", "-x"] + dd
+            compare(f"{files * mib} MiB of output, one process per file, {os.cpu_count()} at once", cmds, root,
+                    args.rounds, results)
+            out = subprocess.run(["/usr/bin/time", "-f", "%M", *cmds["zelvane"]], cwd=root,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+            print(f"  zelvane peak resident memory: {int(out.stderr.strip().splitlines()[-1]) / 1024:.1f} MiB")
             shutil.rmtree(root)
 
         if "crc" in groups:

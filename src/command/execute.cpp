@@ -87,7 +87,10 @@ class Engine {
     }
     if (!stopWarning_.empty()) platform::WriteErr(stopWarning_);
     if (aborted_) platform::WriteOut("Aborting at user's request after " + lastReleased_ + ".\n");
-    if (signalled_) platform::EndBySignal();
+    if (signalled_) {
+      platform::FlushOutput();
+      platform::EndBySignal();
+    }
     return lastResult_;
   }
 
@@ -283,6 +286,11 @@ class Engine {
     for (Job& job : window_) {
       if (!job.waiting) continue;
       job.waiting = false;
+      // After an ending signal nothing more starts.
+      if (signalled_) {
+        Finish(job);
+        continue;
+      }
       Advance(job);
       if (job.waiting) return;
     }

@@ -88,15 +88,18 @@ bool IsSwitchText(std::string_view text);
 // Full path of the current directory. False when it cannot be learned (for example it was deleted).
 bool GetCurrentDir(std::string& out);
 
+// The full path of the directory `path` (relative paths from the current directory; on Win32 "C:" alone is
+// that drive's current directory), as the current directory would read inside it, without entering it: on
+// POSIX with every symbolic link resolved, on Win32 as the system completes the text. Any length. False
+// when it is no directory that could be entered.
+bool ResolveDirectory(const std::string& path, std::string& full);
+
 // Makes `path` the current directory, whatever its length. A relative path is taken from the current
 // directory. False when it cannot be entered; the current directory is then the one it was before.
 bool SetCurrentDir(const std::string& path);
 
 // 1 = A:, 2 = B:, ...; 0 when the current directory has no drive letter (always on POSIX).
 int CurrentDrive();
-
-// Makes drive `drive` (1 = A:) current; does nothing for 0 or on POSIX.
-bool SetCurrentDrive(int drive);
 
 // ---------------------------------------------------------------------------------------------------------
 // Environment

@@ -6,7 +6,6 @@
 #include "command/run_settings.h"
 #include "filespec/filespec.h"
 #include "filespec/qualifiers.h"
-#include "platform/platform.h"
 #include "search/search.h"
 
 namespace zelvane {
@@ -43,16 +42,12 @@ void ExcludeMatches(const RunSettings& ctx, PathList& matches, ListingCache* lis
 }
 
 PathList FindMatches(const RunSettings& ctx) {
-  // The search moves the current directory about; whatever its length, it comes back afterwards.
-  std::string savedDir;
-  const bool haveSavedDir = platform::GetCurrentDir(savedDir);
   std::unique_ptr<ListingCache> listings;
   if (ParseFilespec(ctx.filespec).size() > 1 || !ctx.xspec.empty())
     listings = std::make_unique<ListingCache>();
   PathList matches;
   CollectMatches(ctx, ctx.filespec, matches, listings.get());
   ExcludeMatches(ctx, matches, listings.get());
-  if (haveSavedDir) platform::SetCurrentDir(savedDir);
   return matches;
 }
 

@@ -22,7 +22,7 @@ void ExcludeMatches(const RunSettings& ctx, PathList& matches, ListingCache* lis
 
 // The run's match list: the Filespec's matches less the Xspec's. Several specs (the Xspec's included) over
 // one tree read each directory once; those listings live only while the search runs, so no command can
-// have changed the tree under them. The current directory is the same on return.
+// have changed the tree under them.
 PathList FindMatches(const RunSettings& ctx);
 
 }  // namespace zelvane

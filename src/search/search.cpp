@@ -97,35 +97,35 @@ void SearchSpec(const RunSettings& ctx, const std::string& spec, std::uint32_t r
     std::size_t end = path.find(';', pos);
     if (end == std::string::npos) end = path.size();
     // An entry that names no directory is skipped: searching the directory we happen to be in instead
-    // would report files from a place the user did not name.
-    if (platform::SetCurrentDir(path.substr(pos, end - pos))) {
-      SearchDirectory(ctx, spec, requiredAttributes, excludedAttributes, recurse, target, listings);
+    // would report files from a place the user did not name. The entry is searched from its own path,
+    // of any length; the current directory stays where it is.
+    std::string base;
+    if (platform::ResolveDirectory(path.substr(pos, end - pos), base)) {
+      SearchDirectory(ctx, spec, requiredAttributes, excludedAttributes, recurse, target, listings, base);
     }
-    platform::SetCurrentDir(ctx.startDir);
     pos = end + 1;
   }
 }
 
 void SearchDirectory(const RunSettings& ctx, const std::string& spec, std::uint32_t requiredAttributes,
-                     std::uint32_t excludedAttributes, int recurse, PathList& target,
-                     ListingCache* listings) {
+                     std::uint32_t excludedAttributes, int recurse, PathList& target, ListingCache* listings,
+                     const std::string& base) {
   const SpecParts parts = SplitSpec(StripQuotes(spec));
   if (parts.pattern.empty()) return;
-  std::string remembered;
-  if (!platform::GetCurrentDir(remembered)) return;
+  std::string remembered = base;
+  if (remembered.empty() && !platform::GetCurrentDir(remembered)) return;
   NormalizePath(remembered);
 
   std::string searchedPath = parts.drive + parts.directory;
   platform::DirHandle dir = platform::kNoDirectory;
   if (searchedPath.empty()) {
     searchedPath = remembered;
-    dir = platform::OpenCurrentDirectory();
+    dir = base.empty() ? platform::OpenCurrentDirectory() : platform::OpenDirectory(remembered);
   } else if (parts.directory.empty()) {
     // "C:" alone means that drive's current directory, not its root; only the system knows which it is.
-    if (!platform::SetCurrentDir(searchedPath)) return;
-    if (platform::GetCurrentDir(searchedPath)) NormalizePath(searchedPath);
-    dir = platform::OpenCurrentDirectory();
-    platform::SetCurrentDir(remembered);
+    if (!platform::ResolveDirectory(searchedPath, searchedPath)) return;
+    NormalizePath(searchedPath);
+    dir = platform::OpenDirectory(searchedPath);
   } else {
     const bool relative = IsRelativeDir(searchedPath);
     if (relative) {
@@ -134,7 +134,7 @@ void SearchDirectory(const RunSettings& ctx, const std::string& spec, std::uint3
       searchedPath.insert(0, remembered);
     }
     // A relative directory is opened from here by its own text, which is as long as the user typed it.
-    dir = platform::OpenDirectory(relative ? parts.directory : searchedPath);
+    dir = platform::OpenDirectory(relative && base.empty() ? parts.directory : searchedPath);
   }
   if (dir == platform::kNoDirectory) return;
 

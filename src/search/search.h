@@ -53,21 +53,22 @@ struct ListingCache {
 };
 
 // Searches one Filespec entry (along the search path of -S, and with `recurse` below it), inserting the full
-// path of every match into `target`. Restores the current directory before it returns. With `listings`,
+// path of every match into `target`; the current directory never changes. With `listings`,
 // directories read by an earlier spec of the same search are not read again.
 void SearchSpec(const RunSettings& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                 std::uint32_t excludedAttributes, int recurse, PathList& target,
                 ListingCache* listings = nullptr);
 
-// Searches the directory of one Filespec entry, taken from the current directory, and with `recurse` every
+// Searches the directory of one Filespec entry, taken from `base` (a full path; empty: the current
+// directory), and with `recurse` every
 // directory below it. The path of a match below the entry's directory is that directory's path as typed
 // (relative ones after the current directory) and the names walked, never the path the system resolves,
-// so an entry through a symbolic link keeps the link's path at every depth. The current directory is the
-// same on return. A directory that cannot be opened yields nothing. The tree is read on up to
-// `ctx.searchThreads` threads (0: one per processor), with the insertions of a walk on one.
+// so an entry through a symbolic link keeps the link's path at every depth. A directory that cannot be opened
+// yields nothing. The tree is read on up to `ctx.searchThreads` threads (0: one per processor), with the
+// insertions of a walk on one.
 void SearchDirectory(const RunSettings& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                      std::uint32_t excludedAttributes, int recurse, PathList& target,
-                     ListingCache* listings = nullptr);
+                     ListingCache* listings = nullptr, const std::string& base = std::string());
 
 // A Filespec entry taken apart: drive ("C:", only where the platform has drive letters), directory (through
 // its last

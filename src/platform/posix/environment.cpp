@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -89,12 +90,42 @@ bool SetCurrentDir(const std::string& path) {
   return entered;
 }
 
-int CurrentDrive() {
-  return 0;
+bool ResolveDirectory(const std::string& path, std::string& full) {
+  if (path.empty()) return false;
+#ifdef O_PATH
+  const int fd = posix::OpenAnyLength(posix::ToOsPath(path), O_PATH | O_DIRECTORY | O_CLOEXEC);
+#else
+  const int fd = posix::OpenAnyLength(posix::ToOsPath(path), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+#endif
+  if (fd < 0) return false;
+  // Entering a directory takes search permission on it.
+  bool found = faccessat(fd, ".", X_OK, AT_EACCESS) == 0;
+  if (found) {
+    // The name the kernel holds for the open directory; past the length it names (or without /proc), the
+    // system's own answer from inside it, with this process back where it stood at once.
+    std::vector<char> buffer(4096);
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t n = readlink(link.c_str(), buffer.data(), buffer.size());
+    if (n > 0 && static_cast<std::size_t>(n) < buffer.size() && buffer[0] == '/') {
+      full.assign(buffer.data(), static_cast<std::size_t>(n));
+    } else {
+      const int here = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+      found = here >= 0 && fchdir(fd) == 0;
+      if (found) {
+        knownDirValid = false;
+        found = GetCurrentDir(full);
+        knownDirValid = false;
+        if (fchdir(here) != 0) found = false;
+      }
+      if (here >= 0) close(here);
+    }
+  }
+  close(fd);
+  return found;
 }
 
-bool SetCurrentDrive(int) {
-  return true;
+int CurrentDrive() {
+  return 0;
 }
 
 bool GetEnv(const std::string& name, std::string& value) {

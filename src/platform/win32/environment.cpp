@@ -42,6 +42,19 @@ bool SetCurrentDir(const std::string& path) {
   return SetCurrentDirectoryW(wide.c_str()) != 0;
 }
 
+bool ResolveDirectory(const std::string& path, std::string& full) {
+  if (path.empty()) return false;
+  std::wstring wide = win32::FullPath(Wide(path));
+  if (wide.empty()) return false;
+  const DWORD attributes = GetFileAttributesW(win32::LongForm(wide).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+  // As the current directory reads: no separator at the end but for a drive's root.
+  while (wide.size() > 3 && wide.back() == L'\\' && wide[wide.size() - 2] != L':')
+    wide.pop_back();
+  full = Utf8(wide);
+  return true;
+}
+
 int CurrentDrive() {
   std::string dir;
   if (!GetCurrentDir(dir) || dir.size() < 2 || dir[1] != ':') return 0;
@@ -49,13 +62,6 @@ int CurrentDrive() {
   if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
   if (letter < 'A' || letter > 'Z') return 0;
   return letter - 'A' + 1;
-}
-
-bool SetCurrentDrive(int drive) {
-  if (drive <= 0) return true;
-  if (drive > 26) return false;
-  // "X:" alone names that drive's own current directory.
-  return SetCurrentDir(std::string{static_cast<char>('A' + drive - 1), ':'});
 }
 
 bool GetEnv(const std::string& name, std::string& value) {
