@@ -4,7 +4,10 @@
 
 #include "app/command_line.h"
 #include "filespec/filespec.h"
-#include "platform/platform.h"
+#include "platform/console.h"
+#include "platform/environment.h"
+#include "platform/paths.h"
+#include "platform/startup.h"
 #include "search/collect.h"
 #include "search/search.h"
 

@@ -3,7 +3,8 @@
 
 #include "app/build_run_context.h"
 #include "app/run_loop.h"
-#include "platform/platform.h"
+#include "platform/console.h"
+#include "platform/startup.h"
 
 int main(int argc, char** argv) {
   using namespace zelvane;

@@ -3,7 +3,7 @@
 #include "app/run_context.h"
 #include "command/command_template.h"
 #include "command/execute.h"
-#include "platform/platform.h"
+#include "platform/processes.h"
 
 namespace zelvane {
 

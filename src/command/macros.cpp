@@ -4,7 +4,8 @@
 
 #include "app/run_context.h"
 #include "checksum/checksum.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/paths.h"
 
 namespace zelvane {
 namespace {

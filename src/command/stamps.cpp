@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "app/run_context.h"
+#include "platform/files.h"
 
 namespace zelvane {
 namespace {

@@ -6,6 +6,7 @@
 #include "checksum/checksum.h"
 #include "command/macros.h"
 #include "filespec/timestamp.h"
+#include "platform/paths.h"
 
 namespace zelvane {
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/run_context.h"
-#include "platform/platform.h"
+#include "platform/environment.h"
 
 namespace zelvane {
 namespace {

@@ -5,7 +5,8 @@
 #include <string>
 
 #include "app/run_context.h"
-#include "platform/platform.h"
+#include "platform/console.h"
+#include "platform/paths.h"
 #include "support/temp_dir.h"
 
 namespace zelvane {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/run_context.h"
-#include "platform/platform.h"
+#include "platform/paths.h"
 #include "support/temp_dir.h"
 
 namespace zelvane {

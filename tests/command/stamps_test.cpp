@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/run_context.h"
-#include "platform/platform.h"
+#include "platform/file_time.h"
 #include "support/temp_dir.h"
 
 namespace zelvane {

@@ -9,8 +9,10 @@
 #include <string>
 
 #include "app/run_context.h"
+#include "platform/file_time.h"
+#include "platform/files.h"
+#include "platform/paths.h"
 #include "support/temp_dir.h"
-#include "platform/platform.h"
 
 namespace zelvane {
 namespace {

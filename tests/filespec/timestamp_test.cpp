@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/run_context.h"
-#include "platform/platform.h"
+#include "platform/file_time.h"
 
 namespace zelvane {
 namespace {

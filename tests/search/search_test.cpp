@@ -11,11 +11,12 @@
 
 #include "app/run_context.h"
 #include "checksum/checksum.h"
-#include "support/temp_dir.h"
 #include "filespec/filespec.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/paths.h"
 #include "search/collect.h"
 #include "search/walk.h"
+#include "support/temp_dir.h"
 
 namespace zelvane {
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "e2e/e2e_fixture.h"
-#include "platform/platform.h"
+#include "platform/paths.h"
 #include "platform/win32/win32_util.h"
 
 namespace zelvane::platform::win32 {

@@ -21,8 +21,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/console.h"
 #include "platform/posix/posix_util.h"
+#include "platform/processes.h"
 
 extern char** environ;
 

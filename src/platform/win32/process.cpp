@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/console.h"
+#include "platform/processes.h"
 #include "platform/win32/win32_util.h"
 
 namespace zelvane::platform {
