@@ -13,7 +13,7 @@
 
 #include "command/run_settings.h"
 #include "filespec/timestamp.h"
-#include "platform/platform.h"
+#include "platform/file_time.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The messages of out-of-range fields are not what is tested here.

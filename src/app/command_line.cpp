@@ -8,7 +8,9 @@
 
 #include "command/run_settings.h"
 #include "filespec/filespec.h"
-#include "platform/platform.h"
+#include "platform/console.h"
+#include "platform/environment.h"
+#include "platform/paths.h"
 
 namespace zelvane {
 namespace {

@@ -5,7 +5,8 @@
 #include "app/parse_command_line.h"
 #include "app/run_context.h"
 #include "app/run_loop.h"
-#include "platform/platform.h"
+#include "platform/console.h"
+#include "platform/startup.h"
 #include "search/collect.h"
 
 int main(int argc, char** argv) {

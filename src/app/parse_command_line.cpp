@@ -3,7 +3,10 @@
 #include <cstdio>
 
 #include "app/command_line.h"
-#include "platform/platform.h"
+#include "platform/console.h"
+#include "platform/environment.h"
+#include "platform/paths.h"
+#include "platform/startup.h"
 
 namespace zelvane {
 namespace {

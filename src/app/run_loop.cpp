@@ -1,8 +1,9 @@
 #include "app/run_loop.h"
 
 #include "command/command_template.h"
+#include "command/execute.h"
 #include "command/run_settings.h"
-#include "platform/platform.h"
+#include "platform/processes.h"
 
 namespace zelvane {
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "checksum/crc32.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace zelvane {
 namespace {

@@ -18,7 +18,10 @@
 #include "command/macros.h"
 #include "command/run_settings.h"
 #include "command/stamps.h"
-#include "platform/platform.h"
+#include "platform/console.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/processes.h"
 
 namespace zelvane {
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "command/command_template.h"
-#include "platform/platform.h"
+#include "platform/file_time.h"
 
 namespace zelvane {
 

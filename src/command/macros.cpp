@@ -4,7 +4,8 @@
 
 #include "checksum/checksum.h"
 #include "command/run_settings.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/paths.h"
 
 namespace zelvane {
 namespace {

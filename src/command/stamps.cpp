@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "command/run_settings.h"
+#include "platform/files.h"
 
 namespace zelvane {
 namespace {

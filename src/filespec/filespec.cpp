@@ -4,7 +4,8 @@
 
 #include <array>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/paths.h"
 
 namespace zelvane {
 namespace {
@@ -28,25 +29,25 @@ std::uint32_t AttributeBit(char letter) {
   switch (letter) {
     case 'a':
     case 'A':
-      return FILE_ATTRIBUTE_ARCHIVE;
+      return platform::attribute::kArchive;
     case 'c':
     case 'C':
-      return FILE_ATTRIBUTE_COMPRESSED;
+      return platform::attribute::kCompressed;
     case 'd':
     case 'D':
-      return FILE_ATTRIBUTE_DIRECTORY;
+      return platform::attribute::kDirectory;
     case 'h':
     case 'H':
-      return FILE_ATTRIBUTE_HIDDEN;
+      return platform::attribute::kHidden;
     case 'r':
     case 'R':
-      return FILE_ATTRIBUTE_READONLY;
+      return platform::attribute::kReadOnly;
     case 's':
     case 'S':
-      return FILE_ATTRIBUTE_SYSTEM;
+      return platform::attribute::kSystem;
     case 't':
     case 'T':
-      return FILE_ATTRIBUTE_TEMPORARY;
+      return platform::attribute::kTemporary;
     default:
       return 0;
   }

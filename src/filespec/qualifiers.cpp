@@ -6,6 +6,7 @@
 #include "command/macros.h"
 #include "command/run_settings.h"
 #include "filespec/timestamp.h"
+#include "platform/paths.h"
 
 namespace zelvane {
 namespace {

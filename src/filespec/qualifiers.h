@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "filespec/filespec.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace zelvane {
 

@@ -4,8 +4,8 @@
 #include <cstdlib>
 
 #include "command/run_settings.h"
+#include "platform/console.h"
 #include "platform/file_time.h"
-#include "platform/platform.h"
 
 namespace zelvane {
 namespace {

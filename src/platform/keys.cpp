@@ -1,7 +1,7 @@
 // The key test, key read and push-back over either target's key source. A key the test had to take from
 // the input to learn that one was waiting is held until it is read, like the pushed-back one.
+#include "platform/console.h"
 #include "platform/key_source.h"
-#include "platform/platform.h"
 
 namespace zelvane::platform {
 namespace {

@@ -3,7 +3,7 @@
 // with the system's own matcher, whose known differences it does not follow).
 #include <cstddef>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace zelvane::platform {
 namespace {

@@ -8,7 +8,8 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/platform.h"
+#include "platform/paths.h"
+#include "platform/processes.h"
 
 namespace zelvane {
 namespace {

@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "command/run_settings.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/processes.h"
 #include "search/walk.h"
 
 namespace zelvane {

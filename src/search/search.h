@@ -8,7 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/directories.h"
 #include "search/match_list.h"
 
 namespace zelvane {

@@ -25,6 +25,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/files.h"
+#include "platform/paths.h"
+
 namespace zelvane {
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/platform.h"
+#include "platform/directories.h"
 #include "search/match_list.h"
 #include "search/search.h"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "command/run_settings.h"
-#include "platform/platform.h"
+#include "platform/environment.h"
 
 namespace zelvane {
 namespace {

@@ -5,7 +5,8 @@
 #include <string>
 
 #include "command/run_settings.h"
-#include "platform/platform.h"
+#include "platform/console.h"
+#include "platform/paths.h"
 #include "support/temp_dir.h"
 
 namespace zelvane {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "command/run_settings.h"
-#include "platform/platform.h"
+#include "platform/paths.h"
 #include "support/temp_dir.h"
 
 namespace zelvane {

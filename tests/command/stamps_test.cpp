@@ -8,7 +8,7 @@
 #include <string>
 
 #include "command/run_settings.h"
-#include "platform/platform.h"
+#include "platform/file_time.h"
 #include "support/temp_dir.h"
 
 namespace zelvane {

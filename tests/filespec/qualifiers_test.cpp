@@ -9,7 +9,9 @@
 #include <string>
 
 #include "command/run_settings.h"
-#include "platform/platform.h"
+#include "platform/file_time.h"
+#include "platform/files.h"
+#include "platform/paths.h"
 #include "support/temp_dir.h"
 
 namespace zelvane {

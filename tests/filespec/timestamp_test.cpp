@@ -6,7 +6,7 @@
 #include <string>
 
 #include "command/run_settings.h"
-#include "platform/platform.h"
+#include "platform/file_time.h"
 
 namespace zelvane {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/paths.h"
 
 namespace zelvane {
 namespace {
@@ -144,9 +144,9 @@ TEST(MatchListScale, TwoHundredThousandEntriesInsertAndExcludeQuickly) {
     paths.push_back("/data/dir" + std::to_string(r % 1000) + ((r & 1) ? "/File" : "/file") +
                     std::to_string(r) + ".c");
   }
-  // The bound catches a list that does work per entry in proportion to its length: that takes far longer here,
-  // the real one a fraction of a second. It is loose on purpose: std::clock is processor time on POSIX but
-  // wall time on Win32, and CI machines are busy.
+  // The bound catches a list that does work per entry in proportion to its length: that takes far longer
+  // here, the real one a fraction of a second. It is loose on purpose: std::clock is processor time on POSIX
+  // but wall time on Win32, and CI machines are busy.
   const std::clock_t start = std::clock();
   PathList list, scratch;
   for (const std::string& p : paths)

@@ -12,7 +12,7 @@
 #include "command/run_settings.h"
 #include "e2e/e2e_fixture.h"
 #include "filespec/filespec.h"
-#include "platform/platform.h"
+#include "platform/paths.h"
 #include "search/collect.h"
 
 namespace zelvane {

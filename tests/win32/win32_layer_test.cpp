@@ -11,7 +11,7 @@
 
 #include "e2e/e2e_fixture.h"
 #include "platform/child_text.h"
-#include "platform/platform.h"
+#include "platform/paths.h"
 #include "platform/win32/win32_util.h"
 
 namespace zelvane::platform::win32 {

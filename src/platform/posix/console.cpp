@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <string_view>
 
+#include "platform/console.h"
 #include "platform/key_source.h"
-#include "platform/platform.h"
 #include "platform/posix/posix_util.h"
 
 namespace zelvane::platform {

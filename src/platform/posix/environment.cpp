@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/environment.h"
+#include "platform/paths.h"
 #include "platform/posix/posix_util.h"
 
 namespace zelvane::platform {

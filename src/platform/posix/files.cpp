@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/directories.h"
 #include "platform/file_time.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/posix/posix_util.h"
 
 namespace zelvane::platform {
@@ -92,14 +94,14 @@ int OpenAnyLength(const std::string& path, int flags) {
 std::uint32_t AttributesOf(const std::string& name, const struct stat& st) {
   std::uint32_t attributes = 0;
   if (S_ISDIR(st.st_mode)) {
-    attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    attributes |= attribute::kDirectory;
   } else if (S_ISREG(st.st_mode)) {
-    attributes |= FILE_ATTRIBUTE_ARCHIVE;
+    attributes |= attribute::kArchive;
   } else {
-    attributes |= FILE_ATTRIBUTE_SYSTEM;
+    attributes |= attribute::kSystem;
   }
-  if ((st.st_mode & S_IWUSR) == 0) attributes |= FILE_ATTRIBUTE_READONLY;
-  if (!name.empty() && name[0] == '.') attributes |= FILE_ATTRIBUTE_HIDDEN;
+  if ((st.st_mode & S_IWUSR) == 0) attributes |= attribute::kReadOnly;
+  if (!name.empty() && name[0] == '.') attributes |= attribute::kHidden;
   return attributes;
 }
 

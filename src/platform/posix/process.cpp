@@ -22,8 +22,9 @@
 #include <vector>
 
 #include "platform/child_text.h"
-#include "platform/platform.h"
+#include "platform/console.h"
 #include "platform/posix/posix_util.h"
+#include "platform/processes.h"
 
 extern char** environ;
 

@@ -8,8 +8,9 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/paths.h"
 #include "platform/posix/posix_util.h"
+#include "platform/startup.h"
 
 namespace zelvane::platform {
 

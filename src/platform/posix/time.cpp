@@ -3,7 +3,6 @@
 #include <cstdint>
 
 #include "platform/file_time.h"
-#include "platform/platform.h"
 
 namespace zelvane::platform {
 namespace {

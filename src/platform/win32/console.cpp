@@ -14,8 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/console.h"
 #include "platform/key_source.h"
-#include "platform/platform.h"
 #include "platform/win32/win32_util.h"
 
 namespace zelvane::platform {

@@ -3,7 +3,8 @@
 
 #include <string>
 
-#include "platform/platform.h"
+#include "platform/environment.h"
+#include "platform/paths.h"
 #include "platform/win32/win32_util.h"
 
 namespace zelvane::platform {

@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/directories.h"
 #include "platform/file_time.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/paths.h"
 #include "platform/win32/win32_util.h"
 
 namespace zelvane::platform {
@@ -26,6 +28,15 @@ struct File {
   bool isDisk;
   std::uint64_t size;  // taken at the open: a checksum reads exactly this much
 };
+
+// Entries carry the system's attribute bits as they come, so the core's names must stand for the same bits.
+static_assert(FILE_ATTRIBUTE_READONLY == attribute::kReadOnly);
+static_assert(FILE_ATTRIBUTE_HIDDEN == attribute::kHidden);
+static_assert(FILE_ATTRIBUTE_SYSTEM == attribute::kSystem);
+static_assert(FILE_ATTRIBUTE_DIRECTORY == attribute::kDirectory);
+static_assert(FILE_ATTRIBUTE_ARCHIVE == attribute::kArchive);
+static_assert(FILE_ATTRIBUTE_TEMPORARY == attribute::kTemporary);
+static_assert(FILE_ATTRIBUTE_COMPRESSED == attribute::kCompressed);
 
 namespace win32 {
 

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "platform/child_text.h"
-#include "platform/platform.h"
+#include "platform/console.h"
+#include "platform/processes.h"
 #include "platform/win32/win32_util.h"
 
 namespace zelvane::platform {

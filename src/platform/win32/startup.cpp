@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/paths.h"
+#include "platform/startup.h"
 #include "platform/win32/win32_util.h"
 
 // The core's entry: main() of app/main.cpp, reached by its assembler name, since C++ does not let a program

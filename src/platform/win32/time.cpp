@@ -2,7 +2,6 @@
 #include <windows.h>
 
 #include "platform/file_time.h"
-#include "platform/platform.h"
 
 namespace zelvane::platform {
 namespace {

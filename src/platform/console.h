@@ -1,0 +1,39 @@
+// The console: Zelvane's own text on standard output and standard error, and keys from standard input.
+#pragma once
+
+#include <string_view>
+
+namespace zelvane::platform {
+
+// Flushes what the program wrote to standard output, so it stands before anything a child writes.
+void FlushOutput();
+
+// Zelvane's own text on standard output and standard error. Every message goes through here, so the
+// layer alone decides how text reaches the console (on Win32: as UTF-16 to a console, in the console's
+// code page when redirected). "\n" ends a line as the platform writes text.
+void WriteOut(std::string_view text);
+void WriteErr(std::string_view text);
+
+// Whether a write to standard output has failed (a pipe nobody reads, a full disk).
+bool OutputFailed();
+
+// ---------------------------------------------------------------------------------------------------------
+// Console keys (from standard input; see the rules on terminals, pipes and end of input)
+
+// A terminal is read only while the process is in its foreground: in the background no key is waiting and a
+// read returns -1 at once, as at the end of input, and the terminal's mode is never changed from there.
+
+// Is a key waiting? Never blocks. A pushed-back key counts.
+bool KeyWaiting();
+
+// Reads one key without echo, the pushed-back one first. Returns -1 at the end of input (no key).
+int ReadKey();
+
+// Hands one key back for the next KeyWaiting / ReadKey. There is room for one only.
+void PushBackKey(int key);
+
+// From now on keys are taken from a terminal as it is set (a line at a time, echoed), never by switching it
+// to raw input: -Batch asks nothing, so it leaves the terminal's mode alone. Nothing to do on Win32.
+void LeaveTerminalModeAlone();
+
+}  // namespace zelvane::platform
