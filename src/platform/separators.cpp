@@ -7,4 +7,13 @@ bool IsPathSeparator(char c) {
   return c == '/' || c == NativeSeparator();
 }
 
+// Drive letters and 8.3 alternate names come with the one file system whose separator is '\'.
+bool HasDriveLetters() {
+  return NativeSeparator() == '\\';
+}
+
+bool HasAlternateNames() {
+  return NativeSeparator() == '\\';
+}
+
 }  // namespace zelvane::platform

@@ -295,14 +295,6 @@ bool ListDirectory(DirHandle dir, std::vector<DirEntry>& out, bool wantAttribute
   return true;
 }
 
-bool HasDriveLetters() {
-  return false;
-}
-
-bool HasAlternateNames() {
-  return false;
-}
-
 FileHandle OpenForReading(const std::string& path) {
   // Without waiting: opening a FIFO that no one writes to would otherwise wait for a writer for ever.
   const int fd = posix::OpenAnyLength(posix::ToOsPath(path), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);

@@ -203,14 +203,6 @@ bool ListDirectory(DirHandle dir, std::vector<DirEntry>& out, bool) {
   return true;
 }
 
-bool HasDriveLetters() {
-  return true;
-}
-
-bool HasAlternateNames() {
-  return true;
-}
-
 FileHandle OpenForReading(const std::string& path) {
   HANDLE h = CreateFileW(OsPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
