@@ -141,11 +141,17 @@ class Engine {
         entered = false;
       }
     }
-    window_.emplace_back();
+    // A file's strings are those of a file done before it, so a long run makes no new ones.
+    if (spare_.empty()) {
+      window_.emplace_back();
+    } else {
+      window_.push_back(std::move(spare_.back()));
+      spare_.pop_back();
+    }
     Job& job = window_.back();
     job.capture = capture;
     job.directory = directory;
-    job.work = PrepareFileWork(ctx_, command_, path, ++progress_.fileNumber, progress_.totalCount);
+    PrepareFileWork(ctx_, command_, path, ++progress_.fileNumber, progress_.totalCount, job.work);
     if (!entered) {
       // A command never runs in a directory the user did not mean.
       Emit(job, DirectoryNotEnteredMessage(ctx_, path));
@@ -246,7 +252,7 @@ class Engine {
       } else if (!platform::GetCurrentDir(cwd)) {
         cwd = ctx_.startDir;
       }
-      PseudoEnvironment env = MakePseudoEnvironment(job.work.now, cwd);
+      PseudoEnvironment env = MakePseudoEnvironment(platform::LocalNow(), cwd);
       job.environment = {{"wday", std::move(env.wday)},
                          {"weekday", std::move(env.weekday)},
                          {"cwd", std::move(env.cwd)},
@@ -317,8 +323,18 @@ class Engine {
       if (!job.finished || !platform::CaptureEnded(job.capture)) return;
       platform::CloseCapture(job.capture);
       lastReleased_ = job.work.path;
+      Recycle(std::move(job));
       window_.pop_front();
     }
+  }
+
+  // Keeps a written-out file's storage for a later one, its state reset.
+  void Recycle(Job&& job) {
+    if (spare_.size() >= windowLimit_) return;
+    Job& kept = spare_.emplace_back();
+    kept.work = std::move(job.work);
+    kept.environment = std::move(job.environment);
+    kept.environment.clear();
   }
 
   void Wait() {
@@ -382,6 +398,7 @@ class Engine {
   const bool asks_;      // -p without -Batch
   const std::size_t windowLimit_;  // files taken but not yet written out: bounds what is held
   std::deque<Job> window_;         // in list order; references stay valid while both ends change
+  std::vector<Job> spare_;         // written-out files whose storage the next ones take
   std::vector<platform::ChildHandle> running_;
   std::vector<Job*> runningJobs_;  // the file of each running child
   bool stopping_ = false;

@@ -8,36 +8,49 @@ namespace zelvane {
 FileWork PrepareFileWork(const RunSettings& ctx, const CommandTemplate& command, const std::string& path,
                          int fileNumber, int totalCount) {
   FileWork work;
+  PrepareFileWork(ctx, command, path, fileNumber, totalCount, work);
+  return work;
+}
+
+void PrepareFileWork(const RunSettings& ctx, const CommandTemplate& command, const std::string& path,
+                     int fileNumber, int totalCount, FileWork& work) {
+  // Kept from file to file with `work`, so a run over a million files makes no new strings for them.
+  thread_local FileMacros file;
+  thread_local ExpandedPart expanded;
   work.path = path;
-  work.now = platform::LocalNow();
+  work.command.clear();
+  work.directory.clear();
+  work.outputFile.clear();
   if (ctx.changeDir) work.directory = FileDirectory(ctx, path);
 
-  FileMacros file = PrepareFileMacros(ctx, path);
+  PrepareFileMacros(ctx, path, file);
   file.fileNumber = fileNumber;
   file.totalCount = totalCount;
   const MacroValue macros = MacroValues(ctx, file);
   const bool shellMode = !ctx.shell.empty();
-  bool handled = true;
+  std::size_t handled = 0;
+  bool ended = false;
   for (std::size_t i = 0; i < command.parts.size(); ++i) {
-    ExpandedPart expanded = ExpandPart(command.parts[i], macros);
+    ExpandPart(command.parts[i], macros, expanded);
     if (i > 0) work.command += ctx.breakChar;
     work.command += expanded.text;
     // A doubled or leading break character ends the Command there.
-    if (expanded.text.empty()) handled = false;
-    if (!handled) continue;
-    WorkPart part;
+    if (expanded.text.empty()) ended = true;
+    if (ended) continue;
+    if (handled == work.parts.size()) work.parts.emplace_back();
+    WorkPart& part = work.parts[handled++];
     part.kind = ClassifyPart(expanded.text, shellMode);
+    part.args.clear();
     if (part.kind == WorkPart::Kind::InternalEcho) {
       part.text = InternalEchoText(expanded.text);
       if (!ctx.noCrLf) part.text += '\n';
     } else {
-      part.text = std::move(expanded.text);
-      if (part.kind == WorkPart::Kind::Program) part.args = std::move(expanded.args);
+      part.text = expanded.text;
+      if (part.kind == WorkPart::Kind::Program) part.args = expanded.args;
     }
-    work.parts.push_back(std::move(part));
   }
+  work.parts.resize(handled);
   if (!ctx.outputFile.empty()) work.outputFile = ExpandTemplate(ctx, file, ctx.outputFile);
-  return work;
 }
 
 }  // namespace zelvane

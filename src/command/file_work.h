@@ -28,7 +28,6 @@ struct FileWork {
   std::vector<WorkPart> parts;  // the parts that are handled: up to the first empty one
   std::string outputFile;       // the expanded -xo name; empty without -xo
   std::string directory;        // with -c: the file's own directory (FileDirectory); empty otherwise
-  platform::SystemTime now;     // the clock reading behind the date and time pseudo variables
 };
 
 // Expands the parsed Command for the file `path`, the `fileNumber`-th of `totalCount`. Reads the file's
@@ -36,5 +35,8 @@ struct FileWork {
 // environment.
 FileWork PrepareFileWork(const RunSettings& ctx, const CommandTemplate& command, const std::string& path,
                          int fileNumber, int totalCount);
+// The same into `work`, reusing its storage; nothing of the file it held before is kept.
+void PrepareFileWork(const RunSettings& ctx, const CommandTemplate& command, const std::string& path,
+                     int fileNumber, int totalCount, FileWork& work);
 
 }  // namespace zelvane
