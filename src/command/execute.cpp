@@ -88,6 +88,8 @@ class Engine {
       if (window_.empty() && (stopping_ || next >= paths.size())) break;
       Wait();
     }
+    // A signal that came after the last wait still ends the run as that signal.
+    if (captured_ && !signalled_ && platform::WaitForAny({}, {}, 0).signal) signalled_ = true;
     if (!stopWarning_.empty()) platform::WriteErr(stopWarning_);
     if (aborted_) platform::WriteOut("Aborting at user's request after " + lastReleased_ + ".\n");
     if (signalled_) {
@@ -315,10 +317,12 @@ class Engine {
       Job& job = window_.front();
       std::string message;
       const bool written = platform::CopyCaptureToOutput(job.capture, message);
-      if (!message.empty()) {
+      // Said once for the run: later blocks usually fail the same way.
+      if (!message.empty() && message != spillMessage_) {
         platform::WriteErr(message);
-        stopping_ = true;
+        spillMessage_ = message;
       }
+      if (!message.empty()) stopping_ = true;
       if (!written || platform::OutputFailed()) stopping_ = true;
       if (!job.finished || !platform::CaptureEnded(job.capture)) return;
       platform::CloseCapture(job.capture);
@@ -406,6 +410,7 @@ class Engine {
   bool signalled_ = false;
   Clock::time_point graceEnd_;
   std::string stopWarning_;
+  std::string spillMessage_;
   std::string lastReleased_;
   int lastResult_ = 0;
 };

@@ -49,8 +49,8 @@ void CloseCaptureInput(CaptureHandle capture);
 bool CaptureEnded(CaptureHandle capture);
 
 // Writes what the capture holds and has not written yet to standard output (and its error part to standard
-// error), in large blocks, after what the program itself wrote there: the oldest file's output goes out
-// while it runs (where the children write into a file rather than a pipe, once its input is closed). False
+// error), in large blocks, after what the program itself wrote there; from then on what comes into the
+// capture goes straight out, so the oldest file's output goes out while it runs (where the children write into a file rather than a pipe, once its input is closed). False
 // when a write to them failed. `message` is set to
 // "Could not write \"<dir>\": <reason>.\n" when part of the capture could not be kept (the temporary
 // directory was full or missing); the caller reports it and ends the run.
@@ -118,7 +118,8 @@ struct WaitResult {
 
 // Waits until a child of `running` ends, a capture of `reading` ends (CaptureEnded), an ending signal is
 // deferred, or `timeoutMs` passes (-1: no limit), draining every capture of `reading` meanwhile; a child's
-// own capture is drained of all it wrote before it is reported. Returns at once when both lists are empty.
+// own capture is drained of all it wrote before it is reported. With both lists empty it returns at once,
+// telling only whether an ending signal was deferred since the last wait.
 WaitResult WaitForAny(const std::vector<ChildHandle>& running, const std::vector<CaptureHandle>& reading,
                       int timeoutMs);
 

@@ -144,9 +144,17 @@ struct CaptureStream {
   int spill = -1;       // the temporary file beyond kCaptureMemory
   std::string failure;  // why what came through could not be kept
   bool failureSaid = false;
+  // Once the capture's block is the oldest and has gone out as far as it came, what comes after goes
+  // straight to this descriptor (standard output or error), as it would with one command at a time.
+  int direct = -1;
+  bool directFailed = false;
 
-  // Keeps `size` bytes: in memory while there is room, then in the temporary file.
+  // Keeps `size` bytes: in memory while there is room, then in the temporary file; or writes them out.
   void Keep(const char* data, std::size_t size) {
+    if (direct >= 0) {
+      if (!directFailed && !WriteAll(direct, data, size)) directFailed = true;
+      return;
+    }
     if (!failure.empty()) return;
     if (spill < 0 && memory.size() + size <= kCaptureMemory) {
       memory.append(data, size);
@@ -298,6 +306,10 @@ bool CopyCaptureToOutput(CaptureHandle capture, std::string& message) {
   FlushOutput();
   bool written = capture->output.CopyTo(STDOUT_FILENO);
   if (!capture->oneStream) written = capture->error.CopyTo(STDERR_FILENO) && written;
+  // From now on the block goes out as it comes.
+  capture->output.direct = STDOUT_FILENO;
+  if (!capture->oneStream) capture->error.direct = STDERR_FILENO;
+  written = written && !capture->output.directFailed && !capture->error.directFailed;
   // Said once: what could not be kept stays lost, and later output of the file is not kept either.
   for (CaptureStream* stream : {&capture->output, &capture->error}) {
     if (stream->failure.empty() || stream->failureSaid) continue;
@@ -412,6 +424,7 @@ int ForkInDirectory(pid_t& pid, const std::string& program, std::vector<char*>& 
   if (pid < 0) return errno;
   if (pid > 0) return 0;
   std::signal(SIGPIPE, SIG_DFL);
+  std::signal(SIGXFSZ, SIG_DFL);
   if (capture != nullptr) {
     const int input = open("/dev/null", O_RDONLY);
     if (input >= 0) dup2(input, STDIN_FILENO);
@@ -450,13 +463,15 @@ ChildHandle StartChild(const ChildStart& start) {
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  // A child gets the default action for a broken pipe, whatever this process does with it. Signals ignored
+  // A child gets the default action for a broken pipe and a file past its size limit, whatever this
+  // process does with them (it ignores both, to report the failed write instead). Other signals ignored
   // by whoever started this process, such as SIGHUP under nohup, stay ignored for the child too.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   sigset_t defaults;
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
+  sigaddset(&defaults, SIGXFSZ);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   short flags = POSIX_SPAWN_SETSIGDEF;
   if (start.capture != kNoCapture) {
@@ -494,7 +509,14 @@ ChildHandle StartChild(const ChildStart& start) {
 WaitResult WaitForAny(const std::vector<ChildHandle>& running, const std::vector<CaptureHandle>& reading,
                       int timeoutMs) {
   WaitResult result;
-  if (running.empty() && reading.empty()) return result;
+  if (running.empty() && reading.empty()) {
+    // Asked only whether an ending signal came meanwhile.
+    if (pendingSignal != 0 && deferSignals != 0) {
+      deferSignals = 0;
+      result.signal = true;
+    }
+    return result;
+  }
   EnsureWakePipe();
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   std::vector<struct pollfd> fds;

@@ -30,6 +30,9 @@ bool StartUp() {
   // than killing the process with SIGPIPE. An inherited "ignore" on SIGCHLD would make the system reap
   // every child itself, so waiting for one would fail as if it could not be started.
   std::signal(SIGPIPE, SIG_IGN);
+  // Past the file-size limit (ulimit -f) a write fails with an error too, which is reported, instead of
+  // killing the process in the middle of a run.
+  std::signal(SIGXFSZ, SIG_IGN);
   std::signal(SIGCHLD, SIG_DFL);
   posix::InstallTerminalGuards();
   // A file or a pipe takes the output in large writes; a terminal keeps its line buffering. Every child
