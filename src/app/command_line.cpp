@@ -93,7 +93,7 @@ void ConvertCharacterCodes(std::string& text, char codeChar) {
   text = std::move(out);
 }
 
-void ExpandArgumentFiles(std::vector<std::string>& args, std::string& rawLine, char prefix,
+bool ExpandArgumentFiles(std::vector<std::string>& args, std::string& rawLine, char prefix,
                          std::vector<std::string>* rawForms) {
   for (std::size_t i = 1; i < args.size(); ++i) {
     const std::string argument = args[i];
@@ -112,6 +112,11 @@ void ExpandArgumentFiles(std::vector<std::string>& args, std::string& rawLine, c
     if (!file.is_open() || file.bad()) {
       platform::WriteOut("Could not find file \"" + name + "\".\n");
       continue;
+    }
+    for (const std::string& text : lines) {
+      if (text.find('\0') == std::string::npos) continue;
+      platform::WriteErr("Argument file \"" + name + "\" holds a NUL byte.\n");
+      return false;
     }
     std::string joined;
     for (std::size_t k = 0; k < lines.size(); ++k) {
@@ -137,6 +142,7 @@ void ExpandArgumentFiles(std::vector<std::string>& args, std::string& rawLine, c
     // Lines from a file are never expanded themselves.
     i += lines.size() - 1;
   }
+  return true;
 }
 
 std::vector<std::string> RawForms(const std::vector<std::string>& args) {

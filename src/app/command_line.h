@@ -18,7 +18,10 @@ void ConvertCharacterCodes(std::string& text, char codeChar);
 // the argument's text in `rawLine` by those lines joined with single spaces. A file that cannot be opened or
 // read (a directory) is reported as not found and its argument stays as typed. `rawForms`, when given, holds
 // one entry per argument (see RawForms) and is kept in step: a file's lines stand in it as they are.
-void ExpandArgumentFiles(std::vector<std::string>& args, std::string& rawLine, char prefix,
+// A line that holds a NUL byte would be cut there on its way to the system, naming something else (a
+// directory instead of the files in it): the file is reported on standard error ("Argument file \"%s\"
+// holds a NUL byte.") and false is returned, with no text after the NUL used; the caller ends the run.
+bool ExpandArgumentFiles(std::vector<std::string>& args, std::string& rawLine, char prefix,
                          std::vector<std::string>* rawForms = nullptr);
 
 // Each argument as the raw command line holds it: its character codes converted.

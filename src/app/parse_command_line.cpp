@@ -132,7 +132,7 @@ ParseResult ParseCommandLine(RunSettings& ctx, int argc, char** argv) {
 
   std::vector<std::string> args(argv, argv + argc);
   std::vector<std::string> rawForms = RawForms(args);
-  ExpandArgumentFiles(args, rawLine, '@', &rawForms);
+  if (!ExpandArgumentFiles(args, rawLine, '@', &rawForms)) return ParseResult::Refused;
   const std::size_t firstCommandArg = ParseOptions(ctx, args, 2);
   // -Batch asks nothing, so the terminal keeps its mode all through the run.
   if (ctx.batch) platform::LeaveTerminalModeAlone();

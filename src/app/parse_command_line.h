@@ -8,6 +8,7 @@ namespace zelvane {
 enum class ParseResult {
   Ready,              // the settings are complete: search and run
   UsageShown,         // too few arguments: the usage text was shown, there is nothing to run
+  Refused,            // an argument file could not be taken whole (it said why): the run ends, status 1
   CommandNotLocated,  // the Command could not be found in the line as typed: it is empty, and the usage text
                       // is shown after the search, where its messages stand before it
 };

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <string_view>
@@ -435,6 +436,12 @@ StopRequest CheckForStop(const RunSettings& ctx, std::string& warning) {
 int RunCommands(const RunSettings& ctx, const CommandTemplate& command, const std::vector<std::string>& paths,
                 int slots, RunProgress& progress) {
   return Engine(ctx, command, slots, progress).Run(paths);
+}
+
+void EndOutOfMemory() {
+  platform::FlushOutput();
+  platform::WriteErr("Out of memory.\n");
+  std::_Exit(1);
 }
 
 std::string NotExecutedMessage(const std::string& name) {

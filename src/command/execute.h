@@ -40,6 +40,10 @@ StopRequest CheckForStop(const RunSettings& ctx, std::string& warning);
 int RunCommands(const RunSettings& ctx, const CommandTemplate& command, const std::vector<std::string>& paths,
                 int slots, RunProgress& progress);
 
+// Ends the process when memory ran out: what was written so far goes out, then "Out of memory.\n" on
+// standard error and status 1, before anything more starts. For any thread, the search's walkers too.
+[[noreturn]] void EndOutOfMemory();
+
 // "Could not change to directory %s.\n" for the file `path`, whose directory could not be entered.
 std::string DirectoryNotEnteredMessage(const RunSettings& ctx, const std::string& path);
 

@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string_view>
 #include <system_error>
 #include <thread>
@@ -96,6 +97,8 @@ void SortStably(Order::iterator first, Order::iterator last) {
       helpers.emplace_back([from, to] { std::stable_sort(from, to, KeyLess()); });
     } catch (const std::system_error&) {
       std::stable_sort(from, to, KeyLess());  // no thread to spare: sorted here, with the same result
+    } catch (const std::bad_alloc&) {
+      std::stable_sort(from, to, KeyLess());
     }
   }
   std::stable_sort(bounds[0], bounds[1], KeyLess());

@@ -20,11 +20,13 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "command/execute.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 
@@ -208,9 +210,18 @@ class Pool {
   void StartOthers() {
     for (int i = 1; i < threads_; ++i) {
       try {
-        others_.emplace_back([this] { Work(); });
+        others_.emplace_back([this] {
+          // Nothing may leave a thread: a walker that runs out of memory ends the run, as the first does.
+          try {
+            Work();
+          } catch (const std::bad_alloc&) {
+            EndOutOfMemory();
+          }
+        });
       } catch (const std::system_error&) {
         break;  // fewer threads walk; the result is the same
+      } catch (const std::bad_alloc&) {
+        break;
       }
     }
   }
@@ -471,7 +482,12 @@ void WalkTree(const WalkSettings& settings, platform::DirHandle handle, std::str
     return;
   }
   Pool pool(settings, threads);
-  pool.WalkAll(std::move(task));
+  // Out of memory with walkers running, nothing may unwind past them: the run ends here and says why.
+  try {
+    pool.WalkAll(std::move(task));
+  } catch (const std::bad_alloc&) {
+    EndOutOfMemory();
+  }
   std::size_t total = out.paths.size();
   for (const Output& piece : pool.Pieces())
     total += piece.paths.size();
