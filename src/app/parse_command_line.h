@@ -15,6 +15,6 @@ enum class ParseResult {
 
 // Fills the defaults (start directory, COMSPEC) and reads the raw command line with its character codes,
 // argument files, options and the Command.
-ParseResult ParseCommandLine(RunSettings& settings, int argc, char** argv);
+ParseResult ParseCommandLine(RunSettings& ctx, int argc, char** argv);
 
 }  // namespace zelvane

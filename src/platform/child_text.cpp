@@ -82,8 +82,11 @@ std::vector<std::string> MergeEnvironment(const std::vector<std::string>& base,
     });
     if (!replaced) merged.push_back(entry);
   }
-  for (const auto& [name, value] : overrides)
-    merged.push_back(name + "=" + value);
+  for (const auto& [name, value] : overrides) {
+    std::string& entry = merged.emplace_back(name);
+    entry += '=';
+    entry += value;
+  }
   return merged;
 }
 

@@ -34,7 +34,7 @@ namespace {
 
 // What a capture holds in memory before the rest goes to a temporary file: a run of 64 files keeps at most
 // a few megabytes, whatever its commands print.
-constexpr std::size_t kCaptureMemory = 128 * 1024;
+constexpr std::size_t kCaptureMemory = std::size_t{128} * 1024;
 
 thread_local bool lastWasShortage = false;
 
