@@ -50,9 +50,9 @@ bool CaptureEnded(CaptureHandle capture);
 
 // Writes what the capture holds and has not written yet to standard output (and its error part to standard
 // error), in large blocks, after what the program itself wrote there; from then on what comes into the
-// capture goes straight out, so the oldest file's output goes out while it runs (where the children write into a file rather than a pipe, once its input is closed). False
-// when a write to them failed. `message` is set to
-// "Could not write \"<dir>\": <reason>.\n" when part of the capture could not be kept (the temporary
+// capture goes straight out, so the oldest file's output goes out while it runs (where the children write
+// into a file rather than a pipe, once its input is closed). False when a write to them failed. `message` is
+// set to "Could not write \"<dir>\": <reason>.\n" when part of the capture could not be kept (the temporary
 // directory was full or missing); the caller reports it and ends the run.
 bool CopyCaptureToOutput(CaptureHandle capture, std::string& message);
 

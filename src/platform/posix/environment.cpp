@@ -91,6 +91,20 @@ bool SetCurrentDir(const std::string& path) {
   return entered;
 }
 
+bool posix::NameOfOpenDirectory(int fd, std::string& name) {
+  std::vector<char> buffer(4096);
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  for (;;) {
+    const ssize_t n = readlink(link.c_str(), buffer.data(), buffer.size());
+    if (n <= 0 || buffer[0] != '/') return false;
+    if (static_cast<std::size_t>(n) < buffer.size()) {
+      name.assign(buffer.data(), static_cast<std::size_t>(n));
+      return true;
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
 bool ResolveDirectory(const std::string& path, std::string& full) {
   if (path.empty()) return false;
 #ifdef O_PATH
@@ -102,14 +116,9 @@ bool ResolveDirectory(const std::string& path, std::string& full) {
   // Entering a directory takes search permission on it.
   bool found = faccessat(fd, ".", X_OK, AT_EACCESS) == 0;
   if (found) {
-    // The name the kernel holds for the open directory; past the length it names (or without /proc), the
-    // system's own answer from inside it, with this process back where it stood at once.
-    std::vector<char> buffer(4096);
-    const std::string link = "/proc/self/fd/" + std::to_string(fd);
-    const ssize_t n = readlink(link.c_str(), buffer.data(), buffer.size());
-    if (n > 0 && static_cast<std::size_t>(n) < buffer.size() && buffer[0] == '/') {
-      full.assign(buffer.data(), static_cast<std::size_t>(n));
-    } else {
+    // The name the kernel holds for the open directory; where it has none to give, the system's own answer
+    // from inside it, with this process back where it stood at once.
+    if (!posix::NameOfOpenDirectory(fd, full)) {
       const int here = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
       found = here >= 0 && fchdir(fd) == 0;
       if (found) {

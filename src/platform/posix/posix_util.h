@@ -50,6 +50,10 @@ int ExitCodeOf(int waitStatus);
 bool SignalsDeferred();
 void DeferredSignal(int signal);
 
+// The full path the kernel holds for the open directory `fd` (what the current directory reads inside it).
+// False where it has none to give: past the length it names, or without /proc.
+bool NameOfOpenDirectory(int fd, std::string& name);
+
 // Gives a terminal switched to raw input its settings back.
 void RestoreTerminal();
 

@@ -89,6 +89,14 @@ void EnsureWakePipe() {
   sigaction(SIGCHLD, &action, nullptr);
 }
 
+// Whether an ending signal was deferred and not yet reported; reporting it ends the deferral, so a second
+// signal ends the process at once.
+bool TakeDeferredSignal() {
+  if (pendingSignal == 0 || deferSignals == 0) return false;
+  deferSignals = 0;
+  return true;
+}
+
 // Waits until a non-blocking descriptor that was full can take more.
 void WaitWritable(int fd) {
   struct pollfd p {};
@@ -362,23 +370,14 @@ StartDirHandle OpenStartDirectory(const std::string& path) {
 
 std::string StartDirectoryPath(StartDirHandle dir) {
   if (dir == kNoStartDirectory) return std::string();
-  // The name the kernel holds for the open directory: what the current directory reads inside it.
-  std::vector<char> buffer(4096);
-  const std::string link = "/proc/self/fd/" + std::to_string(dir->fd);
-  for (;;) {
-    const ssize_t n = readlink(link.c_str(), buffer.data(), buffer.size());
-    if (n < 0) {
-      // No such name (a path longer than the kernel names, or no /proc): the path as given, in the form
-      // the current directory has, without a separator at its end.
-      std::string path = dir->path;
-      while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-      return path;
-    }
-    if (static_cast<std::size_t>(n) < buffer.size())
-      return std::string(buffer.data(), static_cast<std::size_t>(n));
-    buffer.resize(buffer.size() * 2);
-  }
+  std::string path;
+  if (posix::NameOfOpenDirectory(dir->fd, path)) return path;
+  // No such name (a path longer than the kernel names, or no /proc): the path as given, in the form the
+  // current directory has, without a separator at its end.
+  path = dir->path;
+  while (path.size() > 1 && path.back() == '/')
+    path.pop_back();
+  return path;
 }
 
 std::FILE* CreateTextFileIn(StartDirHandle dir, const std::string& name) {
@@ -511,10 +510,7 @@ WaitResult WaitForAny(const std::vector<ChildHandle>& running, const std::vector
   WaitResult result;
   if (running.empty() && reading.empty()) {
     // Asked only whether an ending signal came meanwhile.
-    if (pendingSignal != 0 && deferSignals != 0) {
-      deferSignals = 0;
-      result.signal = true;
-    }
+    result.signal = TakeDeferredSignal();
     return result;
   }
   EnsureWakePipe();
@@ -527,8 +523,7 @@ WaitResult WaitForAny(const std::vector<ChildHandle>& running, const std::vector
     char bytes[256];
     while (read(wakeRead, bytes, sizeof bytes) > 0) {
     }
-    if (pendingSignal != 0 && deferSignals != 0) {
-      deferSignals = 0;
+    if (TakeDeferredSignal()) {
       result.signal = true;
       return result;
     }
