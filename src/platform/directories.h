@@ -40,6 +40,18 @@ DirHandle OpenSubdirectory(DirHandle parent, const std::string& name);
 
 void CloseDirectory(DirHandle dir);
 
+// What makes a directory the same directory however its path is spelled: device and inode on POSIX,
+// volume serial number and file index on Win32. `known` is false when the system would not tell.
+struct DirIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  bool known = false;
+  friend bool operator==(const DirIdentity&, const DirIdentity&) = default;
+};
+
+// The identity of an open directory.
+DirIdentity IdentityOf(DirHandle dir);
+
 // Lists every entry of an open directory (once per handle), "." and ".." left out. With `wantAttributes`
 // every entry's attributes are filled in (which may cost one status call per entry). False when it cannot be
 // read.

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/directories.h"
+
 namespace zelvane::platform {
 
 // Processors this process may run on (at least 1).
@@ -75,6 +77,10 @@ std::string StartDirectoryPath(StartDirHandle dir);
 // relative to the current directory), for reading and writing ("w+"); never inherited by children.
 // nullptr when it cannot.
 std::FILE* CreateTextFileIn(StartDirHandle dir, const std::string& name);
+
+// The identity of the directory as opened (see DirIdentity in directories.h). While the handle is open the
+// directory children start in is the one so identified, even if its path is given to another directory.
+DirIdentity StartDirectoryIdentity(StartDirHandle dir);
 
 void CloseStartDirectory(StartDirHandle dir);
 

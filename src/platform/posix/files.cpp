@@ -256,6 +256,12 @@ DirHandle OpenSubdirectory(DirHandle parent, const std::string& name) {
   return fd < 0 ? kNoDirectory : new Dir{fd};
 }
 
+DirIdentity IdentityOf(DirHandle dir) {
+  struct stat st {};
+  if (dir == kNoDirectory || fstat(dir->fd, &st) != 0) return {};
+  return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino), true};
+}
+
 void CloseDirectory(DirHandle dir) {
   if (dir == kNoDirectory) return;
   close(dir->fd);

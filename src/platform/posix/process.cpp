@@ -391,6 +391,12 @@ std::FILE* CreateTextFileIn(StartDirHandle dir, const std::string& name) {
   return file;
 }
 
+DirIdentity StartDirectoryIdentity(StartDirHandle dir) {
+  struct stat st {};
+  if (dir == kNoStartDirectory || fstat(dir->fd, &st) != 0) return {};
+  return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino), true};
+}
+
 void CloseStartDirectory(StartDirHandle dir) {
   if (dir == kNoStartDirectory) return;
   close(dir->fd);

@@ -177,6 +177,21 @@ DirHandle OpenSubdirectory(DirHandle parent, const std::string& name) {
   return new Dir{path};
 }
 
+DirIdentity IdentityOf(DirHandle dir) {
+  if (dir == kNoDirectory) return {};
+  // Opened for no access at all: enough to ask for the identity, and no sharing is refused to others.
+  const HANDLE handle = CreateFileW(win32::LongForm(dir->path).c_str(), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return {};
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool ok = GetFileInformationByHandle(handle, &info) != 0;
+  CloseHandle(handle);
+  if (!ok) return {};
+  return {info.dwVolumeSerialNumber,
+          (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow, true};
+}
+
 void CloseDirectory(DirHandle dir) {
   delete dir;
 }

@@ -290,6 +290,10 @@ std::FILE* CreateTextFileIn(StartDirHandle dir, const std::string& name) {
   return file;
 }
 
+DirIdentity StartDirectoryIdentity(StartDirHandle) {
+  return {};
+}
+
 void CloseStartDirectory(StartDirHandle dir) {
   delete dir;
 }
