@@ -15,8 +15,8 @@ RunProgress RunLoop(const RunSettings& settings, PathList& matches) {
   // Read once; each file only fills in the macros.
   const CommandTemplate command = ParseCommandTemplate(
       settings.command, settings.breakChar, settings.macroChar, /*splitWords=*/settings.shell.empty());
-  RunCommands(settings, command, entries, settings.jobs > 0 ? settings.jobs : platform::ProcessorCount(),
-              progress);
+  RunCommands(settings, command, entries, matches.directories,
+              settings.jobs > 0 ? settings.jobs : platform::ProcessorCount(), progress);
   return progress;
 }
 

@@ -72,7 +72,7 @@ class Engine {
         asks_(ctx.confirm && !ctx.batch),
         windowLimit_(static_cast<std::size_t>(slots_) * 2 + 16) {}
 
-  int Run(const std::vector<std::string>& paths) {
+  int Run(const std::vector<std::string>& paths, const std::vector<platform::DirIdentity>& directories) {
     if (captured_) platform::DeferEndingSignals();
     std::size_t next = 0;
     for (;;) {
@@ -82,7 +82,9 @@ class Engine {
              window_.size() < windowLimit_ && !AnyWaiting()) {
         // A question waits until every earlier block is out, and its answer is acted on before the next.
         if (asks_ && !window_.empty()) break;
-        if (StartFile(paths[next]) == Started::Wait) break;
+        const platform::DirIdentity listed =
+            next < directories.size() ? directories[next] : platform::DirIdentity{};
+        if (StartFile(paths[next], listed) == Started::Wait) break;
         ++next;
         Release();
       }
@@ -126,7 +128,7 @@ class Engine {
 
   // Takes the next file into the window and runs its first steps. Waits (nothing taken, nothing numbered)
   // when its capture or its directory is refused for want of a resource while others hold some.
-  Started StartFile(const std::string& path) {
+  Started StartFile(const std::string& path, const platform::DirIdentity& listed) {
     platform::CaptureHandle capture = platform::kNoCapture;
     if (captured_) {
       capture = platform::CreateCapture(oneFile_);
@@ -142,6 +144,15 @@ class Engine {
           return Started::Wait;
         }
         entered = false;
+      } else if (listed.known) {
+        // Entered only if it is still the directory the search listed: one replaced since (by a link to
+        // somewhere else, say, by an earlier command) is another place than the user's.
+        const platform::DirIdentity now = platform::StartDirectoryIdentity(directory);
+        if (now.known && now != listed) {
+          platform::CloseStartDirectory(directory);
+          directory = platform::kNoStartDirectory;
+          entered = false;
+        }
       }
     }
     // A file's strings are those of a file done before it, so a long run makes no new ones.
@@ -434,8 +445,8 @@ StopRequest CheckForStop(const RunSettings& ctx, std::string& warning) {
 }
 
 int RunCommands(const RunSettings& ctx, const CommandTemplate& command, const std::vector<std::string>& paths,
-                int slots, RunProgress& progress) {
-  return Engine(ctx, command, slots, progress).Run(paths);
+                const std::vector<platform::DirIdentity>& directories, int slots, RunProgress& progress) {
+  return Engine(ctx, command, slots, progress).Run(paths, directories);
 }
 
 void EndOutOfMemory() {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "command/command_template.h"
+#include "platform/directories.h"
 
 namespace zelvane {
 
@@ -36,9 +37,11 @@ StopRequest CheckForStop(const RunSettings& ctx, std::string& warning);
 // share the console and its keys, and what the run prints goes straight out; with more, each file's output
 // is captured and printed whole, in list order, and the commands read the null device. Between files the
 // abort key and the Stop file are looked for; a failed write to standard output or to an -xo file ends the
-// run. Neither the process's current directory nor its environment changes.
+// run. Neither the process's current directory nor its environment changes. `directories` runs parallel to
+// `paths` (or is empty): the identity of the directory the search listed each file in, so that -c enters
+// that directory and no other that has taken its path since.
 int RunCommands(const RunSettings& ctx, const CommandTemplate& command, const std::vector<std::string>& paths,
-                int slots, RunProgress& progress);
+                const std::vector<platform::DirIdentity>& directories, int slots, RunProgress& progress);
 
 // Ends the process when memory ran out: what was written so far goes out, then "Out of memory.\n" on
 // standard error and status 1, before anything more starts. For any thread, the search's walkers too.

@@ -29,6 +29,10 @@ bool HasDriveLetters();
 // on POSIX, whose current directory always comes back in long names.
 bool HasAlternateNames();
 
+// Whether the file system takes names that differ only in letter case for one name (Win32), so that two
+// such names in one directory are one file. On POSIX they are two.
+bool NamesFoldCase();
+
 // ---------------------------------------------------------------------------------------------------------
 // The current directory and drive
 

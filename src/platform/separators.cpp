@@ -16,4 +16,8 @@ bool HasAlternateNames() {
   return NativeSeparator() == '\\';
 }
 
+bool NamesFoldCase() {
+  return NativeSeparator() == '\\';
+}
+
 }  // namespace zelvane::platform

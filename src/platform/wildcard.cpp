@@ -3,6 +3,7 @@
 // with the system's own matcher, whose known differences it does not follow).
 #include <cstddef>
 
+#include "platform/case_fold.h"
 #include "platform/files.h"
 
 namespace zelvane::platform {
@@ -16,12 +17,26 @@ char Fold(char c) {
 // of a name such as "日本.txt", not for one of its bytes; any byte that does not start a well-formed
 // sequence counts alone, so names in other encodings still match byte by byte.
 std::size_t CharLength(std::string_view text, std::size_t at) {
-  const auto lead = static_cast<unsigned char>(text[at]);
-  const std::size_t length = lead < 0xC2 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 1;
-  if (length == 1 || at + length > text.size()) return 1;
-  for (std::size_t i = 1; i < length; ++i)
-    if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) return 1;
-  return length;
+  return static_cast<unsigned char>(text[at]) < 0x80 ? 1 : ReadNameChar(text, at).length;
+}
+
+// Whether the characters at pattern[p] and name[n] are the same without regard to case; if so, their
+// lengths. ASCII bytes are compared directly; other characters by their fold.
+bool SameChar(std::string_view pattern, std::size_t p, std::string_view name, std::size_t n,
+              std::size_t& pLength, std::size_t& nLength) {
+  const auto x = static_cast<unsigned char>(pattern[p]);
+  const auto y = static_cast<unsigned char>(name[n]);
+  if (x < 0x80 && y < 0x80) {
+    pLength = nLength = 1;
+    return Fold(pattern[p]) == Fold(name[n]);
+  }
+  if (x < 0x80 || y < 0x80) return false;
+  const NameChar a = ReadNameChar(pattern, p);
+  const NameChar b = ReadNameChar(name, n);
+  pLength = a.length;
+  nLength = b.length;
+  if (a.valid != b.valid) return false;
+  return a.valid ? FoldChar(a.value) == FoldChar(b.value) : a.value == b.value;
 }
 
 // Classic '*' / '?' matching without backtracking blow-up: remember the last star and retry from there.
@@ -29,6 +44,7 @@ std::size_t CharLength(std::string_view text, std::size_t at) {
 bool Glob(std::string_view pattern, std::string_view name) {
   std::size_t p = 0, n = 0;
   std::size_t starP = std::string_view::npos, starN = 0;
+  std::size_t pLength = 1, nLength = 1;
   while (n < name.size()) {
     if (p < pattern.size() && pattern[p] == '*') {
       starP = p++;
@@ -36,9 +52,9 @@ bool Glob(std::string_view pattern, std::string_view name) {
     } else if (p < pattern.size() && pattern[p] == '?') {
       ++p;
       n += CharLength(name, n);
-    } else if (p < pattern.size() && Fold(pattern[p]) == Fold(name[n])) {
-      ++p;
-      ++n;
+    } else if (p < pattern.size() && SameChar(pattern, p, name, n, pLength, nLength)) {
+      p += pLength;
+      n += nLength;
     } else if (starP != std::string_view::npos) {
       p = starP + 1;
       starN += CharLength(name, starN);

@@ -32,13 +32,13 @@ void CollectMatches(const RunSettings& ctx, const std::string& spec, PathList& t
     KeepEntries(found, keep);
     MoveEntries(found, target);
   }
-  if (!ctx.recurseSubdirs) RemoveAdjacentDuplicates(target);
+  if (!ctx.recurseSubdirs) RemoveDuplicates(target);
 }
 
 void ExcludeMatches(const RunSettings& ctx, PathList& matches, ListingCache* listings) {
   PathList scratch;
   CollectMatches(ctx, ctx.xspec, scratch, listings);
-  RemoveExactMatches(matches, scratch);
+  RemoveSameFiles(matches, scratch);
 }
 
 PathList FindMatches(const RunSettings& ctx) {

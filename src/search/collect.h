@@ -12,12 +12,13 @@ struct RunSettings;
 struct ListingCache;
 
 // Searches every entry of the Filespec `spec` into `target`, under the attribute switches and qualifiers in
-// force where it stands, then removes adjacent duplicates unless the run recurses. With `listings`,
-// directories read by an earlier entry are not read again.
+// force where it stands, then removes duplicates (the same file found again) unless the run recurses. With
+// `listings`, directories read by an earlier entry are not read again.
 void CollectMatches(const RunSettings& ctx, const std::string& spec, PathList& target,
                     ListingCache* listings = nullptr);
 
-// Searches the Xspec into a scratch list and removes its entries from `matches`.
+// Searches the Xspec into a scratch list and removes the same files from `matches`, however the two spelled
+// their paths.
 void ExcludeMatches(const RunSettings& ctx, PathList& matches, ListingCache* listings = nullptr);
 
 // The run's match list: the Filespec's matches less the Xspec's. Several specs (the Xspec's included) over

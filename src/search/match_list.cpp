@@ -8,7 +8,10 @@
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <unordered_map>
+#include <unordered_set>
 
+#include "platform/case_fold.h"
 #include "platform/paths.h"
 #include "platform/processes.h"
 
@@ -18,6 +21,53 @@ namespace {
 inline unsigned char FoldByte(char c) {
   const auto u = static_cast<unsigned char>(c);
   return (u >= 'A' && u <= 'Z') ? static_cast<unsigned char>(u - 'A' + 'a') : u;
+}
+
+// The folded form of a text (see AppendFolded), a byte at a time, from a place where a character begins.
+class FoldedBytes {
+ public:
+  FoldedBytes(std::string_view text, std::size_t from) : text_(text), at_(from) {}
+  // The next byte, or -1 at the end.
+  int Next() {
+    if (pos_ < held_.size()) return static_cast<unsigned char>(held_[pos_++]);
+    if (at_ >= text_.size()) return -1;
+    const auto u = static_cast<unsigned char>(text_[at_]);
+    if (u < 0x80) {
+      ++at_;
+      return FoldByte(static_cast<char>(u));
+    }
+    const std::size_t length = platform::ReadNameChar(text_, at_).length;
+    held_.clear();
+    platform::AppendFolded(held_, text_.substr(at_, length));
+    at_ += length;
+    pos_ = 1;
+    return static_cast<unsigned char>(held_[0]);
+  }
+
+ private:
+  std::string_view text_;
+  std::size_t at_;
+  std::string held_;  // the folded bytes of the character read last
+  std::size_t pos_ = 0;
+};
+
+// Moves `at` back to where a character begins: past no byte of a multi-byte character. An ASCII byte is
+// a character of its own, and no character goes on past one, so what stands before it reads the same in
+// every text that shares those bytes.
+std::size_t CharacterStart(std::string_view text, std::size_t at) {
+  while (at > 0 && static_cast<unsigned char>(text[at - 1]) >= 0x80)
+    --at;
+  return at;
+}
+
+int CompareFolded(std::string_view a, std::string_view b, std::size_t from) {
+  FoldedBytes x(a, from), y(b, from);
+  for (;;) {
+    const int p = x.Next();
+    const int q = y.Next();
+    if (p != q) return p < q ? -1 : 1;
+    if (p < 0) return 0;
+  }
 }
 
 inline int Compare(std::string_view a, std::string_view b) {
@@ -36,11 +86,16 @@ inline int Compare(std::string_view a, std::string_view b) {
   }
   for (; i < n; ++i) {
     if (a[i] == b[i]) continue;  // most bytes of two paths agree: skip the folding for them
+    // Letters beyond ASCII fold by the system's table, a character at a time: the rest is compared that
+    // way from the character the difference stands in.
+    if (static_cast<unsigned char>(a[i]) >= 0x80 || static_cast<unsigned char>(b[i]) >= 0x80)
+      return CompareFolded(a, b, CharacterStart(a, i));
     const unsigned char x = FoldByte(a[i]);
     const unsigned char y = FoldByte(b[i]);
     if (x != y) return x < y ? -1 : 1;
   }
   if (a.size() == b.size()) return 0;
+  // What remains of the longer one may fold to nothing shorter, but never to nothing at all.
   return a.size() < b.size() ? -1 : 1;
 }
 
@@ -59,13 +114,24 @@ struct KeyLess {
   }
 };
 
-// The bytes of `entry` from `from` on, folded, the first the most significant. Past its end come zero
-// bytes, below any byte a name holds, so a shorter entry still sorts first.
+// The first eight bytes of the folded form of `entry` from `from` on (where a character begins), the first
+// the most significant. Past its end come zero bytes, below any byte a name holds, so a shorter entry
+// still sorts first.
 std::uint64_t KeyBytes(const std::string& entry, std::size_t from) {
   std::uint64_t key = 0;
+  if (from + 8 <= entry.size()) {
+    std::uint64_t raw;
+    std::memcpy(&raw, entry.data() + from, 8);
+    if ((raw & 0x8080808080808080u) == 0) {
+      for (std::size_t i = 0; i < 8; ++i)
+        key = (key << 8) | FoldByte(entry[from + i]);
+      return key;
+    }
+  }
+  FoldedBytes folded(entry, from);
   for (std::size_t i = 0; i < 8; ++i) {
-    const std::size_t at = from + i;
-    key = (key << 8) | (at < entry.size() ? FoldByte(entry[at]) : 0u);
+    const int byte = folded.Next();
+    key = (key << 8) | static_cast<std::uint64_t>(byte < 0 ? 0 : byte);
   }
   return key;
 }
@@ -128,6 +194,7 @@ void Settle(PathList& list) {
             .first -
         entries[0].begin());
   }
+  same = CharacterStart(entries[0], same);
   Order order(total);
   for (std::size_t i = 0; i < total; ++i)
     order[i] = {KeyBytes(entries[i], same), &entries[i]};
@@ -135,19 +202,23 @@ void Settle(PathList& list) {
   SortStably(middle, order.end());
   std::inplace_merge(order.begin(), middle, order.end(), KeyLess());
   // Each entry is moved to its place along the cycles of the order, in place; a place done is marked.
+  std::vector<platform::DirIdentity>& directories = list.directories;
   const std::string* const base = entries.data();
   for (std::size_t start = 0; start < total; ++start) {
     if (order[start].entry == nullptr) continue;
     std::string held = std::move(entries[start]);
+    const platform::DirIdentity heldDirectory = directories[start];
     std::size_t to = start;
     for (;;) {
       const auto from = static_cast<std::size_t>(order[to].entry - base);
       order[to].entry = nullptr;
       if (from == start) {
         entries[to] = std::move(held);
+        directories[to] = heldDirectory;
         break;
       }
       entries[to] = std::move(entries[from]);
+      directories[to] = directories[from];
       to = from;
     }
   }
@@ -160,8 +231,9 @@ int ComparePaths(std::string_view a, std::string_view b) {
   return Compare(a, b);
 }
 
-void InsertSorted(PathList& list, std::string path) {
+void InsertSorted(PathList& list, std::string path, platform::DirIdentity directory) {
   list.entries.push_back(std::move(path));
+  list.directories.push_back(directory);
 }
 
 const std::vector<std::string>& Entries(PathList& list) {
@@ -178,10 +250,14 @@ void KeepEntries(PathList& list, const std::vector<bool>& keep) {
   std::size_t out = 0;
   for (std::size_t i = 0; i < list.entries.size(); ++i) {
     if (i < keep.size() && !keep[i]) continue;
-    if (out != i) list.entries[out] = std::move(list.entries[i]);
+    if (out != i) {
+      list.entries[out] = std::move(list.entries[i]);
+      list.directories[out] = list.directories[i];
+    }
     ++out;
   }
   list.entries.resize(out);
+  list.directories.resize(out);
   list.sortedCount = out;
 }
 
@@ -190,88 +266,60 @@ void MoveEntries(PathList& from, PathList& to) {
   to.entries.reserve(to.entries.size() + from.entries.size());
   for (std::string& path : from.entries)
     to.entries.push_back(std::move(path));
+  to.directories.insert(to.directories.end(), from.directories.begin(), from.directories.end());
   from.entries.clear();
+  from.directories.clear();
   from.sortedCount = 0;
 }
 
-bool SamePath(std::string_view current, std::string_view earlier) {
-  // Where '\' is no separator it is part of a name, and "a\b" is another file than "a/b".
-  if (!platform::IsPathSeparator('\\')) return ComparePaths(current, earlier) == 0;
-  std::string copy(earlier);
-  if (current.find('\\') != std::string_view::npos) {
-    std::replace(copy.begin(), copy.end(), '/', '\\');
-  } else if (current.find('/') != std::string_view::npos) {
-    std::replace(copy.begin(), copy.end(), '\\', '/');
+std::string FileKey(std::string_view path, const platform::DirIdentity& directory) {
+  if (!directory.known) {
+    // Only the text to go by: letters folded, and where '\' separates, either separator taken as the other.
+    std::string key(1, 't');
+    platform::AppendFolded(key, path);
+    if (platform::IsPathSeparator('\\')) std::replace(key.begin(), key.end(), '\\', '/');
+    return key;
   }
-  return ComparePaths(current, copy) == 0;
+  std::size_t name = path.size();
+  while (name > 0 && !platform::IsPathSeparator(path[name - 1]))
+    --name;
+  char identity[1 + 2 * sizeof(std::uint64_t)] = {'d'};
+  std::memcpy(identity + 1, &directory.volume, sizeof directory.volume);
+  std::memcpy(identity + 1 + sizeof directory.volume, &directory.index, sizeof directory.index);
+  std::string key(identity, sizeof identity);
+  if (platform::NamesFoldCase()) {
+    platform::AppendFolded(key, path.substr(name));
+  } else {
+    key.append(path.substr(name));
+  }
+  return key;
 }
 
-void RemoveAdjacentDuplicates(PathList& list) {
+void RemoveDuplicates(PathList& list) {
   const std::vector<std::string>& entries = Entries(list);
   std::vector<bool> keep(entries.size(), true);
-  std::string_view earlier;
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (SamePath(entries[i], earlier)) {
-      keep[i] = false;
-    } else {
-      earlier = entries[i];
-    }
-  }
+  std::unordered_set<std::string> seen;
+  seen.reserve(entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    keep[i] = seen.insert(FileKey(entries[i], list.directories[i])).second;
   KeepEntries(list, keep);
 }
 
-void RemoveExactMatches(PathList& list, PathList& scratch) {
-  const std::vector<std::string>& entries = Entries(list);
+void RemoveSameFiles(PathList& list, PathList& scratch) {
   const std::vector<std::string>& removals = Entries(scratch);
-  if (removals.empty() || entries.empty()) return;
-  // Exactly equal texts are equal under the folding order too, so both sorted lists are walked side by
-  // side, one run of fold-equal entries at a time. Which copy of a text goes does not show in the result,
-  // but the earliest ones are taken, as a search from the head would.
+  if (removals.empty() || Count(list) == 0) return;
+  // How many entries each file of the scratch list may still remove; the earliest of the list go.
+  std::unordered_map<std::string, std::size_t> pending;
+  pending.reserve(removals.size());
+  for (std::size_t j = 0; j < removals.size(); ++j)
+    ++pending[FileKey(removals[j], scratch.directories[j])];
+  const std::vector<std::string>& entries = Entries(list);
   std::vector<bool> keep(entries.size(), true);
-  std::vector<std::size_t> ours, theirs;
-  std::size_t i = 0, j = 0;
-  while (i < entries.size() && j < removals.size()) {
-    const int order = ComparePaths(entries[i], removals[j]);
-    if (order < 0) {
-      ++i;
-    } else if (order > 0) {
-      ++j;
-    } else {
-      std::size_t iEnd = i + 1, jEnd = j + 1;
-      while (iEnd < entries.size() && ComparePaths(entries[iEnd], entries[i]) == 0)
-        ++iEnd;
-      while (jEnd < removals.size() && ComparePaths(removals[jEnd], removals[j]) == 0)
-        ++jEnd;
-      if (iEnd - i == 1 && jEnd - j == 1) {
-        if (entries[i] == removals[j]) keep[i] = false;
-      } else {
-        // Letter-case variants or repeated copies: match them up by their exact bytes.
-        ours.clear();
-        theirs.clear();
-        for (std::size_t k = i; k < iEnd; ++k)
-          ours.push_back(k);
-        for (std::size_t k = j; k < jEnd; ++k)
-          theirs.push_back(k);
-        std::stable_sort(ours.begin(), ours.end(),
-                         [&](std::size_t x, std::size_t y) { return entries[x] < entries[y]; });
-        std::stable_sort(theirs.begin(), theirs.end(),
-                         [&](std::size_t x, std::size_t y) { return removals[x] < removals[y]; });
-        std::size_t a = 0, b = 0;
-        while (a < ours.size() && b < theirs.size()) {
-          const int exact = entries[ours[a]].compare(removals[theirs[b]]);
-          if (exact < 0) {
-            ++a;
-          } else if (exact > 0) {
-            ++b;
-          } else {
-            keep[ours[a++]] = false;
-            ++b;
-          }
-        }
-      }
-      i = iEnd;
-      j = jEnd;
-    }
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const auto found = pending.find(FileKey(entries[i], list.directories[i]));
+    if (found == pending.end() || found->second == 0) continue;
+    --found->second;
+    keep[i] = false;
   }
   KeepEntries(list, keep);
 }

@@ -11,11 +11,16 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/directories.h"
+
 namespace zelvane {
 
 struct PathList {
   // entries[0, sortedCount) are in order; the rest were appended since and are not yet merged in.
   std::vector<std::string> entries;
+  // Parallel to `entries`: the identity of the directory each entry was listed in, which with the entry's
+  // name tells which file it is, however its path is spelled.
+  std::vector<platform::DirIdentity> directories;
   std::size_t sortedCount = 0;
 };
 
@@ -23,8 +28,9 @@ struct PathList {
 // first. Returns -1, 0 or +1.
 int ComparePaths(std::string_view a, std::string_view b);
 
-// Adds a path; it will stand after every entry that compares equal to it.
-void InsertSorted(PathList& list, std::string path);
+// Adds a path, listed in the directory `directory`; it will stand after every entry that compares equal to
+// it. A path without a known directory is told from others by its text alone.
+void InsertSorted(PathList& list, std::string path, platform::DirIdentity directory = {});
 
 // The entries in order (merging anything inserted since the last read).
 const std::vector<std::string>& Entries(PathList& list);
@@ -37,14 +43,17 @@ void KeepEntries(PathList& list, const std::vector<bool>& keep);
 // Appends every entry of `from` to `to` (as InsertSorted of each, in order) and empties `from`.
 void MoveEntries(PathList& from, PathList& to);
 
-// True when `current` equals `earlier` after `earlier`'s separators are made like `current`'s.
-bool SamePath(std::string_view current, std::string_view earlier);
+// Which file an entry is: its directory's identity and its name as the file system tells names apart (on
+// POSIX the same bytes; where names fold case, equal under the system's case rule). Two entries with the
+// same key are the same file however their paths are spelled. An entry without a known directory is keyed
+// by its whole text, letters folded and separators made alike.
+std::string FileKey(std::string_view path, const platform::DirIdentity& directory);
 
-// Removes each entry that is the SamePath of the entry kept before it.
-void RemoveAdjacentDuplicates(PathList& list);
+// Removes each entry that is the same file as an entry before it: the first of each file stays.
+void RemoveDuplicates(PathList& list);
 
-// For each entry of `scratch`, in order, removes the first entry of `list` that is exactly equal to it
-// (letter case significant). Each scratch entry removes at most one.
-void RemoveExactMatches(PathList& list, PathList& scratch);
+// For each entry of `scratch`, in order, removes the first entry of `list` that is the same file. Each
+// scratch entry removes at most one.
+void RemoveSameFiles(PathList& list, PathList& scratch);
 
 }  // namespace zelvane

@@ -30,6 +30,7 @@ struct ListingCache {
     // attributes, for the second). Set after a walk, by MarkKeptTrees.
     bool treeKept = false;
     bool treeKeptWithAttributes = false;
+    platform::DirIdentity identity;  // of the directory listed
     std::unordered_map<std::string, std::unique_ptr<Node>> children;
   };
 

@@ -61,6 +61,7 @@ struct Output {
     Output* piece;
   };
   std::vector<std::string> paths;
+  std::vector<platform::DirIdentity> directories;  // parallel to `paths`: where each was listed
   std::vector<Handed> handed;
 };
 
@@ -80,6 +81,7 @@ struct Directory {
   std::vector<platform::DirEntry> own;  // its listing when none is kept
   std::size_t next = 0;                 // the next entry to look at for a subdirectory
   std::size_t subdirectoriesLeft = 0;   // walkable subdirectories from `next` on
+  platform::DirIdentity identity;       // known once it is listed
   bool listed = false;                  // its listing was read
   bool kept = false;                    // its whole tree is kept: it is walked without a handle
   bool parentReleased = false;          // the parent's handle was let go while this one is walked
@@ -122,21 +124,27 @@ bool OpenChild(const WalkSettings& s, const Directory& parent, const std::string
 // it cannot be read.
 bool ReadListing(const WalkSettings& s, Directory& dir) {
   ListingCache::Node* node = dir.node;
-  if (node != nullptr && node->listed && (node->withAttributes || !s.wantAttributes)) return true;
+  if (node != nullptr && node->listed && (node->withAttributes || !s.wantAttributes)) {
+    dir.identity = node->identity;
+    return true;
+  }
   std::vector<platform::DirEntry>& into = node != nullptr ? node->entries : dir.own;
   if (!platform::ListDirectory(dir.handle, into, s.wantAttributes)) {
     if (node != nullptr) node->listed = false;
     return false;
   }
+  // Which directory this is, however its path was spelled: what tells its matches from others'.
+  dir.identity = platform::IdentityOf(dir.handle);
   if (node != nullptr) {
     node->listed = true;
     node->withAttributes = s.wantAttributes;
+    node->identity = dir.identity;
   }
   return true;
 }
 
-void AddMatches(const WalkSettings& s, std::string_view searchedPath,
-                const std::vector<platform::DirEntry>& entries, std::vector<std::string>& out) {
+void AddMatches(const WalkSettings& s, std::string_view searchedPath, const Directory& dir, Output& out) {
+  const std::vector<platform::DirEntry>& entries = dir.Entries();
   // A name without wildcards is looked up exactly first, and only when that fails without regard to case.
   bool exactOnly = false;
   if (!HasWildcards(s.pattern)) {
@@ -152,7 +160,8 @@ void AddMatches(const WalkSettings& s, std::string_view searchedPath,
     if (e.name.empty() || e.name[0] == '.') continue;
     if (exactOnly ? e.name != s.pattern : !platform::MatchesPattern(s.pattern, e.name)) continue;
     if ((e.attributes & s.required) != s.required || (e.attributes & s.excluded) != 0) continue;
-    out.push_back(MakeFullPath(s.drive, searchedPath, e.name));
+    out.paths.push_back(MakeFullPath(s.drive, searchedPath, e.name));
+    out.directories.push_back(dir.identity);
   }
 }
 
@@ -346,7 +355,7 @@ void WalkPiece(const WalkSettings& s, Pool* pool, Task task, std::size_t held, b
           top.subdirectoriesLeft =
               static_cast<std::size_t>(std::count_if(entries.begin(), entries.end(), IsWalkable));
         }
-        if (!s.depthFirst) AddMatches(s, path, top.Entries(), out.paths);
+        if (!s.depthFirst) AddMatches(s, path, top, out);
       }
       if (startsPool && ++read == kStartOthersAfter) pool->StartOthers();
     }
@@ -393,7 +402,7 @@ void WalkPiece(const WalkSettings& s, Pool* pool, Task task, std::size_t held, b
       continue;
     }
     // Everything below this directory has been searched.
-    if (s.depthFirst && top.listed) AddMatches(s, path, top.Entries(), out.paths);
+    if (s.depthFirst && top.listed) AddMatches(s, path, top, out);
     Directory done = std::move(top);
     stack.pop_back();
     if (!stack.empty()) {
@@ -410,6 +419,7 @@ void WalkPiece(const WalkSettings& s, Pool* pool, Task task, std::size_t held, b
 // Moves the matches of `root` and of every piece handed off from it, each at its place, into `target`.
 void Join(Output& root, std::size_t total, PathList& target) {
   target.entries.reserve(target.entries.size() + total);
+  target.directories.reserve(target.directories.size() + total);
   struct Place {
     Output* output;
     std::size_t path;
@@ -422,13 +432,14 @@ void Join(Output& root, std::size_t total, PathList& target) {
     const bool atHanded = place.handed < out.handed.size();
     const std::size_t upTo = atHanded ? out.handed[place.handed].at : out.paths.size();
     for (; place.path < upTo; ++place.path)
-      InsertSorted(target, std::move(out.paths[place.path]));
+      InsertSorted(target, std::move(out.paths[place.path]), out.directories[place.path]);
     if (atHanded) {
       Output* piece = out.handed[place.handed++].piece;
       places.push_back({piece, 0, 0});  // `place` is not used after this
       continue;
     }
     std::vector<std::string>().swap(out.paths);
+    std::vector<platform::DirIdentity>().swap(out.directories);
     places.pop_back();
   }
 }

@@ -24,7 +24,7 @@ RunSettings NoShellContext() {
 int Execute(const RunSettings& ctx, const std::string& path, const std::string& command,
             RunProgress& progress) {
   return RunCommands(ctx, ParseCommandTemplate(command, ctx.breakChar, ctx.macroChar, ctx.shell.empty()),
-                     {path}, 1, progress);
+                     {path}, {}, 1, progress);
 }
 
 TEST(RunCommands, ResultIsTheLastStartedPart) {

@@ -56,6 +56,13 @@ const Row kRows[] = {
     {"ABC.txt", "abc.TXT", true},
     {"[ab].c", "[ab].c", true},
     {"[ab].c", "a.c", false},
+    // Beyond A-Z too, by the system's table; an ASCII letter never equals a letter beyond it, and a byte
+    // that is no UTF-8 equals only itself.
+    {"\xC3\xA4rger.txt", "\xC3\x84RGER.TXT", true},
+    {"*\xCE\xB2?", "\xCE\x91\xCE\x92\xCE\x93", true},
+    {"k.txt", "\xE2\x84\xAA.txt", false},
+    {"\xC3(", "\xC3(", true},
+    {"\xC3(", "\xC4(", false},
     // Leading dots are ordinary characters to the matcher (the search leaves such names out itself).
     {".*", ".bashrc", true},
     {"*rc", ".bashrc", true},

@@ -371,6 +371,22 @@ const HostileRow kRows[] = {
                          EXPECT_TRUE(d.Exists("y.tmp"));
                        }};
      }},
+    {"ChangeDirIntoADirectorySwappedForALinkSkipsTheFile",
+     [](const TempDir& dir) {
+       // The first command puts a link to another tree where the second file's directory was: the second
+       // command must not run there, though the path now names a directory with a file of that name.
+       dir.WriteFile("run/a.tmp");
+       dir.WriteFile("run/sub/x.tmp");
+       dir.WriteFile("victim/x.tmp");
+       return Scenario{.args = {"*.tmp", "-s", "-c", "-b+",
+                                "test $n != a.tmp || { mv sub sub.old && ln -s ../victim sub; }+rm -f x.tmp"},
+                       .options = {.cwd = dir / "run", .env = {{"COMSPEC", "/bin/sh"}}},
+                       .out = "Could not change to directory " + dir / "run/sub" + ".\n",
+                       .check = [](const TempDir& d) {
+                         EXPECT_TRUE(d.Exists("victim/x.tmp"));
+                         EXPECT_TRUE(d.Exists("run/sub.old/x.tmp"));
+                       }};
+     }},
     {"ChangeDirIgnoresDisplayOptions",
      [](const TempDir& dir) {
        dir.WriteFile("Sub/A.tmp");

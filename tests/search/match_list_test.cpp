@@ -59,58 +59,78 @@ TEST(InsertSorted, LaterInsertionsGoBehindEqualEntriesAlreadyRead) {
   EXPECT_EQ(Count(list), 5u);
 }
 
-TEST(SamePath, FoldsCaseAndMakesTheEarlierSeparatorsLikeTheCurrentOnes) {
-  EXPECT_TRUE(SamePath("C:\\x\\A.c", "c:\\X\\a.C"));
-  // Where '\' is a separator both spellings name one file; elsewhere "x\a.c" is a name of its own.
-  const bool backslashSeparates = platform::IsPathSeparator('\\');
-  EXPECT_EQ(SamePath("c:/x/a.c", "c:\\x\\a.c"), backslashSeparates);
-  EXPECT_EQ(SamePath("c:\\x\\a.c", "c:/x/a.c"), backslashSeparates);
-  // Only the earlier copy is converted, and only when the current one holds a separator.
-  EXPECT_FALSE(SamePath("a.c", "x\\a.c"));
-  EXPECT_FALSE(SamePath("c:\\x\\a.c", ""));
-}
-
-TEST(RemoveAdjacentDuplicates, KeepsTheFirstOfEachRunOfSamePaths) {
-  PathList list;
-  for (const char* p : {"c:\\d\\a.c", "C:\\D\\A.C", "c:/d/a.c", "c:\\d\\b.c", "c:\\d\\b.c"})
-    InsertSorted(list, p);
-  RemoveAdjacentDuplicates(list);
-  // '/' sorts before '\', so the slashed spelling leads the run and is the one kept.
-  if (platform::IsPathSeparator('\\')) {
-    EXPECT_EQ(Entries(list), (std::vector<std::string>{"c:/d/a.c", "c:\\d\\b.c"}));
-  } else {
-    EXPECT_EQ(Entries(list), (std::vector<std::string>{"c:/d/a.c", "c:\\d\\a.c", "c:\\d\\b.c"}));
+// Letters beyond ASCII fold by the system's table, whatever the locale; bytes that are no UTF-8 stay bytes.
+TEST(ComparePaths, FoldsLettersBeyondAsciiAndKeepsOtherBytes) {
+  struct Row {
+    const char* a;
+    const char* b;
+    int order;
+  } rows[] = {
+      {"d/\xc3\x84RGER.txt", "d/\xc3\xa4rger.txt", 0},                      // ÄRGER / ärger
+      {"\xce\x91\xce\xb2\xce\xb3.txt", "\xce\xb1\xce\x92\xce\x93.TXT", 0},  // Αβγ / αΒΓ
+      {"/data/long/common/part/\xc3\x84x", "/data/long/common/part/\xc3\xa4y", -1},
+      {"\xc3\xa4", "z", 1},             // past every ASCII letter, as before
+      {"\xe2\x84\xaa", "k", 1},         // the Kelvin sign is no ASCII k
+      {"\xc4\xb1", "i", 1},             // nor is the dotless i an ASCII i
+      {"\xc3\x28", "\xc3\x28", 0},      // an ill-formed sequence equals only itself
+      {"\xc3\x41", "\xc3\x61", 0},      // and the ASCII letter after it still folds
+      {"\xff", "\xc3\xa4", 1},          // a stray byte compares as the byte it is
+      {"\xc8\xba", "\xe2\xb1\xa5", 0},  // Ⱥ and ⱥ are one letter though their UTF-8 lengths differ
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(ComparePaths(r.a, r.b), r.order) << r.a << " " << r.b;
+    EXPECT_EQ(ComparePaths(r.b, r.a), -r.order) << r.a << " " << r.b;
   }
 }
 
-TEST(RemoveAdjacentDuplicates, ComparesOnlyWithTheEntryKeptBefore) {
+// Which file an entry is: its directory and its name, however the directory's path was spelled.
+TEST(FileKey, IsTheDirectoryAndTheNameNotThePath) {
+  const platform::DirIdentity d{7, 42, true};
+  const platform::DirIdentity other{7, 43, true};
+  EXPECT_EQ(FileKey("./keep", d), FileKey("/work/d/keep", d));
+  EXPECT_EQ(FileKey("../d/keep", d), FileKey("link/keep", d));
+  EXPECT_NE(FileKey("/work/d/keep", d), FileKey("/work/d/keep", other));
+  EXPECT_NE(FileKey("/work/d/keep", d), FileKey("/work/d/keep2", d));
+  // Two names that differ in case are one file only where the file system folds case.
+  EXPECT_EQ(FileKey("d/A.txt", d) == FileKey("d/a.txt", d), platform::NamesFoldCase());
+  EXPECT_EQ(FileKey("d/\xc3\x84RGER.txt", d) == FileKey("x/\xc3\xa4rger.txt", d), platform::NamesFoldCase());
+  // Without a known directory only the text tells: letters folded, and both separators alike where '\'
+  // separates.
+  EXPECT_EQ(FileKey("C:\\x\\A.c", {}), FileKey("c:\\X\\a.C", {}));
+  EXPECT_EQ(FileKey("c:/x/a.c", {}) == FileKey("c:\\x\\a.c", {}), platform::IsPathSeparator('\\'));
+  EXPECT_NE(FileKey("/work/d/keep", {}), FileKey("/work/d/keep", d));
+}
+
+TEST(RemoveDuplicates, KeepsTheFirstOfEachFileHoweverItIsSpelled) {
+  const platform::DirIdentity d{1, 10, true};
+  const platform::DirIdentity e{1, 11, true};
   PathList list;
-  // "/x/a" and "\x\a" are equal to "/x/a"'s eyes only when they stand next to each other.
-  for (const char* p : {"/x/a", "/x/b", "/x/a"})
-    InsertSorted(list, p);
-  RemoveAdjacentDuplicates(list);
-  EXPECT_EQ(Entries(list), (std::vector<std::string>{"/x/a", "/x/b"}));
+  InsertSorted(list, "/w/d/b.c", d);
+  InsertSorted(list, "/w/link/b.c", d);  // the same directory through a link: found later, dropped
+  InsertSorted(list, "/w/d/A.txt", d);
+  InsertSorted(list, "/w/d/a.txt", d);  // a case twin: another file unless names fold case
+  InsertSorted(list, "/w/e/b.c", e);    // the same name in another directory
+  InsertSorted(list, "/w/d/b.c", d);
+  RemoveDuplicates(list);
+  std::vector<std::string> expected{"/w/d/A.txt", "/w/d/a.txt", "/w/d/b.c", "/w/e/b.c"};
+  if (platform::NamesFoldCase()) expected.erase(expected.begin() + 1);
+  EXPECT_EQ(Entries(list), expected);
+  // What stays keeps its directory beside it.
+  EXPECT_EQ(list.directories.size(), expected.size());
+  EXPECT_EQ(list.directories.back(), e);
 }
 
-TEST(RemoveExactMatches, EachScratchEntryRemovesTheFirstExactlyEqualEntry) {
+TEST(RemoveSameFiles, EachScratchEntryRemovesTheFirstEntryOfItsFile) {
+  const platform::DirIdentity d{1, 10, true};
   PathList list, scratch;
-  for (const char* p : {"d/a.c", "d/a.c", "d/A.c", "d/b.c"})
-    InsertSorted(list, p);
-  for (const char* p : {"d/a.c", "D/B.C", "d/x.c"})
-    InsertSorted(scratch, p);
-  RemoveExactMatches(list, scratch);
-  // One copy of d/a.c stays; case matters, so D/B.C removes nothing.
-  EXPECT_EQ(Entries(list), (std::vector<std::string>{"d/a.c", "d/A.c", "d/b.c"}));
-}
-
-TEST(RemoveExactMatches, RemovesTheEarliestOfEqualButDifferentlyCasedNeighbours) {
-  PathList list, scratch;
-  for (const char* p : {"a", "A", "a"})
-    InsertSorted(list, p);
-  InsertSorted(scratch, "a");
-  InsertSorted(scratch, "a");
-  RemoveExactMatches(list, scratch);
-  EXPECT_EQ(Entries(list), (std::vector<std::string>{"A"}));
+  for (const char* p : {"/w/d/a.c", "/w/d/a.c", "/w/d/A.c", "/w/d/b.c", "/w/d/keep"})
+    InsertSorted(list, p, d);
+  // Other spellings of the same directory; one a.c removes one copy; x.c is no file of the list.
+  for (const char* p : {"./a.c", "../d/keep", "/w/d/x.c"})
+    InsertSorted(scratch, p, d);
+  RemoveSameFiles(list, scratch);
+  // Of the two copies (and, where names fold case, the case twin) the earliest goes.
+  EXPECT_EQ(Entries(list), (std::vector<std::string>{"/w/d/a.c", "/w/d/A.c", "/w/d/b.c"}));
 }
 
 // Large lists are sorted in runs on several threads; equal entries still keep their insertion order.
@@ -153,8 +173,8 @@ TEST(MatchListScale, TwoHundredThousandEntriesInsertAndExcludeQuickly) {
     InsertSorted(list, p);
   for (int i = 0; i < kCount; i += 2)
     InsertSorted(scratch, paths[static_cast<std::size_t>(i)]);
-  RemoveExactMatches(list, scratch);
-  RemoveAdjacentDuplicates(list);
+  RemoveSameFiles(list, scratch);
+  RemoveDuplicates(list);
   const std::vector<std::string>& entries = Entries(list);
   const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
 #ifndef ZELVANE_SANITIZED

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/case_fold.h"
 #include "platform/directories.h"
 #include "platform/file_time.h"
 #include "platform/files.h"
@@ -142,14 +143,10 @@ void Fill(const std::string& name, const struct stat& st, FindData& out) {
 }
 
 bool EqualFolded(const char* a, const std::string& b) {
-  std::size_t i = 0;
-  for (; a[i] != '\0' && i < b.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return a[i] == '\0' && i == b.size();
+  std::string x, y;
+  AppendFolded(x, a);
+  AppendFolded(y, b);
+  return x == y;
 }
 
 }  // namespace
