@@ -10,20 +10,20 @@
 
 namespace zelvane {
 
-void CollectMatches(const RunSettings& ctx, const std::string& spec, PathList& target,
-                    ListingCache* listings) {
+void CollectMatches(const RunSettings& ctx, const std::string& spec, PathList& target, ListingCache* listings,
+                    bool exclusion) {
   for (const SearchStep& step : ParseFilespec(spec)) {
     const QualifierSet& q = step.qualifiers;
     if (q.size.empty() && q.time.empty() && q.comp.empty() && q.cont.empty()) {
       // Nothing to test: the matches go straight into the target, in the order a search of their own
       // followed by a move would give them.
       SearchSpec(ctx, step.spec, step.requiredAttributes, step.excludedAttributes, ctx.recurseSubdirs, target,
-                 listings);
+                 listings, exclusion);
       continue;
     }
     PathList found;
     SearchSpec(ctx, step.spec, step.requiredAttributes, step.excludedAttributes, ctx.recurseSubdirs, found,
-               listings);
+               listings, exclusion);
     // Only the entries of this search are tested, each once, in list order.
     const std::vector<std::string>& entries = Entries(found);
     std::vector<bool> keep(entries.size());
@@ -37,7 +37,7 @@ void CollectMatches(const RunSettings& ctx, const std::string& spec, PathList& t
 
 void ExcludeMatches(const RunSettings& ctx, PathList& matches, ListingCache* listings) {
   PathList scratch;
-  CollectMatches(ctx, ctx.xspec, scratch, listings);
+  CollectMatches(ctx, ctx.xspec, scratch, listings, /*exclusion=*/true);
   RemoveSameFiles(matches, scratch);
 }
 

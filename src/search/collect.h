@@ -14,8 +14,9 @@ struct ListingCache;
 // Searches every entry of the Filespec `spec` into `target`, under the attribute switches and qualifiers in
 // force where it stands, then removes duplicates (the same file found again) unless the run recurses. With
 // `listings`, directories read by an earlier entry are not read again.
+// With `exclusion` (the Xspec), a name without wildcards may also be a file's short (8.3) name.
 void CollectMatches(const RunSettings& ctx, const std::string& spec, PathList& target,
-                    ListingCache* listings = nullptr);
+                    ListingCache* listings = nullptr, bool exclusion = false);
 
 // Searches the Xspec into a scratch list and removes the same files from `matches`, however the two spelled
 // their paths.

@@ -87,10 +87,12 @@ ListingCache::Node* ListingCache::FindChild(Node& parent, const std::string& nam
 }
 
 void SearchSpec(const RunSettings& ctx, const std::string& spec, std::uint32_t requiredAttributes,
-                std::uint32_t excludedAttributes, int recurse, PathList& target, ListingCache* listings) {
+                std::uint32_t excludedAttributes, int recurse, PathList& target, ListingCache* listings,
+                bool aliases) {
   if (spec.empty()) return;
   if (IsFixedPath(spec) || ctx.searchPath.empty()) {
-    SearchDirectory(ctx, spec, requiredAttributes, excludedAttributes, recurse, target, listings);
+    SearchDirectory(ctx, spec, requiredAttributes, excludedAttributes, recurse, target, listings, {},
+                    aliases);
     return;
   }
   const std::string& path = ctx.searchPath;
@@ -103,7 +105,8 @@ void SearchSpec(const RunSettings& ctx, const std::string& spec, std::uint32_t r
     // of any length; the current directory stays where it is.
     std::string base;
     if (platform::ResolveDirectory(path.substr(pos, end - pos), base)) {
-      SearchDirectory(ctx, spec, requiredAttributes, excludedAttributes, recurse, target, listings, base);
+      SearchDirectory(ctx, spec, requiredAttributes, excludedAttributes, recurse, target, listings, base,
+                      aliases);
     }
     pos = end + 1;
   }
@@ -111,7 +114,7 @@ void SearchSpec(const RunSettings& ctx, const std::string& spec, std::uint32_t r
 
 void SearchDirectory(const RunSettings& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                      std::uint32_t excludedAttributes, int recurse, PathList& target, ListingCache* listings,
-                     const std::string& base) {
+                     const std::string& base, bool aliases) {
   const SpecParts parts = SplitSpec(StripQuotes(spec));
   if (parts.pattern.empty()) return;
   std::string remembered = base;
@@ -149,6 +152,7 @@ void SearchDirectory(const RunSettings& ctx, const std::string& spec, std::uint3
   settings.wantAttributes = (requiredAttributes | excludedAttributes) != 0;
   settings.drive = DrivePrefix(searchedPath);
   settings.threads = ctx.searchThreads > 0 ? ctx.searchThreads : Processors();
+  settings.aliases = aliases;
   ListingCache::Node* root = nullptr;
   if (listings != nullptr && IsFullyQualified(searchedPath)) root = &listings->Root(searchedPath);
   WalkTree(settings, dir, std::move(searchedPath), root, target);

@@ -56,9 +56,10 @@ struct ListingCache {
 // Searches one Filespec entry (along the search path of -S, and with `recurse` below it), inserting the full
 // path of every match into `target`; the current directory never changes. With `listings`,
 // directories read by an earlier spec of the same search are not read again.
+// With `aliases`, a name without wildcards also finds the entry whose short (8.3) name it is.
 void SearchSpec(const RunSettings& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                 std::uint32_t excludedAttributes, int recurse, PathList& target,
-                ListingCache* listings = nullptr);
+                ListingCache* listings = nullptr, bool aliases = false);
 
 // Searches the directory of one Filespec entry, taken from `base` (a full path; empty: the current
 // directory), and with `recurse` every
@@ -69,7 +70,8 @@ void SearchSpec(const RunSettings& ctx, const std::string& spec, std::uint32_t r
 // insertions of a walk on one.
 void SearchDirectory(const RunSettings& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                      std::uint32_t excludedAttributes, int recurse, PathList& target,
-                     ListingCache* listings = nullptr, const std::string& base = std::string());
+                     ListingCache* listings = nullptr, const std::string& base = std::string(),
+                     bool aliases = false);
 
 // A Filespec entry taken apart: drive ("C:", only where the platform has drive letters), directory (through
 // its last

@@ -155,7 +155,25 @@ void AddMatches(const WalkSettings& s, std::string_view searchedPath, const Dire
       }
     }
   }
+  std::string alias;
+  if (s.aliases && !exactOnly && !HasWildcards(s.pattern) && platform::HasAlternateNames()) {
+    // No entry has that long name: it may be another's short name, which the system alone knows.
+    bool found = false;
+    for (const platform::DirEntry& e : entries)
+      found = found || platform::MatchesPattern(s.pattern, e.name);
+    platform::FindData data;
+    if (!found && platform::FindFirst(MakeFullPath(s.drive, searchedPath, s.pattern), data) &&
+        platform::MatchesPattern(s.pattern, data.alternateName))
+      alias = data.name;
+  }
   for (const platform::DirEntry& e : entries) {
+    if (!alias.empty()) {
+      if (e.name != alias || (e.attributes & s.required) != s.required || (e.attributes & s.excluded) != 0)
+        continue;
+      out.paths.push_back(MakeFullPath(s.drive, searchedPath, e.name));
+      out.directories.push_back(dir.identity);
+      continue;
+    }
     // Names beginning with '.' are never matches: this also keeps "." and ".." out.
     if (e.name.empty() || e.name[0] == '.') continue;
     if (exactOnly ? e.name != s.pattern : !platform::MatchesPattern(s.pattern, e.name)) continue;

@@ -22,6 +22,9 @@ struct WalkSettings {
   bool wantAttributes = false;
   std::string drive;  // stands before every stored path: "c:" for a path from the current drive's root
   int threads = 1;    // directories read at once, at most
+  // A name without wildcards may also be an entry's short (8.3) alias, where the file system gives them:
+  // for the Xspec, where naming a file by its alias should keep it as surely as by its long name.
+  bool aliases = false;
 };
 
 // Searches the open directory `handle`, whose stored form is `path`, and with `recurse` every directory

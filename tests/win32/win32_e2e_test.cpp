@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
@@ -427,6 +428,36 @@ TEST_F(Win32E2e, EveryNameIsFoundOnceExactlyAsTheFileSystemHoldsIt) {
             "[\xe2\x86\x92\xce\xb4.txt]\n");
   EXPECT_EQ(Typed(dir_.path(), "\xce\xb1*.txt -n echo $n").out,
             InOutputCodePage("\xce\xb1\xce\xb2\xce\xb3.txt\n"));
+}
+
+// An excluded file stays however the Xspec spells it: drive letter, directory or name in other letter
+// case, either separator, a relative path, or the name's 8.3 alias.
+TEST_F(Win32E2e, AnExclusionKeepsItsFileHoweverItIsSpelled) {
+  MakeFile(dir_ / "work\\keepalongname.tmp");
+  MakeFile(dir_ / "work\\other.tmp");
+  MakeFile(dir_ / "\xc3\x84RGER.txt");              // ÄRGER.txt
+  MakeFile(dir_ / "\xce\x91\xce\xb2\xce\xb3.txt");  // Αβγ.txt
+  const std::string work = dir_ / "work";
+  std::string lowerDrive = work, upper = work, slashed = work;
+  lowerDrive[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(lowerDrive[0])));
+  for (char& c : upper)
+    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  std::replace(slashed.begin(), slashed.end(), '\\', '/');
+  const std::string alias = ShortPath(work + "\\keepalongname.tmp");
+  const std::string aliasName = alias.substr(alias.rfind('\\') + 1);
+  ASSERT_NE(aliasName, "keepalongname.tmp");
+  const std::vector<std::string> spellings{std::string(".\\keepalongname.tmp"), "..\\work\\keepalongname.tmp",
+                                           slashed + "/keepalongname.tmp",      upper + "\\KEEPALONGNAME.TMP",
+                                           lowerDrive + "\\keepalongname.tmp",  aliasName};
+  for (const std::string& xspec : spellings) {
+    EXPECT_EQ(Typed(work, "*.tmp -x\"" + xspec + "\" -n echo $n").out, "other.tmp\n") << xspec;
+    EXPECT_EQ(Typed(work, lowerDrive + "\\*.tmp -x\"" + xspec + "\" -n echo $n").out, "other.tmp\n") << xspec;
+  }
+  EXPECT_EQ(Typed(dir_.path(), "*.txt -x\"\xc3\xa4rger.txt \xce\xb1\xce\xb2\xce\xb3.txt\" -n echo $n").out,
+            "");
+  EXPECT_EQ(Typed(dir_.path(), "\xc3\xa4rger.txt -n echo x").out, "x\n");
+  // The same file typed twice in the Filespec runs once.
+  EXPECT_EQ(Typed(work, "\"other.tmp " + upper + "\\OTHER.TMP\" -n echo $n").out, "other.tmp\n");
 }
 
 TEST_F(Win32E2e, AConfirmedDeleteRemovesExactlyThatFile) {
