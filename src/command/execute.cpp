@@ -455,6 +455,12 @@ void EndOutOfMemory() {
   std::_Exit(1);
 }
 
+void EndUnreadableDirectory(const std::string& path, const std::string& reason) {
+  platform::FlushOutput();
+  platform::WriteErr("Could not read directory " + path + ": " + reason + ".\n");
+  std::_Exit(1);
+}
+
 std::string NotExecutedMessage(const std::string& name) {
   return "Could not execute " + name + ".\n";
 }

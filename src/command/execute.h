@@ -47,6 +47,12 @@ int RunCommands(const RunSettings& ctx, const CommandTemplate& command, const st
 // standard error and status 1, before anything more starts. For any thread, the search's walkers too.
 [[noreturn]] void EndOutOfMemory();
 
+// Ends the process when the search cannot read a directory for a reason other than permission or its being
+// gone (a read error, or no descriptor even after the walk let go of those it held): a run over part of the
+// tree would act on less than the user named. "Could not read directory %s: <reason>.\n" on standard error
+// and status 1, before any command starts. For any thread.
+[[noreturn]] void EndUnreadableDirectory(const std::string& path, const std::string& reason);
+
 // "Could not change to directory %s.\n" for the file `path`, whose directory could not be entered.
 std::string DirectoryNotEnteredMessage(const RunSettings& ctx, const std::string& path);
 

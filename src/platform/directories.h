@@ -40,6 +40,17 @@ DirHandle OpenSubdirectory(DirHandle parent, const std::string& name);
 
 void CloseDirectory(DirHandle dir);
 
+// Why the last OpenCurrentDirectory, OpenDirectory, OpenSubdirectory or ListDirectory on this thread failed.
+enum class DirFailure {
+  Refused,   // no permission, or the directory is gone or no longer one: a search passes over it
+  Shortage,  // no descriptor or memory to spare: it may succeed once handles are let go
+  Failed,    // anything else (a read error): a search that passes over it would be incomplete
+};
+DirFailure LastDirectoryFailure();
+
+// The system's words for that failure ("Input/output error"), without a final period.
+std::string LastDirectoryFailureText();
+
 // What makes a directory the same directory however its path is spelled: device and inode on POSIX,
 // volume serial number and file index on Win32. `known` is false when the system would not tell.
 struct DirIdentity {

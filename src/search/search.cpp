@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "command/execute.h"
 #include "command/run_settings.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -141,7 +142,13 @@ void SearchDirectory(const RunSettings& ctx, const std::string& spec, std::uint3
     // A relative directory is opened from here by its own text, which is as long as the user typed it.
     dir = platform::OpenDirectory(relative && base.empty() ? parts.directory : searchedPath);
   }
-  if (dir == platform::kNoDirectory) return;
+  if (dir == platform::kNoDirectory) {
+    // A directory that is not there, or not for this user, has no matches; one that cannot be read for
+    // another reason would make the run act on less than the user named.
+    if (platform::LastDirectoryFailure() != platform::DirFailure::Refused)
+      EndUnreadableDirectory(searchedPath, platform::LastDirectoryFailureText());
+    return;
+  }
 
   WalkSettings settings;
   settings.pattern = parts.pattern;

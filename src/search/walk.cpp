@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -106,8 +107,35 @@ Directory Enter(const WalkSettings& s, platform::DirHandle handle, std::size_t p
   return dir;
 }
 
+// A directory the walk cannot read for any reason but permission or its being gone ends the run before a
+// command starts: the matches would be less than the tree. `parentPath` and `name` give its path.
+void CheckRefused(const WalkSettings& s, std::string_view parentPath, std::string_view name) {
+  if (platform::LastDirectoryFailure() == platform::DirFailure::Refused) return;
+  std::string path =
+      name.empty() ? s.drive + std::string(parentPath) : MakeFullPath(s.drive, parentPath, name);
+  EndUnreadableDirectory(path, platform::LastDirectoryFailureText());
+}
+
+bool ShortOfHandles() {
+  return platform::LastDirectoryFailure() == platform::DirFailure::Shortage;
+}
+
+// Lets go of every handle the walker holds below the top of its stack, so that a directory refused for
+// want of a descriptor can be opened after all; each is opened again from its child by ".." when the walk
+// comes back up to it. A kept tree holds no handles, so it cannot open its parent again: handles above one
+// stay.
+void ReleaseHeld(std::vector<Directory>& stack) {
+  for (std::size_t i = 0; i + 1 < stack.size() && !stack[i + 1].kept; ++i) {
+    if (stack[i].handle == platform::kNoDirectory) continue;
+    platform::CloseDirectory(stack[i].handle);
+    stack[i].handle = platform::kNoDirectory;
+    stack[i + 1].parentReleased = true;
+  }
+}
+
 // Opens the subdirectory `name` of `parent` for the walk, with its node in the kept listings (or null when
-// none are kept): nothing to open when its tree is kept whole. False when it cannot be opened.
+// none are kept): nothing to open when its tree is kept whole. False when it cannot be opened; see
+// LastDirectoryFailure for why.
 bool OpenChild(const WalkSettings& s, const Directory& parent, const std::string& name,
                platform::DirHandle& handle, ListingCache::Node*& node) {
   handle = platform::kNoDirectory;
@@ -120,8 +148,48 @@ bool OpenChild(const WalkSettings& s, const Directory& parent, const std::string
   return true;
 }
 
+// Opens the parent of `done` again, from `done` by "..", after the walk let go of it; the parent is the top
+// of `stack` again, and `parentPath` its path. A parent that is no longer the directory the walk listed (the
+// tree was moved meanwhile) is not walked further, as if it were gone.
+void ReopenParent(const WalkSettings& s, std::vector<Directory>& stack, const Directory& done,
+                  std::string_view parentPath) {
+  Directory& parent = stack.back();
+  parent.handle = platform::OpenSubdirectory(done.handle, "..");
+  if (parent.handle == platform::kNoDirectory && ShortOfHandles()) {
+    ReleaseHeld(stack);
+    parent.handle = platform::OpenSubdirectory(done.handle, "..");
+  }
+  if (parent.handle == platform::kNoDirectory) {
+    CheckRefused(s, parentPath, {});
+    return;
+  }
+  if (parent.identity.known && platform::IdentityOf(parent.handle) != parent.identity) {
+    platform::CloseDirectory(parent.handle);
+    parent.handle = platform::kNoDirectory;
+  }
+}
+
+// OpenChild for the top of a walker's stack, whose path is `path`: short of descriptors, the walker lets
+// go of those it holds and tries again. False when the directory is refused or gone; any other failure ends
+// the run.
+bool OpenChildOfTop(const WalkSettings& s, std::vector<Directory>& stack, const std::string& path,
+                    const std::string& name, platform::DirHandle& handle, ListingCache::Node*& node) {
+  if (OpenChild(s, stack.back(), name, handle, node)) return true;
+  if (ShortOfHandles()) {
+    ReleaseHeld(stack);
+    // Walkers beside this one may hold the rest: they let go as they finish their pieces.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+      if (OpenChild(s, stack.back(), name, handle, node)) return true;
+      if (!ShortOfHandles()) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  }
+  CheckRefused(s, path, name);
+  return false;
+}
+
 // Reads the listing of `dir` through its handle, or takes the one kept from an earlier search. False when
-// it cannot be read.
+// it cannot be read (see LastDirectoryFailure).
 bool ReadListing(const WalkSettings& s, Directory& dir) {
   ListingCache::Node* node = dir.node;
   if (node != nullptr && node->listed && (node->withAttributes || !s.wantAttributes)) {
@@ -339,8 +407,12 @@ void HandOff(const WalkSettings& s, Pool& pool, Directory& from, const std::stri
   const platform::DirEntry* sub = NextSubdirectory(from);
   if (sub == nullptr) return;
   Task task;
-  // One that cannot be opened is skipped, as the walker itself would skip it.
-  if (!OpenChild(s, from, sub->name, task.handle, task.node)) return;
+  if (!OpenChild(s, from, sub->name, task.handle, task.node)) {
+    // Left to the walker itself, which skips it, tries again or reports it as its own rule says.
+    --from.next;
+    ++from.subdirectoriesLeft;
+    return;
+  }
   task.path.assign(path, 0, from.pathLength);
   AppendName(task.path, sub->name);
   from.handedOff.push_back(pool.Give(std::move(task)));
@@ -366,7 +438,12 @@ void WalkPiece(const WalkSettings& s, Pool* pool, Task task, std::size_t held, b
       entered = false;
       Directory& top = stack.back();
       top.listed = ReadListing(s, top);
-      // A directory that cannot be read yields nothing, and nothing below it.
+      if (!top.listed && ShortOfHandles()) {
+        ReleaseHeld(stack);
+        top.listed = ReadListing(s, top);
+      }
+      if (!top.listed) CheckRefused(s, path, {});
+      // A directory refused or gone yields nothing, and nothing below it.
       if (top.listed) {
         if (s.recurse) {
           const std::vector<platform::DirEntry>& entries = top.Entries();
@@ -402,7 +479,7 @@ void WalkPiece(const WalkSettings& s, Pool* pool, Task task, std::size_t held, b
     if (sub != nullptr) {
       platform::DirHandle child = platform::kNoDirectory;
       ListingCache::Node* node = nullptr;
-      if (!OpenChild(s, top, sub->name, child, node)) continue;
+      if (!OpenChildOfTop(s, stack, path, sub->name, child, node)) continue;
       // Only a directory opened below counts against the handles held; a kept tree holds none.
       const bool release =
           child != platform::kNoDirectory && top.handle != platform::kNoDirectory && stack.size() - 1 >= held;
@@ -425,7 +502,8 @@ void WalkPiece(const WalkSettings& s, Pool* pool, Task task, std::size_t held, b
     stack.pop_back();
     if (!stack.empty()) {
       Directory& parent = stack.back();
-      if (done.parentReleased) parent.handle = platform::OpenSubdirectory(done.handle, "..");
+      if (done.parentReleased)
+        ReopenParent(s, stack, done, std::string_view(path).substr(0, parent.pathLength));
       path.resize(parent.pathLength);
       shallowest = std::min(shallowest, stack.size() - 1);
     }

@@ -236,21 +236,58 @@ void AddEntry(int dfd, const char* n, unsigned char type, bool wantAttributes, s
 
 }  // namespace
 
+namespace {
+
+thread_local int lastDirectoryError = 0;
+
+DirHandle Opened(int fd) {
+  if (fd >= 0) return new Dir{fd};
+  lastDirectoryError = errno;
+  return kNoDirectory;
+}
+
+}  // namespace
+
+DirFailure LastDirectoryFailure() {
+  switch (lastDirectoryError) {
+    case EACCES:
+    case EPERM:
+    case ENOENT:
+    case ENOTDIR:
+    case ELOOP:  // a link put where a directory was: never followed, as if it were gone
+    case ENAMETOOLONG:
+      return DirFailure::Refused;
+    case EMFILE:
+    case ENFILE:
+    case ENOMEM:
+      return DirFailure::Shortage;
+    default:
+      return DirFailure::Failed;
+  }
+}
+
+std::string LastDirectoryFailureText() {
+  return std::strerror(lastDirectoryError);
+}
+
 DirHandle OpenCurrentDirectory() {
-  const int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  return fd < 0 ? kNoDirectory : new Dir{fd};
+  return Opened(open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
 DirHandle OpenDirectory(const std::string& path) {
-  if (path.empty()) return kNoDirectory;
-  const int fd = posix::OpenAnyLength(posix::ToOsPath(path), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  return fd < 0 ? kNoDirectory : new Dir{fd};
+  if (path.empty()) {
+    lastDirectoryError = ENOENT;
+    return kNoDirectory;
+  }
+  return Opened(posix::OpenAnyLength(posix::ToOsPath(path), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
 }
 
 DirHandle OpenSubdirectory(DirHandle parent, const std::string& name) {
-  if (parent == kNoDirectory) return kNoDirectory;
-  const int fd = openat(parent->fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
-  return fd < 0 ? kNoDirectory : new Dir{fd};
+  if (parent == kNoDirectory) {
+    lastDirectoryError = EBADF;
+    return kNoDirectory;
+  }
+  return Opened(openat(parent->fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
 }
 
 DirIdentity IdentityOf(DirHandle dir) {
@@ -267,7 +304,10 @@ void CloseDirectory(DirHandle dir) {
 
 bool ListDirectory(DirHandle dir, std::vector<DirEntry>& out, bool wantAttributes) {
   out.clear();
-  if (dir == kNoDirectory) return false;
+  if (dir == kNoDirectory) {
+    lastDirectoryError = EBADF;
+    return false;
+  }
   const int dfd = dir->fd;
 #ifdef __linux__
   // Read straight into one large buffer: no stream to set up, no status call per directory. One for each
@@ -275,7 +315,10 @@ bool ListDirectory(DirHandle dir, std::vector<DirEntry>& out, bool wantAttribute
   thread_local std::vector<char> buffer(1 << 16);
   for (;;) {
     const ssize_t n = getdents64(dfd, buffer.data(), buffer.size());
-    if (n < 0) return false;
+    if (n < 0) {
+      lastDirectoryError = errno;
+      return false;
+    }
     if (n == 0) break;
     for (ssize_t pos = 0; pos < n;) {
       const auto* e = reinterpret_cast<const struct dirent64*>(buffer.data() + pos);
@@ -288,12 +331,21 @@ bool ListDirectory(DirHandle dir, std::vector<DirEntry>& out, bool wantAttribute
   const int copy = openat(dfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   DIR* d = copy < 0 ? nullptr : fdopendir(copy);
   if (d == nullptr) {
+    lastDirectoryError = errno;
     if (copy >= 0) close(copy);
     return false;
   }
-  while (dirent* e = readdir(d))
+  errno = 0;
+  while (dirent* e = readdir(d)) {
     AddEntry(dfd, e->d_name, e->d_type, wantAttributes, out);
+    errno = 0;
+  }
+  const int error = errno;
   closedir(d);
+  if (error != 0) {
+    lastDirectoryError = error;
+    return false;
+  }
 #endif
   return true;
 }

@@ -140,6 +140,44 @@ bool RemoveFile(const std::string& path) {
   return DeleteFileW(OsPath(path).c_str()) != 0;
 }
 
+namespace {
+
+thread_local DWORD lastDirectoryError = 0;
+
+template <typename T>
+T DirectoryFailed(T value) {
+  lastDirectoryError = GetLastError();
+  return value;
+}
+
+}  // namespace
+
+DirFailure LastDirectoryFailure() {
+  switch (lastDirectoryError) {
+    case ERROR_TOO_MANY_OPEN_FILES:
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY:
+    case ERROR_NO_SYSTEM_RESOURCES:
+    case ERROR_NONPAGED_SYSTEM_RESOURCES:
+    case ERROR_PAGED_SYSTEM_RESOURCES:
+      return DirFailure::Shortage;
+    case ERROR_IO_DEVICE:
+    case ERROR_CRC:
+    case ERROR_SECTOR_NOT_FOUND:
+    case ERROR_READ_FAULT:
+    case ERROR_FILE_CORRUPT:
+    case ERROR_DISK_CORRUPT:
+      return DirFailure::Failed;
+    default:
+      // Denied, gone, no longer a directory, a drive not ready, a share out of reach: passed over.
+      return DirFailure::Refused;
+  }
+}
+
+std::string LastDirectoryFailureText() {
+  return win32::ErrorText(lastDirectoryError);
+}
+
 DirHandle OpenCurrentDirectory() {
   const DWORD needed = GetCurrentDirectoryW(0, nullptr);
   if (needed == 0) return kNoDirectory;
@@ -155,7 +193,11 @@ DirHandle OpenDirectory(const std::string& path) {
   const std::wstring full = win32::FullPath(win32::Wide(path));
   if (full.empty()) return kNoDirectory;
   const DWORD attributes = GetFileAttributesW(ForSystem(full).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return kNoDirectory;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return DirectoryFailed(kNoDirectory);
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    lastDirectoryError = ERROR_DIRECTORY;
+    return kNoDirectory;
+  }
   return new Dir{full};
 }
 
@@ -170,8 +212,9 @@ DirHandle OpenSubdirectory(DirHandle parent, const std::string& name) {
   }
   path = Joined(path, win32::Wide(name));
   const DWORD attributes = GetFileAttributesW(ForSystem(path).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-      (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+  if (attributes == INVALID_FILE_ATTRIBUTES) return DirectoryFailed(kNoDirectory);
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    lastDirectoryError = ERROR_DIRECTORY;
     return kNoDirectory;
   }
   return new Dir{path};
@@ -204,7 +247,11 @@ bool ListDirectory(DirHandle dir, std::vector<DirEntry>& out, bool) {
   WIN32_FIND_DATAW data;
   HANDLE h = FindFirstFileExW(ForSystem(Joined(dir->path, L"*")).c_str(), FindExInfoBasic, &data,
                               FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-  if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  if (h == INVALID_HANDLE_VALUE) {
+    // An empty root has nothing to list, not even "." and "..".
+    if (GetLastError() == ERROR_FILE_NOT_FOUND) return true;
+    return DirectoryFailed(false);
+  }
   do {
     if (IsDotOrDotDot(data.cFileName)) continue;
     DirEntry entry;
@@ -214,7 +261,13 @@ bool ListDirectory(DirHandle dir, std::vector<DirEntry>& out, bool) {
     entry.isLink = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     out.push_back(std::move(entry));
   } while (FindNextFileW(h, &data));
+  const DWORD error = GetLastError();
   FindClose(h);
+  // A listing that stops early is no listing: the search must not take part of it for the whole.
+  if (error != ERROR_NO_MORE_FILES) {
+    lastDirectoryError = error;
+    return false;
+  }
   return true;
 }
 

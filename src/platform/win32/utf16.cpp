@@ -120,4 +120,18 @@ std::string Utf8(std::wstring_view text) {
   return out;
 }
 
+std::string win32::ErrorText(unsigned long error) {
+  wchar_t* text = nullptr;
+  const DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring words = n != 0 && text != nullptr ? std::wstring(text, n) : std::wstring();
+  if (text != nullptr) LocalFree(text);
+  while (!words.empty() &&
+         (words.back() == L'\r' || words.back() == L'\n' || words.back() == L'.' || words.back() == L' '))
+    words.pop_back();
+  if (words.empty()) return "error " + std::to_string(error);
+  return Utf8(words);
+}
+
 }  // namespace zelvane::platform::win32

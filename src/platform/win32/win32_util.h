@@ -33,6 +33,9 @@ inline constexpr std::size_t kLongPath = MAX_PATH - 12;
 // gives it for any length; empty when it cannot be formed.
 std::wstring FullPath(const std::wstring& path);
 
+// The system's words for an error code, in UTF-8, without the period and line end that end them.
+std::string ErrorText(unsigned long error);
+
 // A full path in the form that lifts the length limit: \\?\C:\... or \\?\UNC\server\share\...; a path
 // already in that form, or a device path (\\.\), is returned as it is.
 std::wstring LongForm(const std::wstring& fullPath);
