@@ -120,7 +120,7 @@ std::string Utf8(std::wstring_view text) {
   return out;
 }
 
-std::string win32::ErrorText(unsigned long error) {
+std::string ErrorText(unsigned long error) {
   wchar_t* text = nullptr;
   const DWORD n = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
