@@ -22,7 +22,6 @@
 #include <deque>
 #include <mutex>
 #include <new>
-#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -30,6 +29,7 @@
 #include "command/execute.h"
 #include "platform/files.h"
 #include "platform/paths.h"
+#include "platform/threads.h"
 
 namespace zelvane {
 namespace {
@@ -272,6 +272,10 @@ constexpr std::size_t kHeldByAllWalkers = 256;
 constexpr std::size_t kLeastHeldByOneWalker = 8;
 constexpr int kMostThreads = 64;
 
+// A walker loops over an explicit stack and keeps its listings on the heap: this is ample for it, and
+// small enough that walkers still start under a tight address-space limit.
+constexpr std::size_t kWalkerStack = 256 * 1024;
+
 // Directories the first walker reads before it starts others: a small tree is done before threads would
 // have started.
 constexpr std::size_t kStartOthersAfter = 32;
@@ -304,20 +308,24 @@ class Pool {
   // Starts the other walkers; from the first walker only, once.
   void StartOthers() {
     for (int i = 1; i < threads_; ++i) {
+      platform::ThreadHandle thread = platform::kNoThread;
       try {
-        others_.emplace_back([this] {
-          // Nothing may leave a thread: a walker that runs out of memory ends the run, as the first does.
-          try {
-            Work();
-          } catch (const std::bad_alloc&) {
-            EndOutOfMemory();
-          }
-        });
-      } catch (const std::system_error&) {
-        break;  // fewer threads walk; the result is the same
+        others_.reserve(static_cast<std::size_t>(threads_));
+        thread = platform::StartThread(
+            [this] {
+              // Nothing may leave a thread: a walker that runs out of memory ends the run, as the first does.
+              try {
+                Work();
+              } catch (const std::bad_alloc&) {
+                EndOutOfMemory();
+              }
+            },
+            kWalkerStack);
       } catch (const std::bad_alloc&) {
         break;
       }
+      if (thread == platform::kNoThread) break;  // fewer threads walk; the result is the same
+      others_.push_back(thread);
     }
   }
 
@@ -382,8 +390,8 @@ class Pool {
   }
 
   void JoinOthers() {
-    for (std::thread& t : others_)
-      t.join();
+    for (platform::ThreadHandle t : others_)
+      platform::JoinThread(t);
     others_.clear();
   }
 
@@ -398,7 +406,7 @@ class Pool {
   std::size_t busy_ = 1;  // the first walker
   bool done_ = false;
   std::atomic<int> hungry_{0};
-  std::vector<std::thread> others_;
+  std::vector<platform::ThreadHandle> others_;
 };
 
 // Gives the next subdirectory of `from`, a directory on the stack of a walker whose path is `path`, to
