@@ -212,6 +212,14 @@ std::size_t ParseOptions(RunSettings& ctx, const std::vector<std::string>& args,
       ctx.jobs = std::max(0, DecimalValue(text.substr(5)));
     } else if (StartsWithWord(text, "ReturnCode")) {
       ctx.returnCode = 1;
+    } else if (StartsWithWord(text, "Gather")) {
+      // -Gather alone: as many files as one command line takes.
+      ctx.gather = 1;
+      ctx.gatherMost = CharAt(text, 6) == ':' ? std::max(0, DecimalValue(text.substr(7))) : 0;
+    } else if (StartsWithWord(text, "QuitOnFail")) {
+      ctx.quitOnFail = CharAt(text, 10) == ':' ? std::max(1, DecimalValue(text.substr(11))) : 1;
+    } else if (StartsWithWord(text, "KillAfter:")) {
+      ctx.killAfter = std::max(0, DecimalValue(text.substr(10)));
     } else {
       // Then the letters, case-sensitive.
       switch (CharAt(text, 0)) {

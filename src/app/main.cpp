@@ -25,7 +25,8 @@ int Run(int argc, char** argv) {
     ctx.progress = RunLoop(ctx.settings, ctx.MatchList);
   }
   // Every run that got this far ends with 0 (failed commands, an abort and an empty match list included),
-  // unless -ReturnCode asks whether anything failed.
+  // unless -ReturnCode asks whether anything failed or -QuitOnFail stopped it.
+  if (ctx.progress.quitOnFail) return 1;
   return ctx.settings.returnCode && ctx.progress.commandFailed ? 1 : 0;
 }
 

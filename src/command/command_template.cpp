@@ -59,6 +59,7 @@ CommandTemplate ParseCommandTemplate(std::string_view command, char breakChar, c
     CommandPart part;
     part.text = ParseTemplateText(command.substr(begin, end - begin), macroChar);
     if (splitWords) part.words = SplitWords(part.text);
+    part.typedWords = SplitWordsAsTyped(part.text);
     parsed.parts.push_back(std::move(part));
     if (end == command.size()) break;
     begin = end + 1;
@@ -112,6 +113,44 @@ std::vector<TemplateText> SplitWords(const TemplateText& text) {
   AppendLiterals(word, pending, '\\');
   if (inWord) words.push_back(std::move(word));
   return words;
+}
+
+std::vector<TemplateText> SplitWordsAsTyped(const TemplateText& text) {
+  // The boundaries are those of SplitWords: a quote after an odd run of backslashes does not toggle.
+  std::vector<TemplateText> words;
+  TemplateText word;
+  bool inWord = false;
+  bool quoted = false;
+  std::size_t backslashes = 0;
+  for (const TemplatePiece& piece : text) {
+    if (piece.macro != '\0') {
+      backslashes = 0;
+      word.push_back(piece);
+      inWord = true;
+      continue;
+    }
+    for (const char c : piece.text) {
+      if (IsBlank(c) && !quoted) {
+        backslashes = 0;
+        if (inWord) words.push_back(std::move(word));
+        word.clear();
+        inWord = false;
+        continue;
+      }
+      if (c == '"' && backslashes % 2 == 0) quoted = !quoted;
+      backslashes = c == '\\' ? backslashes + 1 : 0;
+      AppendLiteral(word, c);
+      inWord = true;
+    }
+  }
+  if (inWord) words.push_back(std::move(word));
+  return words;
+}
+
+bool IsPerFileWord(const TemplateText& word) {
+  for (const TemplatePiece& piece : word)
+    if (piece.macro != '\0' && piece.macro != 'C') return true;
+  return false;
 }
 
 std::vector<std::string> SplitCommandWords(std::string_view text) {

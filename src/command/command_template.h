@@ -31,6 +31,9 @@ struct CommandPart {
   TemplateText text;
   // Without a shell: the program and its arguments, split by the word rules below, quotes removed.
   std::vector<TemplateText> words;
+  // The same words as typed, quotes and backslashes kept (with a shell too): what -Gather repeats in the
+  // text a shell gets and the echo shows.
+  std::vector<TemplateText> typedWords;
 };
 
 struct CommandTemplate {
@@ -58,6 +61,13 @@ CommandTemplate ParseCommandTemplate(std::string_view command, char breakChar, c
 // anything else are literal; "" is an empty word. A macro is one unit of the word it stands in: its value is
 // never split, unquoted or unescaped.
 std::vector<TemplateText> SplitWords(const TemplateText& text);
+
+// The words SplitWords finds, each as typed: its quotes and backslashes kept.
+std::vector<TemplateText> SplitWordsAsTyped(const TemplateText& text);
+
+// Whether a word holds a macro of its file (any but $C, the count of the whole run): under -Gather such a
+// word stands once for each file of the group.
+bool IsPerFileWord(const TemplateText& word);
 
 // SplitWords over plain text, without macros.
 std::vector<std::string> SplitCommandWords(std::string_view text);

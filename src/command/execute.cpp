@@ -55,7 +55,12 @@ struct Job {
   bool echoed = false;    // the part at nextPart was echoed (a start that waits is not echoed twice)
   bool waiting = false;   // a start was refused for want of a resource: tried again when a child ends
   bool finished = false;  // every part handled; its block may still wait for its capture's end
+  bool started = false;   // a child of it has started
+  bool timedOut = false;  // its running child ran past -KillAfter (counted as a failure then)
   int result = 0;
+  std::size_t first = 0;  // index of its (first) file in the run's list
+  std::size_t files = 1;  // files it runs for: more than one only with -Gather
+  int firstNumber = 0;    // $c of its first file
 };
 
 enum class Started { Yes, Wait };
@@ -74,22 +79,26 @@ class Engine {
 
   int Run(const std::vector<std::string>& paths, const std::vector<platform::DirIdentity>& directories) {
     if (captured_) platform::DeferEndingSignals();
-    std::size_t next = 0;
+    paths_ = &paths;
     for (;;) {
       RetryWaiting();
       Release();
-      while (!stopping_ && next < paths.size() && running_.size() < static_cast<std::size_t>(slots_) &&
+      while (!stopping_ && next_ < paths.size() && running_.size() < static_cast<std::size_t>(slots_) &&
              window_.size() < windowLimit_ && !AnyWaiting()) {
         // A question waits until every earlier block is out, and its answer is acted on before the next.
         if (asks_ && !window_.empty()) break;
         const platform::DirIdentity listed =
-            next < directories.size() ? directories[next] : platform::DirIdentity{};
-        if (StartFile(paths[next], listed) == Started::Wait) break;
-        ++next;
+            next_ < directories.size() ? directories[next_] : platform::DirIdentity{};
+        if (StartFile(listed) == Started::Wait) break;
         Release();
       }
-      if (window_.empty() && (stopping_ || next >= paths.size())) break;
+      if (window_.empty() && (stopping_ || next_ >= paths.size())) break;
       Wait();
+    }
+    if (quit_) {
+      platform::FlushOutput();
+      platform::WriteErr("Stopped after " + std::to_string(progress_.failures) + " failed command(s).\n");
+      progress_.quitOnFail = true;
     }
     // A signal that came after the last wait still ends the run as that signal.
     if (captured_ && !signalled_ && platform::WaitForAny({}, {}, 0).signal) signalled_ = true;
@@ -128,7 +137,8 @@ class Engine {
 
   // Takes the next file into the window and runs its first steps. Waits (nothing taken, nothing numbered)
   // when its capture or its directory is refused for want of a resource while others hold some.
-  Started StartFile(const std::string& path, const platform::DirIdentity& listed) {
+  Started StartFile(const platform::DirIdentity& listed) {
+    const std::string& path = (*paths_)[next_];
     platform::CaptureHandle capture = platform::kNoCapture;
     if (captured_) {
       capture = platform::CreateCapture(oneFile_);
@@ -165,11 +175,13 @@ class Engine {
     Job& job = window_.back();
     job.capture = capture;
     job.directory = directory;
-    PrepareFileWork(ctx_, command_, path, ++progress_.fileNumber, progress_.totalCount, job.work);
+    job.first = next_;
+    job.firstNumber = progress_.fileNumber + 1;
+    job.files = Prepare(job, 0);
     if (!entered) {
       // A command never runs in a directory the user did not mean.
       Emit(job, DirectoryNotEnteredMessage(ctx_, path));
-      progress_.commandFailed = 1;
+      Failed();
       Finish(job);
       return Started::Yes;
     }
@@ -232,14 +244,24 @@ class Engine {
           return;
         }
       }
+      if (child == platform::kNoChild && platform::WasTooLong() && SplitGroup(job)) {
+        // Fewer files, the same first part: echoed and tried again with the shorter line (the step of the
+        // loop brings it back to this part).
+        --job.nextPart;
+        continue;
+      }
       if (child == platform::kNoChild) {
-        Emit(job, NotExecutedMessage(name));
-        progress_.commandFailed = 1;
+        Emit(job, platform::WasTooLong() ? TooLongMessage(name) : NotExecutedMessage(name));
+        Failed();
         job.result = -1;
         continue;
       }
+      job.started = true;
       running_.push_back(child);
       runningJobs_.push_back(&job);
+      killStage_.push_back(0);
+      deadlines_.push_back(ctx_.killAfter > 0 ? Clock::now() + std::chrono::seconds(ctx_.killAfter)
+                                              : Clock::time_point::max());
       ++job.nextPart;
       job.echoed = false;
       return;
@@ -257,6 +279,7 @@ class Engine {
     }
     start.directory = job.directory;
     start.capture = job.capture;
+    start.ownGroup = ctx_.killAfter > 0;
     // The pseudo variables are the file's: worked out when its first child starts, with the directory it
     // starts in asked of the system then (an earlier file's command may have renamed it).
     if (job.environment.empty()) {
@@ -360,9 +383,14 @@ class Engine {
     }
     if (running_.empty() && reading.empty()) return;
     int timeout = -1;
-    if (signalled_) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(graceEnd_ - Clock::now());
-      timeout = static_cast<int>(std::max<long long>(0, left.count()));
+    Clock::time_point until = Clock::time_point::max();
+    if (signalled_) until = graceEnd_;
+    for (const Clock::time_point deadline : deadlines_)
+      until = std::min(until, deadline);
+    if (until != Clock::time_point::max()) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+      // Rounded up, so the wait never ends just before the time it waits for.
+      timeout = static_cast<int>(std::clamp<long long>(left.count() + 1, 0, 24LL * 3600 * 1000));
     }
     const platform::WaitResult ended = platform::WaitForAny(running_, reading, timeout);
     if (ended.signal) {
@@ -379,8 +407,12 @@ class Engine {
       Job& job = *runningJobs_[index];
       running_.erase(running_.begin() + ended.child);
       runningJobs_.erase(runningJobs_.begin() + ended.child);
+      killStage_.erase(killStage_.begin() + ended.child);
+      deadlines_.erase(deadlines_.begin() + ended.child);
       job.result = ended.exitCode;
-      if (ended.exitCode != 0) progress_.commandFailed = 1;
+      // A command ended for its time was counted when it was.
+      if (ended.exitCode != 0 && !job.timedOut) Failed();
+      job.timedOut = false;
       if (signalled_) {
         Finish(job);
       } else {
@@ -388,6 +420,7 @@ class Engine {
       }
       return;
     }
+    EndOverdue();
     if (signalled_ && Clock::now() >= graceEnd_) {
       if (!running_.empty()) {
         platform::EndChildren(running_, true);
@@ -405,6 +438,67 @@ class Engine {
 
   using Clock = std::chrono::steady_clock;
 
+  // Expands the job's Command for its file, or with -Gather for as many files from it as one command takes
+  // (at most `most`, 0: no number). Returns the files it takes; the run's place in the list moves past them.
+  std::size_t Prepare(Job& job, std::size_t most) {
+    std::size_t taken = 1;
+    const std::string& path = (*paths_)[job.first];
+    if (ctx_.gather) {
+      GroupLimits limits;
+      limits.most = most != 0 ? most : static_cast<std::size_t>(ctx_.gatherMost);
+      limits.wordRoom = platform::CommandLineRoom(false);
+      limits.shellRoom = platform::CommandLineRoom(true);
+      limits.cost = platform::WordCost;
+      taken = PrepareGroupWork(ctx_, command_, *paths_, job.first, job.firstNumber, progress_.totalCount,
+                               limits, job.work);
+    } else {
+      PrepareFileWork(ctx_, command_, path, job.firstNumber, progress_.totalCount, job.work);
+    }
+    next_ = job.first + taken;
+    progress_.fileNumber = job.firstNumber + static_cast<int>(taken) - 1;
+    return taken;
+  }
+
+  // A group whose first command line the system refused as too long is cut in half and tried again, while
+  // nothing of it has started and no later file has been taken: the files it lets go come next.
+  bool SplitGroup(Job& job) {
+    if (job.files <= 1 || job.started || job.nextPart != 0 || &window_.back() != &job) return false;
+    job.files = Prepare(job, job.files / 2);
+    return true;
+  }
+
+  // A failure as -ReturnCode counts it; with -QuitOnFail the n-th lets no new file start.
+  void Failed() {
+    progress_.commandFailed = 1;
+    ++progress_.failures;
+    if (ctx_.quitOnFail > 0 && progress_.failures >= ctx_.quitOnFail) {
+      quit_ = true;
+      stopping_ = true;
+    }
+  }
+
+  // Commands past -KillAfter are asked to end, and two seconds later ended for good, with what they started.
+  void EndOverdue() {
+    const Clock::time_point now = Clock::now();
+    for (std::size_t i = 0; i < running_.size(); ++i) {
+      if (now < deadlines_[i]) continue;
+      Job& job = *runningJobs_[i];
+      if (killStage_[i] == 0) {
+        const std::size_t part = job.nextPart - 1;
+        const std::string& text = part < job.work.parts.size() ? job.work.parts[part].text : job.work.command;
+        Emit(job, "Command timed out after " + std::to_string(ctx_.killAfter) + " s: " + text + ".\n", true);
+        Failed();
+        job.timedOut = true;
+        platform::EndChild(running_[i], false);
+        killStage_[i] = 1;
+        deadlines_[i] = now + std::chrono::milliseconds(kGraceMs);
+      } else {
+        platform::EndChild(running_[i], true);
+        deadlines_[i] = Clock::time_point::max();
+      }
+    }
+  }
+
   const RunSettings& ctx_;
   RunProgress& progress_;
   const CommandTemplate& command_;
@@ -417,6 +511,11 @@ class Engine {
   std::vector<Job> spare_;         // written-out files whose storage the next ones take
   std::vector<platform::ChildHandle> running_;
   std::vector<Job*> runningJobs_;  // the file of each running child
+  std::vector<int> killStage_;     // of each running child: 0, asked to end (1), ended for good (2)
+  std::vector<Clock::time_point> deadlines_;  // when each running child is next acted on for its time
+  const std::vector<std::string>* paths_ = nullptr;
+  std::size_t next_ = 0;  // the first file of the list not yet taken
+  bool quit_ = false;     // -QuitOnFail saw its n-th failure
   bool stopping_ = false;
   bool aborted_ = false;
   bool signalled_ = false;
@@ -463,6 +562,10 @@ void EndUnreadableDirectory(const std::string& path, const std::string& reason) 
 
 std::string NotExecutedMessage(const std::string& name) {
   return "Could not execute " + name + ".\n";
+}
+
+std::string TooLongMessage(const std::string& name) {
+  return "Could not execute " + name + ": the command line is too long.\n";
 }
 
 bool WriteThrough(std::FILE* stream, std::string_view text, const std::string& name, std::string& message) {

@@ -20,7 +20,9 @@ struct RunProgress {
   // A command could not be started or ended with a non-zero code, or a file's directory could not be
   // entered: with -ReturnCode the exit status is 1.
   int commandFailed = 0;
-  bool endRun = false;  // a write to the -xo file failed: no further file is processed
+  bool endRun = false;      // a write to the -xo file failed: no further file is processed
+  int failures = 0;         // failures as -ReturnCode counts them
+  bool quitOnFail = false;  // -QuitOnFail stopped the run: its exit status is 1
 };
 
 // What the checks between two files found.
@@ -58,6 +60,9 @@ std::string DirectoryNotEnteredMessage(const RunSettings& ctx, const std::string
 
 // "Could not execute %s.\n" for the program (or shell) `name` that could not be started.
 std::string NotExecutedMessage(const std::string& name);
+
+// "Could not execute %s: the command line is too long.\n": the system refused the line, which is never cut.
+std::string TooLongMessage(const std::string& name);
 
 // Writes `text` to the -xo file `stream` and flushes it, so the text is on disk before anything else runs
 // and a failure shows at the echo that met it. On a failure returns false with `message` set to

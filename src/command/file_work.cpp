@@ -53,4 +53,111 @@ void PrepareFileWork(const RunSettings& ctx, const CommandTemplate& command, con
   if (!ctx.outputFile.empty()) work.outputFile = ExpandTemplate(ctx, file, ctx.outputFile);
 }
 
+namespace {
+
+// One part of a group: for each word, its values, one per file for a word of the file and one otherwise.
+struct GroupPart {
+  std::vector<std::vector<std::string>> typed;  // from the words as typed: the text
+  std::vector<std::vector<std::string>> words;  // from the words without quotes: the arguments
+  std::size_t cost = 0;
+};
+
+// Expands each word of `from` that the file adds to `into` (every word for the group's first file, only the
+// file's own words for the others), adding what they cost.
+void AddWords(const std::vector<TemplateText>& from, const MacroValue& macros, bool firstFile, bool shellLine,
+              const GroupLimits& limits, std::vector<std::vector<std::string>>& into, std::size_t& cost,
+              bool counts) {
+  into.resize(from.size());
+  for (std::size_t w = 0; w < from.size(); ++w) {
+    if (!firstFile && !IsPerFileWord(from[w])) continue;
+    std::string value = ExpandText(from[w], macros);
+    if (counts && limits.cost != nullptr) cost += limits.cost(value, shellLine);
+    into[w].push_back(std::move(value));
+  }
+}
+
+void Flatten(const std::vector<std::vector<std::string>>& values, std::vector<std::string>& out) {
+  out.clear();
+  for (const std::vector<std::string>& word : values)
+    for (const std::string& value : word)
+      out.push_back(value);
+}
+
+std::string Joined(const std::vector<std::string>& words) {
+  std::string text;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (i > 0) text += ' ';
+    text += words[i];
+  }
+  return text;
+}
+
+}  // namespace
+
+std::size_t PrepareGroupWork(const RunSettings& ctx, const CommandTemplate& command,
+                             const std::vector<std::string>& paths, std::size_t first, int firstNumber,
+                             int totalCount, const GroupLimits& limits, FileWork& work) {
+  // The first file decides which parts are handled (an empty part ends the Command), the -xo name and the
+  // directory, exactly as a run of single files would.
+  PrepareFileWork(ctx, command, paths[first], firstNumber, totalCount, work);
+  const bool shellMode = !ctx.shell.empty();
+  const std::size_t handled = work.parts.size();
+  std::vector<GroupPart> group(handled);
+  FileMacros file;
+  std::size_t taken = 0;
+  for (std::size_t j = first; j < paths.size(); ++j) {
+    if (limits.most != 0 && taken == limits.most) break;
+    if (taken > 0 && ctx.changeDir && FileDirectory(ctx, paths[j]) != work.directory) break;
+    PrepareFileMacros(ctx, paths[j], file);
+    file.fileNumber = firstNumber + static_cast<int>(taken);
+    file.totalCount = totalCount;
+    const MacroValue macros = MacroValues(ctx, file);
+    std::vector<GroupPart> added(handled);
+    bool fits = true;
+    for (std::size_t i = 0; i < handled; ++i) {
+      const CommandPart& part = command.parts[i];
+      AddWords(part.typedWords, macros, taken == 0, true, limits, added[i].typed, added[i].cost, shellMode);
+      if (!shellMode)
+        AddWords(part.words, macros, taken == 0, false, limits, added[i].words, added[i].cost, true);
+      const std::size_t room = shellMode ? limits.shellRoom : limits.wordRoom;
+      if (taken > 0 && group[i].cost + added[i].cost > room) fits = false;
+    }
+    if (!fits) break;
+    for (std::size_t i = 0; i < handled; ++i) {
+      if (taken == 0) {
+        group[i] = std::move(added[i]);
+        continue;
+      }
+      for (std::size_t w = 0; w < added[i].typed.size(); ++w)
+        for (std::string& value : added[i].typed[w])
+          group[i].typed[w].push_back(std::move(value));
+      for (std::size_t w = 0; w < added[i].words.size(); ++w)
+        for (std::string& value : added[i].words[w])
+          group[i].words[w].push_back(std::move(value));
+      group[i].cost += added[i].cost;
+    }
+    ++taken;
+  }
+  if (taken <= 1) return 1;  // one file: exactly what a run of single files does
+  work.command.clear();
+  std::vector<std::string> flat;
+  for (std::size_t i = 0; i < handled; ++i) {
+    WorkPart& part = work.parts[i];
+    Flatten(group[i].typed, flat);
+    const std::string text = Joined(flat);
+    if (i > 0) work.command += ctx.breakChar;
+    work.command += text;
+    part.kind = ClassifyPart(text, shellMode);
+    part.args.clear();
+    if (part.kind == WorkPart::Kind::InternalEcho) {
+      part.text = InternalEchoText(text);
+      if (!ctx.noCrLf) part.text += '\n';
+    } else {
+      part.text = text;
+      if (part.kind == WorkPart::Kind::Program) Flatten(group[i].words, part.args);
+    }
+  }
+  return taken;
+}
+
 }  // namespace zelvane

@@ -3,7 +3,9 @@
 // starts several files at once can hold one per file and start its parts later.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "command/command_template.h"
@@ -38,5 +40,24 @@ FileWork PrepareFileWork(const RunSettings& ctx, const CommandTemplate& command,
 // The same into `work`, reusing its storage; nothing of the file it held before is kept.
 void PrepareFileWork(const RunSettings& ctx, const CommandTemplate& command, const std::string& path,
                      int fileNumber, int totalCount, FileWork& work);
+
+// How far a group of files handed to one command (-Gather) may grow.
+struct GroupLimits {
+  std::size_t most = 0;       // files at most; 0: no number
+  std::size_t wordRoom = 0;   // room for a program's words (no shell)
+  std::size_t shellRoom = 0;  // room for a shell line
+  // What a word takes of that room (platform::WordCost), for a shell line or not.
+  std::size_t (*cost)(std::string_view word, bool shellLine) = nullptr;
+};
+
+// Expands the Command for a group of files handed to one command: `paths[first]` and those after it, the
+// first numbered `firstNumber`. A word that holds a macro of its file (IsPerFileWord) stands once for each
+// file of the group, in list order, and any other word once; the text a shell gets, the echo and the
+// question show the words joined by one blank. The group ends before a file that would take any part's
+// command line past its room, after `limits.most` files, and with -c where the files' directory changes;
+// it always holds the first file. Returns how many files it holds.
+std::size_t PrepareGroupWork(const RunSettings& ctx, const CommandTemplate& command,
+                             const std::vector<std::string>& paths, std::size_t first, int firstNumber,
+                             int totalCount, const GroupLimits& limits, FileWork& work);
 
 }  // namespace zelvane

@@ -38,6 +38,10 @@ struct RunSettings {
   std::string shell;          // COMSPEC, emptied by -n
   int jobs = 1;               // -Jobs:<n>, commands run at once; 0: one per processor
   int returnCode = 0;         // -ReturnCode
+  int gather = 0;             // -Gather[:n]: files handed to one command together
+  int gatherMost = 0;         // the n of -Gather:n; 0: as many as the command line takes
+  int quitOnFail = 0;         // -QuitOnFail[:n]: no new file starts after the n-th failure; 0: never stop
+  int killAfter = 0;          // -KillAfter:<seconds>: a command running longer is ended; 0: no limit
   // Threads that read directories at once in the search; 0: one per processor. The result is the same
   // for any number (tests compare them).
   int searchThreads = 0;

@@ -27,6 +27,19 @@ bool OutputAndErrorAreOneFile();
 // may succeed once a running child has ended. Per thread.
 bool WasShortage();
 
+// Whether the last StartChild that failed on this thread did so because its command line was longer than
+// the system takes.
+bool WasTooLong();
+
+// The room a child's command line has: for its words (`shellLine` false) or for the text handed to the
+// shell (true), after the environment, the shell's own words and a margin are taken off. Measured in the
+// units WordCost gives.
+std::size_t CommandLineRoom(bool shellLine);
+
+// What one more word of a command line takes of that room: on POSIX its bytes, its terminating NUL and its
+// pointer; on Win32 its UTF-16 length as quoted for the command line, and the blank before it.
+std::size_t WordCost(std::string_view word, bool shellLine);
+
 // One file's output on its way to the console while its commands run side by side with others': its
 // children write into pipes (one when standard output and standard error are one file), which WaitForAny
 // drains, and Zelvane's own text for the file goes in between, in order. What it takes in is held in memory
@@ -103,6 +116,9 @@ struct ChildStart {
   // process; standard output is flushed first. Otherwise it writes into the capture, reads the null device,
   // and runs in a process group of its own, which EndChildren can end whole.
   CaptureHandle capture = kNoCapture;
+  // A process group of its own even on the console, so that EndChild ends what it started too; only
+  // where that does not take the terminal's keys away from it (standard input is no terminal).
+  bool ownGroup = false;
 };
 
 // A started child, or kNoChild. Opaque.
@@ -136,6 +152,10 @@ void DeferEndingSignals();
 // Ends the children of `running` started with a capture, with their process groups: the deferred signal
 // first, or, with `force`, for good.
 void EndChildren(const std::vector<ChildHandle>& running, bool force);
+
+// Ends one child that ran past its time, with its process group where it has one of its own: asked to end
+// (SIGTERM), or with `force` for good (SIGKILL). On Win32 it is terminated.
+void EndChild(ChildHandle child, bool force);
 
 // Restores the terminal and ends the process by the signal that was deferred.
 void EndBySignal();

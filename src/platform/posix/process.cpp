@@ -37,6 +37,7 @@ namespace {
 constexpr std::size_t kCaptureMemory = std::size_t{128} * 1024;
 
 thread_local bool lastWasShortage = false;
+thread_local bool lastWasTooLong = false;
 
 bool IsShortage(int error) {
   return error == EMFILE || error == ENFILE || error == EAGAIN || error == ENOMEM;
@@ -46,6 +47,7 @@ bool IsShortage(int error) {
 template <typename T>
 T Failed(T value, int error) {
   lastWasShortage = IsShortage(error);
+  lastWasTooLong = error == E2BIG;
   return value;
 }
 
@@ -242,6 +244,7 @@ struct StartDir {
 struct Child {
   pid_t pid;
   Capture* capture;  // drained of everything the child wrote before its end is reported
+  bool ownGroup;     // leads a process group of its own
 };
 
 int ProcessorCount() {
@@ -264,6 +267,28 @@ bool OutputAndErrorAreOneFile() {
 
 bool WasShortage() {
   return lastWasShortage;
+}
+
+bool WasTooLong() {
+  return lastWasTooLong;
+}
+
+std::size_t CommandLineRoom(bool) {
+  // The kernel takes the arguments and the environment together, each string with its NUL and pointer.
+  long most = sysconf(_SC_ARG_MAX);
+  if (most <= 0) most = 128 * 1024;
+  std::size_t used = 0;
+  for (char** e = environ; e != nullptr && *e != nullptr; ++e)
+    used += std::strlen(*e) + 1 + sizeof(char*);
+  // Room for the pseudo variables a child gets, the shell's own words and the end of the vectors.
+  constexpr std::size_t kMargin = 8 * 1024;
+  const auto room = static_cast<std::size_t>(most);
+  return room > used + kMargin ? room - used - kMargin : 0;
+}
+
+std::size_t WordCost(std::string_view word, bool shellLine) {
+  // In a shell line a word is its bytes and the blank after it; as an argument, its bytes, NUL and pointer.
+  return shellLine ? word.size() + 1 : word.size() + 1 + sizeof(char*);
 }
 
 CaptureHandle CreateCapture(bool oneStream) {
@@ -488,6 +513,11 @@ ChildHandle StartChild(const ChildStart& start) {
     flags |= POSIX_SPAWN_SETPGROUP;
   } else {
     FlushOutput();
+    // A group of its own away from the terminal would stop it at its first read of the keys.
+    if (start.ownGroup && !isatty(STDIN_FILENO)) {
+      posix_spawnattr_setpgroup(&attributes, 0);
+      flags |= POSIX_SPAWN_SETPGROUP;
+    }
   }
   posix_spawnattr_setflags(&attributes, flags);
   pid_t pid = 0;
@@ -508,7 +538,7 @@ ChildHandle StartChild(const ChildStart& start) {
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (failed != 0) return Failed(kNoChild, failed);
-  return new Child{pid, start.capture};
+  return new Child{pid, start.capture, (flags & POSIX_SPAWN_SETPGROUP) != 0};
 }
 
 WaitResult WaitForAny(const std::vector<ChildHandle>& running, const std::vector<CaptureHandle>& reading,
@@ -593,6 +623,15 @@ void EndChildren(const std::vector<ChildHandle>& running, bool force) {
   const int signal = force || pendingSignal == 0 ? SIGKILL : static_cast<int>(pendingSignal);
   for (ChildHandle child : running) {
     if (child->capture != nullptr) kill(-child->pid, signal);
+  }
+}
+
+void EndChild(ChildHandle child, bool force) {
+  const int signal = force ? SIGKILL : SIGTERM;
+  if (child->ownGroup) {
+    kill(-child->pid, signal);
+  } else {
+    kill(child->pid, signal);
   }
 }
 

@@ -209,6 +209,30 @@ bool WasShortage() {
   return lastWasShortage;
 }
 
+namespace {
+
+thread_local bool lastWasTooLong = false;
+
+// The longest command line CreateProcessW takes, and the longest line cmd.exe reads.
+constexpr std::size_t kLongestCommandLine = 32767;
+constexpr std::size_t kLongestShellLine = 8191;
+
+}  // namespace
+
+bool WasTooLong() {
+  return lastWasTooLong;
+}
+
+std::size_t CommandLineRoom(bool shellLine) {
+  // The shell line also holds the shell's own path and " /c ": a margin of a long path covers them.
+  return shellLine ? kLongestShellLine - MAX_PATH - 8 : kLongestCommandLine - 1;
+}
+
+std::size_t WordCost(std::string_view word, bool shellLine) {
+  const std::wstring wide = win32::Wide(shellLine ? std::string(word) : QuoteCommandWord(word));
+  return wide.size() + 1;
+}
+
 CaptureHandle CreateCapture(bool oneStream) {
   auto* capture = new Capture;
   capture->oneStream = oneStream;
@@ -299,6 +323,7 @@ void CloseStartDirectory(StartDirHandle dir) {
 }
 
 ChildHandle StartChild(const ChildStart& start) {
+  lastWasTooLong = false;
   std::string program;
   std::wstring commandLine;
   if (!start.shell.empty()) {
@@ -311,6 +336,12 @@ ChildHandle StartChild(const ChildStart& start) {
     if (start.args.empty()) return kNoChild;
     program = start.args[0];
     commandLine = win32::Wide(QuotedCommandLine(start.args));
+  }
+  // Never cut: a line the system or the shell would not take whole is not started.
+  if (commandLine.size() > (start.shell.empty() ? kLongestCommandLine - 1 : kLongestShellLine)) {
+    lastWasShortage = false;
+    lastWasTooLong = true;
+    return kNoChild;
   }
   const std::wstring path = ProgramFor(program, start.directory);
   if (path.empty()) {
@@ -384,6 +415,10 @@ void DeferEndingSignals() {}
 void EndChildren(const std::vector<ChildHandle>& running, bool) {
   for (ChildHandle child : running)
     TerminateProcess(child->process, 1);
+}
+
+void EndChild(ChildHandle child, bool) {
+  TerminateProcess(child->process, 1);
 }
 
 void EndBySignal() {
