@@ -88,5 +88,87 @@ TEST(PrepareFileWork, ExpandsTheNumbersTheOutputFileAndDirectory) {
   EXPECT_EQ(PrepareFileWork(ctx, command, "/X/C.txt", 3, 12).directory, "");
 }
 
+// -Gather: the words of the file stand once per file, the others once; the group ends at the limits.
+TEST(PrepareGroupWork, RepeatsTheFilesWordsAndEndsWhereItMust) {
+  struct Case {
+    std::string command;
+    bool shell;
+    bool changeDir;
+    std::size_t most;
+    std::size_t room;  // for a program's words or a shell line alike; each word costs its length and 1
+    std::size_t taken;
+    std::vector<ExpectedPart> parts;
+  };
+  const std::size_t kAll = 1000;
+  const Case cases[] = {
+      {"gzip -9 $f",
+       false,
+       false,
+       0,
+       kAll,
+       3,
+       {{Kind::Program, "gzip -9 /d/a.c /d/b.c /e/c.c", {"gzip", "-9", "/d/a.c", "/d/b.c", "/e/c.c"}}}},
+      {"cp $n /backup/",
+       false,
+       false,
+       0,
+       kAll,
+       3,
+       {{Kind::Program, "cp a.c b.c c.c /backup/", {"cp", "a.c", "b.c", "c.c", "/backup/"}}}},
+      // $c is each file's own number, $C the run's count: a word with only $C stands once.
+      {"p x$c $C", false, false, 0, kAll, 3, {{Kind::Program, "p x1 x2 x3 3", {"p", "x1", "x2", "x3", "3"}}}},
+      // With a shell the repeated words keep the quotes typed.
+      {"echo \"$n\" >> log",
+       true,
+       false,
+       0,
+       kAll,
+       3,
+       {{Kind::Shell, "echo \"a.c\" \"b.c\" \"c.c\" >> log", {}}}},
+      {"echo $n;p $C",
+       false,
+       false,
+       0,
+       kAll,
+       3,
+       {{Kind::InternalEcho, "a.c b.c c.c\n", {}}, {Kind::Program, "p 3", {"p", "3"}}}},
+      {"gzip $n", false, false, 2, kAll, 2, {{Kind::Program, "gzip a.c b.c", {"gzip", "a.c", "b.c"}}}},
+      // "gzip" 5, "-9" 3, each path 7: two files take 22, a third would pass the room.
+      {"gzip -9 $f",
+       false,
+       false,
+       0,
+       22,
+       2,
+       {{Kind::Program, "gzip -9 /d/a.c /d/b.c", {"gzip", "-9", "/d/a.c", "/d/b.c"}}}},
+      {"gzip -9 $f", false, false, 0, 21, 1, {{Kind::Program, "gzip -9 /d/a.c", {"gzip", "-9", "/d/a.c"}}}},
+      // The first file is taken whatever it costs: the system then says the line is too long.
+      {"gzip -9 $f", false, false, 0, 1, 1, {{Kind::Program, "gzip -9 /d/a.c", {"gzip", "-9", "/d/a.c"}}}},
+      // With -c a group ends where the directory changes.
+      {"gzip $n", false, true, 0, kAll, 2, {{Kind::Program, "gzip a.c b.c", {"gzip", "a.c", "b.c"}}}},
+  };
+  const std::vector<std::string> paths{"/d/a.c", "/d/b.c", "/e/c.c"};
+  for (const Case& c : cases) {
+    RunSettings ctx;
+    ctx.startDir = "/start";
+    ctx.pathSeparator = '/';
+    ctx.shell = c.shell ? "/bin/sh" : "";
+    ctx.changeDir = c.changeDir ? 1 : 0;
+    const CommandTemplate command = ParseCommandTemplate(c.command, ';', '$', !c.shell);
+    GroupLimits limits;
+    limits.most = c.most;
+    limits.wordRoom = limits.shellRoom = c.room;
+    limits.cost = [](std::string_view word, bool) { return word.size() + 1; };
+    FileWork work;
+    EXPECT_EQ(PrepareGroupWork(ctx, command, paths, 0, 1, 3, limits, work), c.taken) << c.command;
+    ASSERT_EQ(work.parts.size(), c.parts.size()) << c.command;
+    for (std::size_t i = 0; i < c.parts.size(); ++i) {
+      EXPECT_EQ(work.parts[i].kind, c.parts[i].kind) << c.command << " part " << i;
+      EXPECT_EQ(work.parts[i].text, c.parts[i].text) << c.command << " part " << i;
+      EXPECT_EQ(work.parts[i].args, c.parts[i].args) << c.command << " part " << i;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zelvane

@@ -3,9 +3,13 @@
 // every expectation holds whatever order they end in.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #ifndef _WIN32
@@ -215,6 +219,128 @@ TEST(JobsE2E, TwoHundredMegabytesOfOutputPassThroughASmallProcess) {
   struct rusage usage {};
   ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
   EXPECT_LT(usage.ru_maxrss, 64L * 1024) << "peak resident KiB";
+}
+
+// The state letter of a process ("R", "S", "Z", ...), or empty when there is no such process.
+std::string ReadProcState(int pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat;
+  std::getline(in, stat);
+  const std::size_t paren = stat.rfind(')');
+  return paren == std::string::npos || paren + 2 >= stat.size() ? std::string() : stat.substr(paren + 2, 1);
+}
+
+// After the n-th failure no new file starts, with one slot or four: every command fails here, so the
+// first four start together under -Jobs:4 and none after them.
+TEST(JobsE2E, QuitOnFailStartsNothingAfterTheNthFailure) {
+  TempDir dir;
+  WriteFiles(dir, {"1.tmp", "2.tmp", "3.tmp", "4.tmp", "5.tmp", "6.tmp", "7.tmp", "8.tmp"});
+  const std::string failing = "\"echo \\\"$@\\\" >> started.log && exit 3\"";
+  struct Case {
+    std::vector<std::string> args;
+    std::string started;
+    std::string err;
+  };
+  const Case cases[] = {
+      {{"-Jobs:1", "-QuitOnFail"}, "1.tmp\n", "Stopped after 1 failed command(s).\n"},
+      {{"-Jobs:1", "-QuitOnFail:3"}, "1.tmp\n2.tmp\n3.tmp\n", "Stopped after 3 failed command(s).\n"},
+      {{"-Jobs:4", "-QuitOnFail"}, "1.tmp\n2.tmp\n3.tmp\n4.tmp\n", "Stopped after 4 failed command(s).\n"},
+      // A group is one command: one failure for the three files it holds.
+      {{"-Jobs:1", "-Gather:3", "-QuitOnFail"},
+       "1.tmp 2.tmp 3.tmp\n",
+       "Stopped after 1 failed command(s).\n"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"*.tmp", "-n"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    for (const char* word : {"sh", "-c"})
+      args.push_back(word);
+    args.push_back(failing);
+    args.push_back("sh");
+    args.push_back("$n");
+    std::remove((dir / "started.log").c_str());
+    const RunResult r = RunZelvane(dir, args);
+    std::string started = dir.ReadFile("started.log");
+    EXPECT_EQ(r.status, 1) << c.args.back();
+    EXPECT_EQ(r.err, c.err) << c.args.back();
+    // Side by side the four end in any order; which started is what counts.
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < started.size();) {
+      const std::size_t end = started.find('\n', at);
+      lines.push_back(started.substr(at, end - at + 1));
+      at = end + 1;
+    }
+    std::sort(lines.begin(), lines.end());
+    started.clear();
+    for (const std::string& line : lines)
+      started += line;
+    EXPECT_EQ(started, c.started) << c.args.back();
+  }
+}
+
+// A command past its time is asked to end and, if it will not, ended for good two seconds later, with what
+// it started; either way it counts as a failure and says so on standard error.
+TEST(JobsE2E, KillAfterEndsTheCommandAndWhatItStarted) {
+  TempDir dir;
+  WriteFiles(dir, {"1.tmp", "2.tmp"});
+  for (const char* jobs : {"-Jobs:1", "-Jobs:2"}) {
+    std::remove((dir / "1.tmp.pid").c_str());
+    // 1.tmp leaves a grandchild behind and waits for it; 2.tmp will not be asked to end.
+    const RunResult r = RunZelvane(
+        dir,
+        {"*.tmp", jobs, "-ReturnCode", "-KillAfter:1", "-m%", "-b+",
+         "test %n = 2.tmp && { trap '' TERM; sleep 30; } || { sleep 30 & echo $! > %n.pid; wait; }"},
+        {.env = {{"COMSPEC", "/bin/sh"}}});
+    EXPECT_EQ(r.status, 1) << jobs;
+    const std::string said =
+        "Command timed out after 1 s: test 1.tmp = 2.tmp && { trap '' TERM; sleep 30; } || "
+        "{ sleep 30 & echo $! > 1.tmp.pid; wait; }.\n";
+    EXPECT_NE(r.err.find(said), std::string::npos) << jobs << ": " << r.err;
+    EXPECT_NE(r.err.find("Command timed out after 1 s: test 2.tmp"), std::string::npos)
+        << jobs << ": " << r.err;
+    const std::string pid = dir.ReadFile("1.tmp.pid");
+    ASSERT_FALSE(pid.empty()) << jobs;
+    // The grandchild is gone (or a zombie no one waits for, which it may be a moment longer).
+    bool gone = false;
+    for (int i = 0; i < 100 && !gone; ++i) {
+      const std::string state = ReadProcState(std::stoi(pid));
+      gone = state.empty() || state == "Z";
+      if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_TRUE(gone) << jobs << ": pid " << pid;
+  }
+}
+
+// Many files to one command: every file exactly once, in list order, over as many commands as the system's
+// command line needs.
+TEST(JobsE2E, GatherCrossesTheSystemsCommandLineLimit) {
+  TempDir dir;
+  // 20,000 names of 200 characters: over 4 MB of arguments, more than one command line takes.
+  std::vector<std::string> names;
+  for (int i = 0; i < 20000; ++i) {
+    std::string name = std::to_string(100000 + i);
+    name.append(190, 'x');
+    name += ".t";
+    names.push_back(name);
+  }
+  for (const std::string& name : names)
+    dir.WriteFile(name);
+  const RunResult r =
+      RunZelvane(dir, {"*.t", "-n", "-Gather", "-ReturnCode", "sh", "-c", "\"echo $# $1\"", "sh", "$n"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Each command prints how many names it got and the first of them.
+  std::size_t total = 0, commands = 0, at = 0;
+  while (at < r.out.size() && total < names.size()) {
+    const std::size_t blank = r.out.find(' ', at);
+    const std::size_t end = r.out.find('\n', at);
+    ASSERT_LT(blank, end) << r.out.substr(at, 200);
+    EXPECT_EQ(r.out.substr(blank + 1, end - blank - 1), names[total]) << "command " << commands;
+    total += std::stoul(r.out.substr(at, blank - at));
+    ++commands;
+    at = end + 1;
+  }
+  EXPECT_EQ(total, names.size());
+  EXPECT_GE(commands, 2u);
 }
 
 TEST(JobsE2E, ReturnCodeSaysWhetherAnythingFailed) {

@@ -183,6 +183,8 @@ const std::vector<ParityRow> kParityRows = {
     {"LargeOutput", {"a", "b", "c"}, {"?", "-n", "seq", "1", "200000"}},
     {"PseudoVariables", kNested, {"*.txt", "-s", "-n", "sh", "-c", "\"echo ${cwd} $n\""}},
     {"PseudoVariablesChangeDir", kNested, {"*.txt", "-s", "-c", "-n", "sh", "-c", "\"echo ${cwd} $n\""}},
+    {"GatherProgram", kUneven, {"*.txt", "-n", "-e", "-Gather:2", kPrinter, "$n", "sleep:$b", "$c/$C"}},
+    {"GatherShellChangeDir", kNested, {"*.txt", "-s", "-c", "-Gather", "-m%", "echo %n in; pwd"}, kShell},
 };
 
 class JobsParity : public ::testing::TestWithParam<ParityRow> {};
