@@ -460,6 +460,39 @@ TEST_F(Win32E2e, AnExclusionKeepsItsFileHoweverItIsSpelled) {
   EXPECT_EQ(Typed(work, "\"other.tmp " + upper + "\\OTHER.TMP\" -n echo $n").out, "other.tmp\n");
 }
 
+// Many files to one program: every file once, in order, over as many command lines as 32,767 characters
+// need; a shell line past what cmd takes is refused whole, never cut.
+TEST_F(Win32E2e, GatherKeepsEachCommandLineWithinTheSystemsLimit) {
+  std::string expected;
+  for (int i = 0; i < 600; ++i) {
+    std::string name = std::to_string(1000 + i);
+    name.append(96, 'x');
+    name += ".t";
+    MakeFile(dir_ / name);
+    expected += "[" + name + "]\n";
+  }
+  const std::string p = ArgvPrinter();
+  const RunResult r = Typed(dir_.path(), "*.t -n -e -Gather " + p + " $n");
+  std::string printed;
+  int commands = 0;
+  for (std::size_t at = 0; at < r.out.size();) {
+    const std::size_t end = r.out.find('\n', at);
+    const std::string line = r.out.substr(at, end - at + 1);
+    if (line.starts_with(p)) {
+      ++commands;
+      EXPECT_LE(line.size(), 32767u);
+    } else {
+      printed += line;
+    }
+    at = end + 1;
+  }
+  EXPECT_EQ(printed, expected);
+  EXPECT_GE(commands, 2);
+  const std::string longWord(9000, 'w');
+  EXPECT_EQ(Typed(dir_.path(), "1000*.t echo " + longWord, WithCmd()).out,
+            "Could not execute " + kCmd + ": the command line is too long.\n");
+}
+
 TEST_F(Win32E2e, AConfirmedDeleteRemovesExactlyThatFile) {
   for (const char* name : {"\xe6\x97\xa5\xe6\x9c\xac.txt", "ab.txt", "cd.txt"})
     MakeFile(dir_ / name);
