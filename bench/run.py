@@ -5,7 +5,7 @@
 
 Builds every tree it needs in a temporary directory (deterministic names and contents) and removes it
 afterwards. Needs find, and for some pairs fdfind (Debian's fd-find) and python3's zlib.
-Groups: walk, specs, exec, output, crc, scale. With --load N, N busy processes run beside the exec group, as
+Groups: walk, specs, exec, gather, output, crc, scale. With --load N, N busy processes run beside the exec group, as
 other work on the machine would.
 """
 import argparse
@@ -88,7 +88,7 @@ def main():
     parser.add_argument("--zelvane", default="build/zelvane")
     parser.add_argument("--rounds", type=int, default=5)
     parser.add_argument("--quick", action="store_true", help="smaller trees and files")
-    parser.add_argument("--only", default="walk,specs,exec,output,crc,scale")
+    parser.add_argument("--only", default="walk,specs,exec,gather,output,crc,scale")
     parser.add_argument("--load", type=int, default=0, help="busy processes beside the exec group")
     args = parser.parse_args()
     zelvane = os.path.abspath(args.zelvane)
@@ -145,6 +145,22 @@ def main():
             for process in busy:
                 process.kill()
                 process.wait()
+            shutil.rmtree(root)
+
+        if "gather" in groups:
+            # Many files to one command: the run builds command lines as long as the system takes.
+            root = os.path.join(work, "gather")
+            os.makedirs(root)
+            count = 10000 if args.quick else 100000
+            for k in range(count):
+                open(os.path.join(root, f"g{k:06d}.txt"), "w").close()
+            os.sync()
+            cmds = {"zelvane": [zelvane, "*.txt", "-n", "-Gather", "/bin/true", "$f"],
+                    "find": ["find", ".", "-name", "*.txt", "-exec", "/bin/true", "{}", "+"]}
+            if fd:
+                cmds["fd"] = [fd, "-e", "txt", "-X", "/bin/true"]
+            cmds["zelvane-j0"] = [zelvane, "*.txt", "-n", "-Jobs:0", "-Gather", "/bin/true", "$f"]
+            compare(f"Many files to one command: {count} files", cmds, root, args.rounds, results)
             shutil.rmtree(root)
 
         if "output" in groups:
