@@ -59,21 +59,29 @@ namespace {
 struct GroupPart {
   std::vector<std::vector<std::string>> typed;  // from the words as typed: the text
   std::vector<std::vector<std::string>> words;  // from the words without quotes: the arguments
+  std::vector<bool> typedPerFile, wordsPerFile;
   std::size_t cost = 0;
 };
 
-// Expands each word of `from` that the file adds to `into` (every word for the group's first file, only the
-// file's own words for the others), adding what they cost.
-void AddWords(const std::vector<TemplateText>& from, const MacroValue& macros, bool firstFile, bool shellLine,
-              const GroupLimits& limits, std::vector<std::vector<std::string>>& into, std::size_t& cost,
-              bool counts) {
-  into.resize(from.size());
+// Expands the words of `from` that the file adds (every word for the group's first file, only the words of
+// the file for the others) onto `into`; returns what they cost when `counts`.
+std::size_t AddWords(const std::vector<TemplateText>& from, const std::vector<bool>& perFile,
+                     const MacroValue& macros, bool firstFile, bool shellLine, const GroupLimits& limits,
+                     bool counts, std::vector<std::vector<std::string>>& into) {
+  std::size_t cost = 0;
   for (std::size_t w = 0; w < from.size(); ++w) {
-    if (!firstFile && !IsPerFileWord(from[w])) continue;
-    std::string value = ExpandText(from[w], macros);
+    if (!firstFile && !perFile[w]) continue;
+    std::string& value = into[w].emplace_back();
+    ExpandText(from[w], macros, value);
     if (counts && limits.cost != nullptr) cost += limits.cost(value, shellLine);
-    into[w].push_back(std::move(value));
   }
+  return cost;
+}
+
+// Takes back what AddWords added for a file that is not in the group after all.
+void DropWords(const std::vector<bool>& perFile, std::vector<std::vector<std::string>>& from) {
+  for (std::size_t w = 0; w < from.size(); ++w)
+    if (perFile[w]) from[w].pop_back();
 }
 
 void Flatten(const std::vector<std::vector<std::string>>& values, std::vector<std::string>& out) {
@@ -103,7 +111,18 @@ std::size_t PrepareGroupWork(const RunSettings& ctx, const CommandTemplate& comm
   const bool shellMode = !ctx.shell.empty();
   const std::size_t handled = work.parts.size();
   std::vector<GroupPart> group(handled);
+  for (std::size_t i = 0; i < handled; ++i) {
+    const CommandPart& part = command.parts[i];
+    group[i].typed.resize(part.typedWords.size());
+    group[i].words.resize(part.words.size());
+    for (const TemplateText& word : part.typedWords)
+      group[i].typedPerFile.push_back(IsPerFileWord(word));
+    for (const TemplateText& word : part.words)
+      group[i].wordsPerFile.push_back(IsPerFileWord(word));
+  }
+  const std::size_t room = shellMode ? limits.shellRoom : limits.wordRoom;
   FileMacros file;
+  std::vector<std::size_t> added(handled);
   std::size_t taken = 0;
   for (std::size_t j = first; j < paths.size(); ++j) {
     if (limits.most != 0 && taken == limits.most) break;
@@ -112,30 +131,25 @@ std::size_t PrepareGroupWork(const RunSettings& ctx, const CommandTemplate& comm
     file.fileNumber = firstNumber + static_cast<int>(taken);
     file.totalCount = totalCount;
     const MacroValue macros = MacroValues(ctx, file);
-    std::vector<GroupPart> added(handled);
     bool fits = true;
     for (std::size_t i = 0; i < handled; ++i) {
       const CommandPart& part = command.parts[i];
-      AddWords(part.typedWords, macros, taken == 0, true, limits, added[i].typed, added[i].cost, shellMode);
+      GroupPart& g = group[i];
+      added[i] =
+          AddWords(part.typedWords, g.typedPerFile, macros, taken == 0, true, limits, shellMode, g.typed);
       if (!shellMode)
-        AddWords(part.words, macros, taken == 0, false, limits, added[i].words, added[i].cost, true);
-      const std::size_t room = shellMode ? limits.shellRoom : limits.wordRoom;
-      if (taken > 0 && group[i].cost + added[i].cost > room) fits = false;
+        added[i] += AddWords(part.words, g.wordsPerFile, macros, taken == 0, false, limits, true, g.words);
+      if (taken > 0 && g.cost + added[i] > room) fits = false;
     }
-    if (!fits) break;
-    for (std::size_t i = 0; i < handled; ++i) {
-      if (taken == 0) {
-        group[i] = std::move(added[i]);
-        continue;
+    if (!fits) {
+      for (GroupPart& g : group) {
+        DropWords(g.typedPerFile, g.typed);
+        DropWords(g.wordsPerFile, g.words);
       }
-      for (std::size_t w = 0; w < added[i].typed.size(); ++w)
-        for (std::string& value : added[i].typed[w])
-          group[i].typed[w].push_back(std::move(value));
-      for (std::size_t w = 0; w < added[i].words.size(); ++w)
-        for (std::string& value : added[i].words[w])
-          group[i].words[w].push_back(std::move(value));
-      group[i].cost += added[i].cost;
+      break;
     }
+    for (std::size_t i = 0; i < handled; ++i)
+      group[i].cost += added[i];
     ++taken;
   }
   if (taken <= 1) return 1;  // one file: exactly what a run of single files does
