@@ -135,7 +135,7 @@ class Engine {
     platform::StartDirHandle directory = platform::kNoStartDirectory;
     bool entered = true;
     if (ctx_.changeDir) {
-      directory = platform::OpenStartDirectory(FileDirectory(ctx_, path));
+      directory = platform::OpenStartDirectory(FileDirectory(ctx_, path), !ctx_.shell.empty());
       if (directory == platform::kNoStartDirectory) {
         if (platform::WasShortage() && OthersHoldResources()) {
           platform::CloseCapture(capture);
@@ -222,7 +222,7 @@ class Engine {
         }
       }
       if (child == platform::kNoChild) {
-        Emit(job, NotExecutedMessage(name));
+        Emit(job, platform::WasTooLong() ? TooLongMessage(name) : NotExecutedMessage(name));
         progress_.commandFailed = 1;
         job.result = -1;
         continue;
@@ -446,6 +446,10 @@ void EndOutOfMemory() {
 
 std::string NotExecutedMessage(const std::string& name) {
   return "Could not execute " + name + ".\n";
+}
+
+std::string TooLongMessage(const std::string& name) {
+  return "Could not execute " + name + ": the command line is too long.\n";
 }
 
 bool WriteThrough(std::FILE* stream, std::string_view text, const std::string& name, std::string& message) {

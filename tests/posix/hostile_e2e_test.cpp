@@ -147,10 +147,11 @@ const HostileRow kRows[] = {
      }},
     {"MebibyteCommandWord",
      [](const TempDir& dir) {
-       // The system refuses an argument this long to any program: the start fails with the message.
+       // The system refuses an argument this long to any program (E2BIG): the start fails, and says why.
        dir.WriteFile("a.c");
        dir.WriteFile("big.args", kPrinter + "\n" + std::string(1 << 20, 'w') + "\n");
-       return Scenario{.args = {"*.c", "@big.args"}, .out = "Could not execute " + kPrinter + ".\n"};
+       return Scenario{.args = {"*.c", "@big.args"},
+                       .out = "Could not execute " + kPrinter + ": the command line is too long.\n"};
      }},
     {"HundredThousandLineArgumentFile",
      [](const TempDir& dir) {

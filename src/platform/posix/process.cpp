@@ -37,6 +37,7 @@ namespace {
 constexpr std::size_t kCaptureMemory = std::size_t{128} * 1024;
 
 thread_local bool lastWasShortage = false;
+thread_local bool lastWasTooLong = false;
 
 bool IsShortage(int error) {
   return error == EMFILE || error == ENFILE || error == EAGAIN || error == ENOMEM;
@@ -46,6 +47,7 @@ bool IsShortage(int error) {
 template <typename T>
 T Failed(T value, int error) {
   lastWasShortage = IsShortage(error);
+  lastWasTooLong = error == E2BIG;
   return value;
 }
 
@@ -266,6 +268,10 @@ bool WasShortage() {
   return lastWasShortage;
 }
 
+bool WasTooLong() {
+  return lastWasTooLong;
+}
+
 CaptureHandle CreateCapture(bool oneStream) {
   auto* capture = new Capture;
   capture->oneStream = oneStream;
@@ -334,7 +340,8 @@ void CloseCapture(CaptureHandle capture) {
   delete capture;
 }
 
-StartDirHandle OpenStartDirectory(const std::string& path) {
+// A POSIX shell takes any directory its children can start in.
+StartDirHandle OpenStartDirectory(const std::string& path, bool /*forShell*/) {
   const std::string osPath = posix::ToOsPath(path);
 #ifdef O_PATH
   constexpr int kFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
