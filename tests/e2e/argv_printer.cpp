@@ -5,9 +5,9 @@
 // ARGV_PRINTER_HELD names a file: "held=yes" is printed when this process has a handle to it (one it
 // inherited), else "held=no". With ARGV_PRINTER_ACTIONS set, two kinds of argument act instead of being
 // printed: "sleep:<text>" sleeps as many milliseconds as the digits that end the text say,
-// "err:<text>" prints [<text>] on standard error, and "reopen:<text>" opens its standard output again by
-// name, truncating it as a shell's `>` would (>/dev/stdout on POSIX; on Win32 the file's final path, where
-// standard output is a file), and prints [<text>] there.
+// "err:<text>" prints [<text>] on standard error, "touch:<path>" creates the file <path>, and "reopen:<text>"
+// opens its standard output again by name, truncating it as a shell's `>` would (>/dev/stdout on POSIX; on
+// Win32 the file's final path, where standard output is a file), and prints [<text>] there.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +29,10 @@ std::optional<std::string> Variable(const char* name);
 void PrintReopened(const std::string& text);
 
 bool Act(const std::string& arg) {
+  if (arg.rfind("touch:", 0) == 0) {
+    if (std::FILE* made = std::fopen(arg.c_str() + 6, "w")) std::fclose(made);
+    return true;
+  }
   if (arg.rfind("reopen:", 0) == 0) {
     std::fflush(stdout);
     PrintReopened(arg.substr(7));
