@@ -539,6 +539,15 @@ TEST_F(Win32E2e, JobsPrintEveryFilesBlockWholeAndInOrder) {
   std::string reopened;
   for (const char* base : {"a_1500", "b_0000", "c_0700", "d_0000"})
     reopened += "[" + std::string(base) + ".big]\r\n[" + base + "]\r\n[after]\r\n";
+  // More files than one wait of the system takes handles, all running at once.
+  std::string many;
+  for (int i = 10; i < 90; ++i) {
+    std::string name = "n";  // appended: GCC 12 warns falsely on a chain of + with a temporary here
+    name += std::to_string(i);
+    name += ".t";
+    MakeFile(dir_ / name);
+    many += "[" + name + "]\r\n";
+  }
   struct Case {
     std::string typed;
     RunOptions options;
@@ -549,6 +558,7 @@ TEST_F(Win32E2e, JobsPrintEveryFilesBlockWholeAndInOrder) {
       {"*.big -Jobs:8" + sleepThenType, joined, all},
       // A command that opens its standard output again by name: a file capture was cut by it.
       {"*.big -Jobs:4 -n " + p + " $n sleep:$b reopen:$b after", WithEnv(env), reopened},
+      {"*.t -Jobs:64 -n " + p + " $n", {}, many},
   };
   for (const Case& c : cases) {
     const RunResult r = Typed(dir_.path(), c.typed, c.options);

@@ -343,6 +343,13 @@ bool HasRewrittenComponent(const std::string& path) {
   return false;
 }
 
+// A path typed in the \\?\ form as a child's current directory must be handed over: without the prefix.
+std::wstring WithoutLongPrefix(const std::wstring& path) {
+  if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + path.substr(8);
+  if (path.rfind(L"\\\\?\\", 0) == 0 && path.size() >= 6 && path[5] == L':') return path.substr(4);
+  return path;
+}
+
 bool IsUncPath(const std::wstring& full) {
   if (full.rfind(L"\\\\?\\UNC\\", 0) == 0) return true;
   return full.size() >= 2 && full[0] == L'\\' && full[1] == L'\\' && full.rfind(L"\\\\?\\", 0) != 0 &&
@@ -574,7 +581,7 @@ void CloseCapture(CaptureHandle capture) {
 }
 
 StartDirHandle OpenStartDirectory(const std::string& path, bool forShell) {
-  const std::wstring full = win32::FullPath(win32::Wide(path));
+  const std::wstring full = win32::FullPath(WithoutLongPrefix(win32::Wide(path)));
   if (full.empty()) {
     NoteFailure();
     return kNoStartDirectory;
