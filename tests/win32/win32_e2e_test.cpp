@@ -523,7 +523,7 @@ TEST_F(Win32E2e, JobsPrintEveryFilesBlockWholeAndInOrder) {
   // The digits that end each base name are the milliseconds its command sleeps before it prints, so later
   // files print while earlier ones still run, and their blocks must wait, past what memory keeps.
   std::string all;
-  for (const char* name : {"a_1500.big", "b_0000.big", "c_0700.big", "d_0000.big"}) {
+  for (const char* name : {"a_3000.big", "b_0000.big", "c_0700.big", "d_0000.big"}) {
     std::string content;
     for (int i = 0; i < 20000; ++i)
       content += std::string(name) + " line " + std::to_string(i) + "\r\n";
@@ -537,7 +537,7 @@ TEST_F(Win32E2e, JobsPrintEveryFilesBlockWholeAndInOrder) {
   RunOptions joined = WithEnv(env);
   joined.errorToOutput = true;
   std::string reopened;
-  for (const char* base : {"a_1500", "b_0000", "c_0700", "d_0000"})
+  for (const char* base : {"a_3000", "b_0000", "c_0700", "d_0000"})
     reopened += "[" + std::string(base) + ".big]\r\n[" + base + "]\r\n[after]\r\n";
   // More files than one wait of the system takes handles, all running at once.
   std::string many;
