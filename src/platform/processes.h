@@ -36,7 +36,7 @@ bool WasTooLong();
 // children write into pipes (one when standard output and standard error are one file), which are drained
 // while the run waits (POSIX: by WaitForAny; Win32: by a reader thread per pipe), and Zelvane's own text for
 // the file goes in between, in order. What it takes in is held in memory up to a modest size and beyond it
-// in a temporary file that no directory lists, so a command may print gigabytes. Opaque.
+// in a temporary file that goes away with the capture, so a command may print gigabytes. Opaque.
 struct Capture;
 using CaptureHandle = Capture*;
 inline constexpr CaptureHandle kNoCapture = nullptr;
@@ -119,9 +119,8 @@ using ChildHandle = Child*;
 inline constexpr ChildHandle kNoChild = nullptr;
 
 // Starts a child without waiting for it; kNoChild when it could not be started (see WasShortage and
-// WasTooLong). The child
-// gets the signal dispositions a program expects (SIGPIPE at its default again) and this process's
-// processor set and limits, unchanged.
+// WasTooLong). The child gets the signal dispositions a program expects (SIGPIPE at its default again) and
+// this process's processor set and limits, unchanged.
 ChildHandle StartChild(const ChildStart& start);
 
 // What WaitForAny saw.
@@ -145,7 +144,7 @@ WaitResult WaitForAny(const std::vector<ChildHandle>& running, const std::vector
 void DeferEndingSignals();
 
 // Ends the children of `running` started with a capture, with their process groups (Win32: their job
-// objects): the deferred signal first, or, with `force`, for good.
+// objects): the deferred signal first, or, with `force`, for good (Win32: for good either way).
 void EndChildren(const std::vector<ChildHandle>& running, bool force);
 
 // Restores the terminal and ends the process by the signal that was deferred (Win32: as Ctrl-C ends a

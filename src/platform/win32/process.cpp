@@ -728,7 +728,8 @@ ChildHandle StartChild(const ChildStart& start) {
   HANDLE job = nullptr;
   if (captured) {
     // Where the job cannot be made (or this process sits in a job that takes no other), the child is ended
-    // by itself instead.
+    // by itself instead. Closing the job ends nothing: what a command leaves running (a program it started
+    // with `start`) outlives the run, as it does on POSIX.
     job = CreateJobObjectW(nullptr, nullptr);
     if (job != nullptr && !AssignProcessToJobObject(job, info.hProcess)) {
       CloseHandle(job);
