@@ -147,7 +147,7 @@ class Engine {
     platform::StartDirHandle directory = platform::kNoStartDirectory;
     bool entered = true;
     if (ctx_.changeDir) {
-      directory = platform::OpenStartDirectory(FileDirectory(ctx_, path));
+      directory = platform::OpenStartDirectory(FileDirectory(ctx_, path), !ctx_.shell.empty());
       if (directory == platform::kNoStartDirectory) {
         if (platform::WasShortage() && OthersHoldResources()) {
           platform::CloseCapture(capture);

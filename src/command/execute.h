@@ -61,7 +61,7 @@ std::string DirectoryNotEnteredMessage(const RunSettings& ctx, const std::string
 // "Could not execute %s.\n" for the program (or shell) `name` that could not be started.
 std::string NotExecutedMessage(const std::string& name);
 
-// "Could not execute %s: the command line is too long.\n": the system refused the line, which is never cut.
+// "Could not execute %s: the command line is too long.\n": the line was refused whole, never cut.
 std::string TooLongMessage(const std::string& name);
 
 // Writes `text` to the -xo file `stream` and flushes it, so the text is on disk before anything else runs

@@ -27,8 +27,9 @@ bool OutputAndErrorAreOneFile();
 // may succeed once a running child has ended. Per thread.
 bool WasShortage();
 
-// Whether the last StartChild that failed on this thread did so because its command line was longer than
-// the system takes.
+// Whether the last StartChild that failed was refused because the child's command line is longer than the
+// system takes (Win32: 32,767 characters, 8,191 for a line given to the shell; POSIX: the arguments and
+// environment past the kernel's limit). Nothing was started and nothing was cut. Per thread.
 bool WasTooLong();
 
 // The room a child's command line has: for its words (`shellLine` false) or for the text handed to the
@@ -41,9 +42,10 @@ std::size_t CommandLineRoom(bool shellLine);
 std::size_t WordCost(std::string_view word, bool shellLine);
 
 // One file's output on its way to the console while its commands run side by side with others': its
-// children write into pipes (one when standard output and standard error are one file), which WaitForAny
-// drains, and Zelvane's own text for the file goes in between, in order. What it takes in is held in memory
-// up to a modest size and beyond it in an unlinked temporary file, so a command may print gigabytes. Opaque.
+// children write into pipes (one when standard output and standard error are one file), which are drained
+// while the run waits (POSIX: by WaitForAny; Win32: by a reader thread per pipe), and Zelvane's own text for
+// the file goes in between, in order. What it takes in is held in memory up to a modest size and beyond it
+// in a temporary file that goes away with the capture, so a command may print gigabytes. Opaque.
 struct Capture;
 using CaptureHandle = Capture*;
 inline constexpr CaptureHandle kNoCapture = nullptr;
@@ -59,16 +61,15 @@ void WriteToCapture(CaptureHandle capture, std::string_view text, bool toError);
 // anything they left running, has let go of it.
 void CloseCaptureInput(CaptureHandle capture);
 
-// Whether every writer has let go of the capture (always true once CloseCaptureInput ran, where the
-// backend's children write into a file rather than a pipe).
+// Whether every writer has let go of the capture: this process (CloseCaptureInput), the file's children and
+// anything they left running.
 bool CaptureEnded(CaptureHandle capture);
 
 // Writes what the capture holds and has not written yet to standard output (and its error part to standard
 // error), in large blocks, after what the program itself wrote there; from then on what comes into the
-// capture goes straight out, so the oldest file's output goes out while it runs (where the children write
-// into a file rather than a pipe, once its input is closed). False when a write to them failed. `message` is
-// set to "Could not write \"<dir>\": <reason>.\n" when part of the capture could not be kept (the temporary
-// directory was full or missing); the caller reports it and ends the run.
+// capture goes straight out, so the oldest file's output goes out while it runs. False when a write to them
+// failed. `message` is set to "Could not write \"<dir>\": <reason>.\n" when part of the capture could not be
+// kept (the temporary directory was full or missing); the caller reports it and ends the run.
 bool CopyCaptureToOutput(CaptureHandle capture, std::string& message);
 
 void CloseCapture(CaptureHandle capture);
@@ -79,8 +80,10 @@ using StartDirHandle = StartDir*;
 inline constexpr StartDirHandle kNoStartDirectory = nullptr;
 
 // Opens `path` for children to start in; kNoStartDirectory when it is not a directory a child can start in
-// (see WasShortage).
-StartDirHandle OpenStartDirectory(const std::string& path);
+// (see WasShortage). `forShell`: the children are shell lines, so the shell must be able to take the
+// directory as its own current directory too (cmd.exe takes no UNC path: it would run in %SystemRoot%).
+// While it is open the directory cannot be removed or renamed where the system can prevent it (Win32).
+StartDirHandle OpenStartDirectory(const std::string& path, bool forShell);
 
 // The directory's full path, as the current directory reads inside it now (asked of the system, so a
 // directory renamed since it was opened reads under its new name).
@@ -114,7 +117,8 @@ struct ChildStart {
   std::vector<std::pair<std::string, std::string>> environment;
   // kNoCapture: the child shares the console (standard input, output and error, and the keys) with this
   // process; standard output is flushed first. Otherwise it writes into the capture, reads the null device,
-  // and runs in a process group of its own, which EndChildren can end whole.
+  // and runs in a process group of its own (Win32: also a job object of its own), which EndChildren can end
+  // whole. It inherits no handle but those three, so no other file's pipe is held open by it.
   CaptureHandle capture = kNoCapture;
   // A process group of its own even on the console, so that EndChild ends what it started too; only
   // where that does not take the terminal's keys away from it (standard input is no terminal).
@@ -126,9 +130,9 @@ struct Child;
 using ChildHandle = Child*;
 inline constexpr ChildHandle kNoChild = nullptr;
 
-// Starts a child without waiting for it; kNoChild when it could not be started (see WasShortage). The child
-// gets the signal dispositions a program expects (SIGPIPE at its default again) and this process's
-// processor set and limits, unchanged.
+// Starts a child without waiting for it; kNoChild when it could not be started (see WasShortage and
+// WasTooLong). The child gets the signal dispositions a program expects (SIGPIPE at its default again) and
+// this process's processor set and limits, unchanged.
 ChildHandle StartChild(const ChildStart& start);
 
 // What WaitForAny saw.
@@ -139,25 +143,28 @@ struct WaitResult {
 };
 
 // Waits until a child of `running` ends, a capture of `reading` ends (CaptureEnded), an ending signal is
-// deferred, or `timeoutMs` passes (-1: no limit), draining every capture of `reading` meanwhile; a child's
-// own capture is drained of all it wrote before it is reported. With both lists empty it returns at once,
-// telling only whether an ending signal was deferred since the last wait.
+// deferred, or `timeoutMs` passes (-1: no limit), draining every capture of `reading` meanwhile. Whatever a
+// reported child wrote stands in its capture before any text WriteToCapture adds after the report. Any
+// number of children and captures. With both lists empty it returns at once, telling only whether an ending
+// signal was deferred since the last wait.
 WaitResult WaitForAny(const std::vector<ChildHandle>& running, const std::vector<CaptureHandle>& reading,
                       int timeoutMs);
 
-// From now on SIGINT, SIGTERM and SIGHUP no longer end the process at once: WaitForAny reports them, and
-// the run ends its children, writes what they printed and then calls EndBySignal. Nothing to do on Win32.
+// From now on SIGINT, SIGTERM and SIGHUP (Win32: Ctrl-C, Ctrl-Break and closing the console) no longer end
+// the process at once: WaitForAny reports them, and the run ends its children, writes what they printed and
+// then calls EndBySignal. A second one, once the first was reported, ends the process at once.
 void DeferEndingSignals();
 
-// Ends the children of `running` started with a capture, with their process groups: the deferred signal
-// first, or, with `force`, for good.
+// Ends the children of `running` started with a capture, with their process groups (Win32: their job
+// objects): the deferred signal first, or, with `force`, for good (Win32: for good either way).
 void EndChildren(const std::vector<ChildHandle>& running, bool force);
 
 // Ends one child that ran past its time, with its process group where it has one of its own: asked to end
-// (SIGTERM), or with `force` for good (SIGKILL). On Win32 it is terminated.
+// (SIGTERM), or with `force` for good (SIGKILL). On Win32 it is terminated, with its job where it has one.
 void EndChild(ChildHandle child, bool force);
 
-// Restores the terminal and ends the process by the signal that was deferred.
+// Restores the terminal and ends the process by the signal that was deferred (Win32: as Ctrl-C ends a
+// console program, with exit code STATUS_CONTROL_C_EXIT).
 void EndBySignal();
 
 }  // namespace zelvane::platform

@@ -4,8 +4,10 @@
 // arguments and values are read in UTF-16 and printed in UTF-8, so every name shows exactly, and
 // ARGV_PRINTER_HELD names a file: "held=yes" is printed when this process has a handle to it (one it
 // inherited), else "held=no". With ARGV_PRINTER_ACTIONS set, two kinds of argument act instead of being
-// printed: "sleep:<text>" sleeps as many milliseconds as the digits that end the text say, and
-// "err:<text>" prints [<text>] on standard error.
+// printed: "sleep:<text>" sleeps as many milliseconds as the digits that end the text say,
+// "err:<text>" prints [<text>] on standard error, "touch:<path>" creates the file <path>, and "reopen:<text>"
+// opens its standard output again by name, truncating it as a shell's `>` would (>/dev/stdout on POSIX; on
+// Win32 the file's final path, where standard output is a file), and prints [<text>] there.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -24,7 +26,18 @@ namespace {
 
 std::optional<std::string> Variable(const char* name);
 
+void PrintReopened(const std::string& text);
+
 bool Act(const std::string& arg) {
+  if (arg.rfind("touch:", 0) == 0) {
+    if (std::FILE* made = std::fopen(arg.c_str() + 6, "w")) std::fclose(made);
+    return true;
+  }
+  if (arg.rfind("reopen:", 0) == 0) {
+    std::fflush(stdout);
+    PrintReopened(arg.substr(7));
+    return true;
+  }
   if (arg.rfind("err:", 0) == 0) {
     std::fflush(stdout);
     std::fprintf(stderr, "[%s]\n", arg.c_str() + 4);
@@ -117,6 +130,30 @@ bool HoldsHandleTo(const std::wstring& path) {
   return held;
 }
 
+void PrintReopened(const std::string& text) {
+  const std::string line = "[" + text + "]\n";
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  std::wstring name(32768, L'\0');
+  const DWORD n = GetFileType(out) == FILE_TYPE_DISK
+                      ? GetFinalPathNameByHandleW(out, name.data(), static_cast<DWORD>(name.size()), 0)
+                      : 0;
+  HANDLE again = INVALID_HANDLE_VALUE;
+  if (n > 0 && n < name.size()) {
+    name.resize(n);
+    again = CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  // A pipe has no name to open again: it is written as it stands, which is what reopening it would give.
+  if (again == INVALID_HANDLE_VALUE) {
+    std::fputs(line.c_str(), stdout);
+    std::fflush(stdout);
+    return;
+  }
+  DWORD written = 0;
+  WriteFile(again, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  CloseHandle(again);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -136,6 +173,13 @@ std::optional<std::string> Variable(const char* name) {
   const char* value = std::getenv(name);
   if (value == nullptr) return std::nullopt;
   return std::string(value);
+}
+
+void PrintReopened(const std::string& text) {
+  if (std::FILE* again = std::fopen("/dev/stdout", "w")) {
+    std::fprintf(again, "[%s]\n", text.c_str());
+    std::fclose(again);
+  }
 }
 
 }  // namespace

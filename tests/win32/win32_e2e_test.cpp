@@ -553,12 +553,128 @@ TEST_F(Win32E2e, NoShellWordsReachTheProgramExactly) {
     deep += "\\" + std::string(60, 'd');
   MakeFile(deep + "\\deep.dat");
   MakeFile(dir_ / "sub\\near.dat");
-  const RunResult r =
-      Typed(dir_.path(), "*.dat -s -c -n " + p + " $n", WithEnv({{"ARGV_PRINTER_ENV", "cwd"}}));
-  EXPECT_NE(r.out.find("Could not change to directory "), std::string::npos) << r.out;
-  EXPECT_EQ(r.out.find("[deep.dat]"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("[near.dat]\ncwd=" + dir_ / "sub" + "\n"), std::string::npos) << r.out;
+  // No child starts in a directory named only in the \\?\ form: CreateProcessW refuses it, and cmd.exe
+  // would run in %SystemRoot% instead.
+  struct Case {
+    std::string typed;
+    RunOptions options;
+    std::string nearOut;
+  };
+  const std::vector<Case> cases = {
+      {"*.dat -s -c -n " + p + " $n", WithEnv({{"ARGV_PRINTER_ENV", "cwd"}}),
+       "[near.dat]\ncwd=" + dir_ / "sub" + "\n"},
+      {"*.dat -s -c echo $n in %cwd%", WithCmd(), "near.dat in " + dir_ / "sub" + "\n"},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = Typed(dir_.path(), c.typed, c.options);
+    EXPECT_NE(r.out.find("Could not change to directory " + deep + ".\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("deep.dat"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(c.nearOut), std::string::npos) << r.out;
+  }
   RemoveTree(dir_ / "sub");
+}
+
+std::string Repeat(const std::string& text, std::size_t count) {
+  std::string out;
+  for (std::size_t i = 0; i < count; ++i)
+    out += text;
+  return out;
+}
+
+// Several files at once: each file's commands write into pipes of its own, so every block comes whole and
+// in list order however much a command prints (past what a capture keeps in memory) and however it writes.
+TEST_F(Win32E2e, JobsPrintEveryFilesBlockWholeAndInOrder) {
+  // The digits that end each base name are the milliseconds its command sleeps before it prints, so later
+  // files print while earlier ones still run, and their blocks must wait, past what memory keeps.
+  std::string all;
+  for (const char* name : {"a_3000.big", "b_0000.big", "c_0700.big", "d_0000.big"}) {
+    std::string content;
+    for (int i = 0; i < 20000; ++i)
+      content += std::string(name) + " line " + std::to_string(i) + "\r\n";
+    MakeFile(dir_ / name, content);
+    all += content;
+  }
+  const std::string p = ArgvPrinter();
+  const std::string sleepThenType = " " + p + " sleep:$b& type $f";
+  const std::vector<std::pair<std::string, std::string>> env = {{"COMSPEC", kCmd},
+                                                                {"ARGV_PRINTER_ACTIONS", "1"}};
+  RunOptions joined = WithEnv(env);
+  joined.errorToOutput = true;
+  std::string reopened;
+  for (const char* base : {"a_3000", "b_0000", "c_0700", "d_0000"})
+    reopened += "[" + std::string(base) + ".big]\r\n[" + base + "]\r\n[after]\r\n";
+  // More files than one wait of the system takes handles, all running at once.
+  std::string many;
+  for (int i = 10; i < 90; ++i) {
+    std::string name = "n";  // appended: GCC 12 warns falsely on a chain of + with a temporary here
+    name += std::to_string(i);
+    name += ".t";
+    MakeFile(dir_ / name);
+    many += "[" + name + "]\r\n";
+  }
+  struct Case {
+    std::string typed;
+    RunOptions options;
+    std::string rawOut;
+  };
+  const std::vector<Case> cases = {
+      {"*.big -Jobs:4" + sleepThenType, WithEnv(env), all},
+      {"*.big -Jobs:8" + sleepThenType, joined, all},
+      // A command that opens its standard output again by name: a file capture was cut by it.
+      {"*.big -Jobs:4 -n " + p + " $n sleep:$b reopen:$b after", WithEnv(env), reopened},
+      {"*.t -Jobs:64 -n " + p + " $n", {}, many},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = Typed(dir_.path(), c.typed, c.options);
+    EXPECT_TRUE(r.rawOut == c.rawOut)
+        << c.typed << ": " << r.rawOut.size() << " bytes, " << r.rawOut.substr(0, 200) << r.err;
+    EXPECT_EQ(r.status, 0) << c.typed;
+  }
+
+  // Beyond what is kept in memory, a temporary directory that is missing ends the run, and says so.
+  const std::string missing = dir_ / "missing";
+  std::vector<std::pair<std::string, std::string>> noTemporary = env;
+  noTemporary.insert(noTemporary.end(), {{"TMP", missing}, {"TEMP", missing}});
+  const RunResult r = Typed(dir_.path(), "*.big -Jobs:2" + sleepThenType, WithEnv(noTemporary));
+  EXPECT_EQ(r.err.rfind("Could not write \"" + missing + "\": ", 0), 0u) << r.err;
+  EXPECT_LT(r.rawOut.size(), all.size());
+}
+
+// A command line longer than the system takes is refused whole, never cut, and counts as a failure; the
+// file's other parts still run. The limits count UTF-16 units, not bytes: a line of 30,000 characters
+// that takes three bytes each still runs.
+TEST_F(Win32E2e, ACommandLineTooLongIsRefusedNotCut) {
+  const std::string sub = dir_ / ("w" + Repeat("\xe6\x97\xa5", 80));  // w日日...
+  MakeFile(sub + "\\f.txt");
+  // $p in UTF-16 units: the directory, a separator at its end, each 日 one unit.
+  const std::size_t units = sub.size() - 160 + 1;
+  const std::string p = ArgvPrinter();
+  const std::string pathMacro = sub + "\\";
+  const std::size_t over = 32767 / units + 1;
+  const std::size_t under = 30000 / units;
+  const std::size_t shellOver = 8191 / units + 1;
+  const std::string refused = "Could not execute " + p + ": the command line is too long.\n[after]\n";
+  struct Case {
+    std::string typed;
+    RunOptions options;
+    std::string out;
+    int status;
+  };
+  const std::vector<Case> cases = {
+      {"*.txt -ReturnCode -n " + p + " " + Repeat("$p", over) + ";" + p + " after", {}, refused, 1},
+      {"*.txt -ReturnCode -Jobs:2 -n " + p + " " + Repeat("$p", over) + ";" + p + " after", {}, refused, 1},
+      {"*.txt -ReturnCode -n " + p + " " + Repeat("$p", under),
+       {},
+       "[" + Repeat(pathMacro, under) + "]\n",
+       0},
+      {"*.txt -ReturnCode echo " + Repeat("$p", shellOver) + ";echo after", WithCmd(),
+       "Could not execute " + kCmd + ": the command line is too long.\nafter\n", 1},
+  };
+  for (const Case& c : cases) {
+    const RunResult r = Typed(sub, c.typed, c.options);
+    EXPECT_TRUE(r.out == c.out) << c.typed.substr(0, 60) << ": " << r.out.substr(0, 200);
+    EXPECT_EQ(r.status, c.status) << c.typed.substr(0, 60);
+  }
 }
 
 }  // namespace

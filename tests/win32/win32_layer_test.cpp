@@ -11,7 +11,9 @@
 
 #include "e2e/e2e_fixture.h"
 #include "platform/child_text.h"
+#include "platform/directories.h"
 #include "platform/paths.h"
+#include "platform/processes.h"
 #include "platform/win32/win32_util.h"
 
 namespace zelvane::platform::win32 {
@@ -104,6 +106,47 @@ TEST(Win32Paths, NoCurrentDirectoryAChildCannotStartIn) {
   EXPECT_EQ(now, fits);
   EXPECT_TRUE(SetCurrentDir(start));
   RemoveDirectoryW((L"\\\\?\\" + Wide(tooLong)).c_str());
+}
+
+// A directory children start in is held open, so it cannot be renamed while held, and it is known by the
+// identity the walk sees. A directory a child would be handed under another name is refused.
+TEST(Win32Process, AStartDirectoryIsHeldAndKnownByItsIdentity) {
+  const test::TempDir dir;
+  for (const char* name : {"sub", "x", "x."})
+    ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + Wide(dir / name)).c_str(), nullptr)) << name;
+  struct Row {
+    std::string path;
+    bool forShell;
+    std::string opens;  // the directory as it reads inside; empty: refused
+  };
+  const std::vector<Row> rows = {
+      {dir / "sub", true, dir / "sub"},
+      {"\\\\?\\" + dir / "sub\\", false, dir / "sub"},
+      // Windows would hand a child x instead.
+      {dir / "x.", false, ""},
+      // cmd.exe would start in %SystemRoot% instead; refused before the network is asked.
+      {"\\\\server\\share\\dir", true, ""},
+  };
+  for (const Row& row : rows) {
+    const StartDirHandle start = OpenStartDirectory(row.path, row.forShell);
+    EXPECT_EQ(start != kNoStartDirectory, !row.opens.empty()) << row.path;
+    if (start == kNoStartDirectory) continue;
+    EXPECT_EQ(StartDirectoryPath(start), row.opens);
+    CloseStartDirectory(start);
+  }
+
+  const StartDirHandle start = OpenStartDirectory(dir / "sub", false);
+  ASSERT_NE(start, kNoStartDirectory);
+  const DirHandle listed = OpenDirectory(dir / "sub");
+  const DirIdentity identity = StartDirectoryIdentity(start);
+  EXPECT_TRUE(identity.known);
+  EXPECT_EQ(identity, IdentityOf(listed));
+  CloseDirectory(listed);
+  EXPECT_FALSE(MoveFileW(Wide(dir / "sub").c_str(), Wide(dir / "moved").c_str()));
+  CloseStartDirectory(start);
+  EXPECT_TRUE(MoveFileW(Wide(dir / "sub").c_str(), Wide(dir / "moved").c_str()));
+  for (const char* name : {"moved", "x", "x."})
+    RemoveDirectoryW((L"\\\\?\\" + Wide(dir / name)).c_str());
 }
 
 TEST(Win32Build, TheProgramCarriesItsManifest) {

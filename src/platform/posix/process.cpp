@@ -359,7 +359,8 @@ void CloseCapture(CaptureHandle capture) {
   delete capture;
 }
 
-StartDirHandle OpenStartDirectory(const std::string& path) {
+// A POSIX shell takes any directory its children can start in.
+StartDirHandle OpenStartDirectory(const std::string& path, bool /*forShell*/) {
   const std::string osPath = posix::ToOsPath(path);
 #ifdef O_PATH
   constexpr int kFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
