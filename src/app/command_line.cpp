@@ -218,6 +218,12 @@ std::size_t ParseOptions(RunSettings& ctx, const std::vector<std::string>& args,
       ctx.gatherMost = CharAt(text, 6) == ':' ? std::max(0, DecimalValue(text.substr(7))) : 0;
     } else if (StartsWithWord(text, "QuitOnFail")) {
       ctx.quitOnFail = CharAt(text, 10) == ':' ? std::max(1, DecimalValue(text.substr(11))) : 1;
+    } else if (StartsWithWord(text, "Progress")) {
+      ctx.showProgress = 1;
+    } else if (StartsWithWord(text, "Log:")) {
+      ctx.logFile = TypedPath(Rest(text, 4));
+    } else if (StartsWithWord(text, "Resume")) {
+      ctx.resume = 1;
     } else if (StartsWithWord(text, "KillAfter:")) {
       ctx.killAfter = std::max(0, DecimalValue(text.substr(10)));
     } else {

@@ -13,10 +13,12 @@
 #include <cstring>
 #include <deque>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "command/file_work.h"
 #include "command/macros.h"
+#include "command/run_log.h"
 #include "command/run_settings.h"
 #include "command/stamps.h"
 #include "platform/console.h"
@@ -57,6 +59,11 @@ struct Job {
   bool finished = false;  // every part handled; its block may still wait for its capture's end
   bool started = false;   // a child of it has started
   bool timedOut = false;  // its running child ran past -KillAfter (counted as a failure then)
+  bool everTimedOut = false;
+  bool skipped = false;                         // declined, or its directory could not be entered
+  bool startFailed = false;                     // its last part could not be started
+  std::chrono::steady_clock::time_point began;  // when it was taken
+  std::string beganText;                        // the same in local time, for the log
   int result = 0;
   std::size_t first = 0;  // index of its (first) file in the run's list
   std::size_t files = 1;  // files it runs for: more than one only with -Gather
@@ -80,6 +87,7 @@ class Engine {
   int Run(const std::vector<std::string>& paths, const std::vector<platform::DirIdentity>& directories) {
     if (captured_) platform::DeferEndingSignals();
     paths_ = &paths;
+    if (!ctx_.logFile.empty() && !OpenLog()) return lastResult_;
     for (;;) {
       RetryWaiting();
       Release();
@@ -87,14 +95,18 @@ class Engine {
              window_.size() < windowLimit_ && !AnyWaiting()) {
         // A question waits until every earlier block is out, and its answer is acted on before the next.
         if (asks_ && !window_.empty()) break;
+        SkipDone();
+        if (next_ >= paths.size()) break;
         const platform::DirIdentity listed =
             next_ < directories.size() ? directories[next_] : platform::DirIdentity{};
         if (StartFile(listed) == Started::Wait) break;
         Release();
       }
+      SkipDone();
       if (window_.empty() && (stopping_ || next_ >= paths.size())) break;
       Wait();
     }
+    CloseLog();
     if (quit_) {
       platform::FlushOutput();
       platform::WriteErr("Stopped after " + std::to_string(progress_.failures) + " failed command(s).\n");
@@ -177,10 +189,16 @@ class Engine {
     job.directory = directory;
     job.first = next_;
     job.firstNumber = progress_.fileNumber + 1;
+    if (log_ != nullptr) {
+      job.began = Clock::now();
+      const platform::SystemTime now = platform::LocalNow();
+      job.beganText = LocalTimeText(now.year, now.month, now.day, now.hour, now.minute, now.second);
+    }
     job.files = Prepare(job, 0);
     if (!entered) {
       // A command never runs in a directory the user did not mean.
       Emit(job, DirectoryNotEnteredMessage(ctx_, path));
+      job.skipped = true;
       Failed();
       Finish(job);
       return Started::Yes;
@@ -203,6 +221,7 @@ class Engine {
       }
       job.opened = true;
       if (asks_ && !Confirmed(job.work.command)) {
+        job.skipped = true;
         Finish(job);
         return;
       }
@@ -254,9 +273,11 @@ class Engine {
         Emit(job, platform::WasTooLong() ? TooLongMessage(name) : NotExecutedMessage(name));
         Failed();
         job.result = -1;
+        job.startFailed = true;
         continue;
       }
       job.started = true;
+      job.startFailed = false;
       running_.push_back(child);
       runningJobs_.push_back(&job);
       killStage_.push_back(0);
@@ -310,6 +331,7 @@ class Engine {
     job.directory = platform::kNoStartDirectory;
     platform::CloseCaptureInput(job.capture);
     lastResult_ = job.result;
+    if (log_ != nullptr) WriteLog(job);
     // Output nobody sees ends the run before anything else is looked at.
     if (platform::OutputFailed()) stopping_ = true;
     if (stopping_) return;
@@ -449,6 +471,7 @@ class Engine {
       limits.wordRoom = platform::CommandLineRoom(false);
       limits.shellRoom = platform::CommandLineRoom(true);
       limits.cost = platform::WordCost;
+      limits.end = NextDone(job.first + 1);
       taken = PrepareGroupWork(ctx_, command_, *paths_, job.first, job.firstNumber, progress_.totalCount,
                                limits, job.work);
     } else {
@@ -465,6 +488,101 @@ class Engine {
     if (job.files <= 1 || job.started || job.nextPart != 0 || &window_.back() != &job) return false;
     job.files = Prepare(job, job.files / 2);
     return true;
+  }
+
+  // Opens the -Log file to append to; with -Resume, first reads which files it says are done. A log that
+  // cannot be opened is reported as a failed write and nothing runs.
+  bool OpenLog() {
+    if (ctx_.resume) {
+      std::string text;
+      const platform::FileHandle file = platform::OpenForReading(ctx_.logFile);
+      if (file != platform::kNoFile) {
+        text.resize(platform::FileSizeOf(file));
+        std::size_t got = 0;
+        while (got < text.size()) {
+          const std::int64_t n = platform::ReadBytes(file, text.data() + got, text.size() - got);
+          if (n <= 0) break;
+          got += static_cast<std::size_t>(n);
+        }
+        text.resize(got);
+        platform::CloseFile(file);
+      }
+      const std::unordered_set<std::string> succeeded = SucceededFiles(text);
+      done_.assign(paths_->size(), false);
+      std::uint64_t size = 0;
+      std::string time;
+      for (std::size_t i = 0; i < paths_->size(); ++i)
+        done_[i] = CurrentFileState((*paths_)[i], size, time) &&
+                   succeeded.count(ResumeKey((*paths_)[i], size, time));
+    }
+    errno = 0;
+    log_ = platform::OpenForAppending(ctx_.logFile);
+    if (log_ == nullptr) {
+      LogFailed(errno);
+      return false;
+    }
+    std::fseek(log_, 0, SEEK_END);
+    if (std::ftell(log_) == 0) Log(LogHeader());
+    return log_ != nullptr;
+  }
+
+  void LogFailed(int error) {
+    platform::WriteErr("Could not write \"" + ctx_.logFile +
+                       "\": " + (error != 0 ? std::strerror(error) : "Input/output error") + ".\n");
+    progress_.endRun = true;
+    stopping_ = true;
+  }
+
+  // Writes one line through, in one write, so an interrupted run leaves whole lines.
+  void Log(const std::string& line) {
+    errno = 0;
+    if (std::fwrite(line.data(), 1, line.size(), log_) == line.size() && std::fflush(log_) == 0) return;
+    LogFailed(errno);
+    std::fclose(log_);
+    log_ = nullptr;
+  }
+
+  // A line for each file of the job: what became of it.
+  void WriteLog(const Job& job) {
+    LogEntry entry;
+    entry.start = job.beganText;
+    entry.seconds = std::chrono::duration<double>(Clock::now() - job.began).count();
+    entry.exit = job.everTimedOut                   ? "timeout"
+                 : job.skipped                      ? "skipped"
+                 : ctx_.echoOnly || job.startFailed ? "not started"
+                                                    : std::to_string(job.result);
+    entry.command = job.work.command;
+    for (std::size_t i = 0; i < job.files && log_ != nullptr; ++i) {
+      entry.number = job.firstNumber + static_cast<int>(i);
+      entry.path = (*paths_)[job.first + i];
+      entry.size = 0;
+      entry.time.clear();
+      CurrentFileState(entry.path, entry.size, entry.time);
+      Log(FormatLogLine(entry));
+    }
+  }
+
+  void CloseLog() {
+    if (log_ == nullptr) return;
+    if (!platform::SyncToDisk(log_)) LogFailed(errno);
+    std::fclose(log_);
+    log_ = nullptr;
+  }
+
+  // Files the log says are done (-Resume) are passed over, though they keep their numbers.
+  void SkipDone() {
+    while (next_ < done_.size() && done_[next_]) {
+      ++next_;
+      ++progress_.fileNumber;
+    }
+  }
+
+  // The first file from `from` on that -Resume passes over (the list's end when none): a group stops there.
+  std::size_t NextDone(std::size_t from) {
+    doneScan_ = std::max(doneScan_, from);
+    while (doneScan_ < done_.size() && !done_[doneScan_])
+      ++doneScan_;
+    return doneScan_ < done_.size() ? doneScan_ : static_cast<std::size_t>(-1);
   }
 
   // A failure as -ReturnCode counts it; with -QuitOnFail the n-th lets no new file start.
@@ -489,6 +607,7 @@ class Engine {
         Emit(job, "Command timed out after " + std::to_string(ctx_.killAfter) + " s: " + text + ".\n", true);
         Failed();
         job.timedOut = true;
+        job.everTimedOut = true;
         platform::EndChild(running_[i], false);
         killStage_[i] = 1;
         deadlines_[i] = now + std::chrono::milliseconds(kGraceMs);
@@ -514,8 +633,11 @@ class Engine {
   std::vector<int> killStage_;     // of each running child: 0, asked to end (1), ended for good (2)
   std::vector<Clock::time_point> deadlines_;  // when each running child is next acted on for its time
   const std::vector<std::string>* paths_ = nullptr;
-  std::size_t next_ = 0;  // the first file of the list not yet taken
-  bool quit_ = false;     // -QuitOnFail saw its n-th failure
+  std::size_t next_ = 0;      // the first file of the list not yet taken
+  bool quit_ = false;         // -QuitOnFail saw its n-th failure
+  std::FILE* log_ = nullptr;  // -Log
+  std::vector<bool> done_;    // -Resume: files the log says succeeded and that have not changed since
+  std::size_t doneScan_ = 0;
   bool stopping_ = false;
   bool aborted_ = false;
   bool signalled_ = false;

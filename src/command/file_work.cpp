@@ -126,6 +126,7 @@ std::size_t PrepareGroupWork(const RunSettings& ctx, const CommandTemplate& comm
   std::size_t taken = 0;
   for (std::size_t j = first; j < paths.size(); ++j) {
     if (limits.most != 0 && taken == limits.most) break;
+    if (taken > 0 && j >= limits.end) break;
     if (taken > 0 && ctx.changeDir && FileDirectory(ctx, paths[j]) != work.directory) break;
     PrepareFileMacros(ctx, paths[j], file);
     file.fileNumber = firstNumber + static_cast<int>(taken);

@@ -43,9 +43,10 @@ void PrepareFileWork(const RunSettings& ctx, const CommandTemplate& command, con
 
 // How far a group of files handed to one command (-Gather) may grow.
 struct GroupLimits {
-  std::size_t most = 0;       // files at most; 0: no number
-  std::size_t wordRoom = 0;   // room for a program's words (no shell)
-  std::size_t shellRoom = 0;  // room for a shell line
+  std::size_t most = 0;                            // files at most; 0: no number
+  std::size_t wordRoom = 0;                        // room for a program's words (no shell)
+  std::size_t shellRoom = 0;                       // room for a shell line
+  std::size_t end = static_cast<std::size_t>(-1);  // files from this index of the list on stay out
   // What a word takes of that room (platform::WordCost), for a shell line or not.
   std::size_t (*cost)(std::string_view word, bool shellLine) = nullptr;
 };

@@ -42,6 +42,9 @@ struct RunSettings {
   int gatherMost = 0;         // the n of -Gather:n; 0: as many as the command line takes
   int quitOnFail = 0;         // -QuitOnFail[:n]: no new file starts after the n-th failure; 0: never stop
   int killAfter = 0;          // -KillAfter:<seconds>: a command running longer is ended; 0: no limit
+  int showProgress = 0;       // -Progress: a status line on standard error while it is a terminal
+  std::string logFile;        // -Log:<file>: a line per file as it ends
+  int resume = 0;             // -Resume: files the log says succeeded, unchanged since, are not run again
   // Threads that read directories at once in the search; 0: one per processor. The result is the same
   // for any number (tests compare them).
   int searchThreads = 0;

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -73,5 +74,12 @@ std::uint64_t FileSizeOf(FileHandle file);
 // Reads up to `size` bytes; returns how many were read, 0 at the end, -1 on an error.
 std::int64_t ReadBytes(FileHandle file, void* buffer, std::size_t size);
 void CloseFile(FileHandle file);
+
+// Opens `path` to append to, creating it when missing (a log that outlives the run); never inherited by
+// children. nullptr when it cannot, with errno saying why.
+std::FILE* OpenForAppending(const std::string& path);
+
+// Writes what `file` holds in its buffer and makes it durable on disk. False when either fails.
+bool SyncToDisk(std::FILE* file);
 
 }  // namespace zelvane::platform

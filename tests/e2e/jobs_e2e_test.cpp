@@ -343,6 +343,68 @@ TEST(JobsE2E, GatherCrossesTheSystemsCommandLineLimit) {
   EXPECT_GE(commands, 2u);
 }
 
+// The columns of each line of a log after its header that hold a file's number, name and exit code.
+std::string LogSummary(const std::string& log) {
+  std::string out;
+  std::size_t at = log.find('\n') + 1;
+  while (at < log.size()) {
+    const std::size_t end = log.find('\n', at);
+    const std::string line = log.substr(at, end - at);
+    std::vector<std::string> fields;
+    for (std::size_t f = 0; f <= line.size();) {
+      const std::size_t tab = std::min(line.find('\t', f), line.size());
+      fields.push_back(line.substr(f, tab - f));
+      f = tab + 1;
+    }
+    const std::string name = fields.at(1).substr(fields.at(1).rfind('/') + 1);
+    out += fields.at(0) + " " + name + " " + fields.at(6) + "\n";
+    at = end + 1;
+  }
+  return out;
+}
+
+// One line per file as it ends: its exit code, or why it has none; -Resume then runs exactly the files
+// that did not succeed, those never reached, and one changed since.
+TEST(JobsE2E, LogSaysWhatBecameOfEachFileAndResumeRunsTheRest) {
+  TempDir dir;
+  WriteFiles(dir, {"1.tmp", "2.tmp", "3.tmp", "4.tmp", "5.tmp", "6.tmp", "7.tmp"});
+  RunOptions keys;
+  keys.env = {{"COMSPEC", "/bin/sh"}};
+  // 1 succeeds, 2 fails, 3 is declined, 4 runs past its time, 5 names no program; the run is aborted
+  // before 6 and 7.
+  keys.input = "yyny yy";
+  const std::string command = "case %n in 2.tmp) exit 2;; 4.tmp) sleep 30;; 5.tmp) no-such-program-zv;; esac";
+  RunResult r = RunZelvane(
+      dir,
+      {"*.tmp", "-p", "-m%", "-b+", "-KillAfter:1", "-Log:run.log", "-Stop:halt", command + "+touch halt"},
+      keys);
+  (void)r;
+  // The Stop file came from the commands: the run ends after the file that made it, 1.tmp.
+  EXPECT_EQ(LogSummary(dir.ReadFile("run.log")), "1 1.tmp 0\n");
+  dir.WriteFile("run.log", "");
+  keys.input = "yynyyyy";
+  r = RunZelvane(dir, {"*.tmp", "-p", "-m%", "-b+", "-KillAfter:1", "-Log:run.log", command}, keys);
+  EXPECT_EQ(dir.ReadFile("run.log").substr(0, 7), "number\t");
+  EXPECT_EQ(LogSummary(dir.ReadFile("run.log")),
+            "1 1.tmp 0\n2 2.tmp 2\n3 3.tmp skipped\n4 4.tmp timeout\n5 5.tmp 127\n6 6.tmp 0\n7 7.tmp 0\n");
+  // 1 changes size since; the second run is then aborted with 'q' after its first file.
+  dir.WriteFile("1.tmp", "changed");
+  keys.input = "q";
+  r = RunZelvane(dir, {"*.tmp", "-n", "-Log:run.log", "-Resume", "echo", "$c/$C", "$n"}, keys);
+  EXPECT_EQ(r.out, "1/7 1.tmp\nAborting at user's request after " + (dir / "1.tmp") + ".\n");
+  r = RunZelvane(dir, {"*.tmp", "-n", "-Log:run.log", "-Resume", "-Gather", "echo", "$c:$n"});
+  // Numbers count the whole list; a group ends before a file that is done.
+  EXPECT_EQ(r.out, "2:2.tmp 3:3.tmp 4:4.tmp 5:5.tmp\n");
+  r = RunZelvane(dir, {"*.tmp", "-n", "-Log:run.log", "-Resume", "no-such-program-zv", "$n"});
+  EXPECT_EQ(r.out, "");
+  RunZelvane(dir, {"1.tmp", "-n", "-Log:other.log", "no-such-program-zv", "$n"});
+  EXPECT_EQ(LogSummary(dir.ReadFile("other.log")), "1 1.tmp not started\n");
+  // A log that cannot be written is reported, and nothing runs.
+  r = RunZelvane(dir, {"*.tmp", "-n", "-Log:" + (dir / "no/such/dir/run.log"), "echo", "$n"});
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "Could not write \"" + (dir / "no/such/dir/run.log") + "\": No such file or directory.\n");
+}
+
 TEST(JobsE2E, ReturnCodeSaysWhetherAnythingFailed) {
   TempDir dir;
   WriteFiles(dir, {"1.tmp", "2.tmp", "3.tmp"});
