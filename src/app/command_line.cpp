@@ -10,6 +10,7 @@
 #include "filespec/filespec.h"
 #include "platform/console.h"
 #include "platform/environment.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 
 namespace zelvane {
@@ -106,6 +107,9 @@ bool ExpandArgumentFiles(std::vector<std::string>& args, std::string& rawLine, c
     std::string line;
     while (file && std::getline(file, line)) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
+      // A byte-order mark that an editor put at the start of a UTF-8 file is no part of the first name.
+      if (lines.empty() && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
+      platform::MakeUtf8Line(line);
       lines.push_back(std::move(line));
       line.clear();
     }

@@ -1,7 +1,11 @@
 #include "command/file_work.h"
 
+#include <algorithm>
+
 #include "command/macros.h"
 #include "command/run_settings.h"
+#include "platform/console.h"
+#include "platform/files.h"
 
 namespace zelvane {
 
@@ -43,6 +47,8 @@ void PrepareFileWork(const RunSettings& ctx, const CommandTemplate& command, con
     part.args.clear();
     if (part.kind == WorkPart::Kind::InternalEcho) {
       part.text = InternalEchoText(expanded.text);
+      // The -xo file gets the bytes standard output would.
+      platform::MakeWrittenText(part.text);
       if (!ctx.noCrLf) part.text += '\n';
     } else {
       part.text = expanded.text;
@@ -51,6 +57,15 @@ void PrepareFileWork(const RunSettings& ctx, const CommandTemplate& command, con
   }
   work.parts.resize(handled);
   if (!ctx.outputFile.empty()) work.outputFile = ExpandTemplate(ctx, file, ctx.outputFile);
+  // Internal echo alone hands the name to no one, so it prints the name as it is.
+  work.notPassed.clear();
+  const bool startsChild = std::any_of(work.parts.begin(), work.parts.end(), [](const WorkPart& part) {
+    return part.kind != WorkPart::Kind::InternalEcho;
+  });
+  if (startsChild && platform::SystemRewritesName(path)) {
+    work.notPassed = "Cannot pass \"" + MacroText(ctx, file, 'f') +
+                     "\" to a command: Windows reads that name as another file.\n";
+  }
 }
 
 }  // namespace zelvane

@@ -48,6 +48,12 @@ bool GetEntryData(const std::string& path, FindData& out);
 // True when `pattern` (wildcards allowed) matches at least one existing file or directory.
 bool NameExists(const std::string& pattern);
 
+// Whether a program handed `path` would open another file than the one the path names: on Win32 when its
+// last component ends in '.' or a blank, which the system drops from the names programs give it ("trail."
+// opens "trail"). Zelvane's own reads (GetEntryData, OpenForReading) still reach such a file. False on
+// POSIX.
+bool SystemRewritesName(std::string_view path);
+
 // Deletes one file; false when it could not (a directory, no permission, a name with wildcards...).
 bool RemoveFile(const std::string& path);
 
@@ -73,5 +79,10 @@ std::uint64_t FileSizeOf(FileHandle file);
 // Reads up to `size` bytes; returns how many were read, 0 at the end, -1 on an error.
 std::int64_t ReadBytes(FileHandle file, void* buffer, std::size_t size);
 void CloseFile(FileHandle file);
+
+// Makes a line of a text file the user wrote (an argument file) UTF-8: on Win32 a line that is no valid
+// UTF-8 is read in the system's ANSI code page, the one its editors save in by default; on POSIX a line
+// stays as it is.
+void MakeUtf8Line(std::string& line);
 
 }  // namespace zelvane::platform

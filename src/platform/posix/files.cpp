@@ -203,6 +203,14 @@ bool NameExists(const std::string& pattern) {
   return FindFirst(pattern, data);
 }
 
+// Lines are taken as they are: file names are bytes here, whatever encoding they were written in.
+void MakeUtf8Line(std::string&) {}
+
+// A program is handed a name exactly as it is.
+bool SystemRewritesName(std::string_view) {
+  return false;
+}
+
 bool RemoveFile(const std::string& path) {
   const std::string os = posix::ToOsPath(path);
   struct stat st {};

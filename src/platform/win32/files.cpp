@@ -108,23 +108,50 @@ bool IsDotOrDotDot(const wchar_t* n) {
   return n[0] == L'.' && (n[1] == L'\0' || (n[1] == L'.' && n[2] == L'\0'));
 }
 
-}  // namespace
+// A listed name as the system is handed it for Zelvane's own reads: as OsPath gives it, but a name the
+// system would read as another file's keeps its last component whole in the \\?\ form (the directory's
+// full path, then the name as it stands), so "trail." is read as itself and not as "trail".
+std::wstring ExactPath(const std::string& path) {
+  if (!SystemRewritesName(path)) return OsPath(path);
+  const std::wstring wide = win32::Wide(path);
+  const std::size_t cut = wide.find_last_of(L"\\/:");
+  // The directory with its separator, which the system leaves as it is ("C:" alone: that drive's
+  // current directory).
+  std::wstring directory = win32::FullPath(cut == std::wstring::npos ? L"." : wide.substr(0, cut + 1));
+  if (directory.empty()) return OsPath(path);
+  if (directory.back() != L'\\') directory += L'\\';
+  return win32::LongForm(directory + wide.substr(cut == std::wstring::npos ? 0 : cut + 1));
+}
 
-bool FindFirst(const std::string& pattern, FindData& out) {
+bool FindOne(const std::wstring& osPath, FindData& out) {
   WIN32_FIND_DATAW data;
-  HANDLE h =
-      FindFirstFileExW(OsPath(pattern).c_str(), FindExInfoStandard, &data, FindExSearchNameMatch, nullptr, 0);
+  HANDLE h = FindFirstFileExW(osPath.c_str(), FindExInfoStandard, &data, FindExSearchNameMatch, nullptr, 0);
   if (h == INVALID_HANDLE_VALUE) return false;
   FindClose(h);
   Fill(data, out);
   return true;
 }
 
+}  // namespace
+
+bool SystemRewritesName(std::string_view path) {
+  // A path in the \\?\ form reaches the file as it stands.
+  if (path.starts_with("\\\\?\\")) return false;
+  const std::size_t cut = path.find_last_of("\\/:");
+  const std::string_view name = cut == std::string_view::npos ? path : path.substr(cut + 1);
+  if (name.empty() || name == "." || name == "..") return false;
+  return name.back() == '.' || name.back() == ' ';
+}
+
+bool FindFirst(const std::string& pattern, FindData& out) {
+  return FindOne(OsPath(pattern), out);
+}
+
 bool GetEntryData(const std::string& path, FindData& out) {
   // A Win32 name never holds '*' or '?', so without them in the last component the lookup is exact.
   const std::size_t cut = path.find_last_of("\\/:");
   if (path.find_first_of("*?", cut == std::string::npos ? 0 : cut + 1) != std::string::npos) return false;
-  return FindFirst(path, out);
+  return FindOne(ExactPath(path), out);
 }
 
 bool NameExists(const std::string& pattern) {
@@ -219,7 +246,7 @@ bool ListDirectory(DirHandle dir, std::vector<DirEntry>& out, bool) {
 }
 
 FileHandle OpenForReading(const std::string& path) {
-  HANDLE h = CreateFileW(OsPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  HANDLE h = CreateFileW(ExactPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) return kNoFile;
   LARGE_INTEGER size;
