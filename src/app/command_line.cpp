@@ -107,8 +107,12 @@ bool ExpandArgumentFiles(std::vector<std::string>& args, std::string& rawLine, c
     std::string line;
     while (file && std::getline(file, line)) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
-      // A byte-order mark that an editor put at the start of a UTF-8 file is no part of the first name.
-      if (lines.empty() && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
+      // A byte-order mark that an editor put at the start of a UTF-8 file is no part of the first line;
+      // a file of the mark alone is empty.
+      if (lines.empty() && line.starts_with("\xEF\xBB\xBF")) {
+        line.erase(0, 3);
+        if (line.empty() && file.eof()) break;
+      }
       platform::MakeUtf8Line(line);
       lines.push_back(std::move(line));
       line.clear();
