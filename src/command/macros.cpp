@@ -193,7 +193,7 @@ void AppendShortComponent(const std::string& path, const std::string& prefix, st
                           std::size_t to, std::string& out) {
   const char native = platform::NativeSeparator();
   platform::FindData data;
-  if (!prefix.empty() && platform::FindFirst(prefix, data) && !data.alternateName.empty()) {
+  if (!prefix.empty() && platform::GetEntryData(prefix, data) && !data.alternateName.empty()) {
     if (out.empty() && path.size() > 1 && path[1] == ':') out += path.substr(0, 2);
     out += native;
     out += data.alternateName;

@@ -48,10 +48,10 @@ bool GetEntryData(const std::string& path, FindData& out);
 // True when `pattern` (wildcards allowed) matches at least one existing file or directory.
 bool NameExists(const std::string& pattern);
 
-// Whether a program handed `path` would open another file than the one the path names: on Win32 when its
-// last component ends in '.' or a blank, which the system drops from the names programs give it ("trail."
-// opens "trail"). Zelvane's own reads (GetEntryData, OpenForReading) still reach such a file. False on
-// POSIX.
+// Whether a program handed `path` would open another file than the one the path names: on Win32 when a
+// component of it ends in '.', or the last one in a blank, which the system drops from the names programs
+// give it ("trail." opens "trail", "d.\\x" opens "d\\x"). Zelvane's own reads (GetEntryData,
+// OpenForReading) and its walk still reach such a file. False on POSIX.
 bool SystemRewritesName(std::string_view path);
 
 // Deletes one file; false when it could not (a directory, no permission, a name with wildcards...).

@@ -458,12 +458,22 @@ TEST_F(Win32E2e, ADryRunListDeletesExactlyTheNamedFiles) {
   DeleteFileW(Long(dir_ / "trail.").c_str());
 }
 
-// A name that ends in '.' or a blank is read by Zelvane itself as that file, never as the one Windows would
-// make of it; a command is never handed it, but an internal echo prints it as it is.
+// A name that ends in '.' or a blank, or lies in a directory whose name ends in '.', is read by Zelvane
+// itself as that file, never as the one Windows would make of it; a command is never handed it, but an
+// internal echo prints it as it is.
 TEST_F(Win32E2e, ANameWindowsWouldRewriteIsReadAsItselfAndNeverPassed) {
   MakeFile(dir_ / "trail.", "trailed");
   MakeFile(dir_ / "trail", "abc");
+  MakeFile(dir_ / "sub.\\dot.dat", "12345");
+  MakeFile(dir_ / "sub\\plain.dat", "1");
   EXPECT_EQ(Typed(dir_.path(), "trail? -n echo [$n] $S $k").out, "[trail.]        7 0x3245691F\n");
+  // A directory of such a name is walked as itself, and none of its files reaches a command.
+  EXPECT_EQ(Typed(dir_.path(), "*.dat -s -n echo $r$n $S").out,
+            "sub.\\dot.dat        5\nsub\\plain.dat        1\n");
+  EXPECT_EQ(Typed(dir_.path(), "*.dat -s -eo del $f").out,
+            "Cannot pass \"" + dir_ / "sub.\\dot.dat" +
+                "\" to a command: Windows reads that name as another file.\ndel " + dir_ / "sub\\plain.dat" +
+                "\n");
   EXPECT_EQ(Typed(dir_.path(), "\"/sizeeq(7) trail?\" -n echo $n").out, "trail.\n");
   EXPECT_EQ(Typed(dir_.path(), "\"/compeq(0x3245691F) trail?\" -n echo $n").out, "trail.\n");
   const RunResult r = Typed(dir_.path(), "trail? -ReturnCode -p del \"$f\"", WithCmd("y"));
@@ -473,6 +483,7 @@ TEST_F(Win32E2e, ANameWindowsWouldRewriteIsReadAsItselfAndNeverPassed) {
   EXPECT_TRUE(FileExists(dir_ / "trail"));
   EXPECT_TRUE(FileExists(dir_ / "trail."));
   DeleteFileW(Long(dir_ / "trail.").c_str());
+  RemoveTree(dir_ / "sub.");
 }
 
 // Far past MAX_PATH: found by the walk, with the size, time and checksum of the file itself (the same as

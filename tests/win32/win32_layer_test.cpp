@@ -70,15 +70,21 @@ TEST(Win32Text, AnArgumentFileLineThatIsNoUtf8IsInTheAnsiCodePage) {
   }
 }
 
-// The names a program would be handed as another file's: a last component that ends in '.' or a blank.
-// Zelvane's own reads of them go to the system in the \\?\ form, which keeps that component whole.
+// The names a program would be handed as another file's: a component that ends in '.', or a last one that
+// ends in a blank. Zelvane's own reads of them go to the system in the \\?\ form, which keeps them whole.
 TEST(Win32Paths, NamesTheSystemWouldRewrite) {
   const std::vector<std::pair<std::string, bool>> rows = {
-      {"C:\\d\\trail.", true}, {"C:\\d\\trail ", true},
-      {"trail.", true},        {"C:trail.", true},
-      {"C:\\d.\\x", false},    {"C:\\d\\.", false},
-      {"C:\\d\\..", false},    {"C:\\d\\x.txt", false},
-      {"C:\\d\\...", true},    {"\\\\?\\C:\\d\\trail.", false},  // reaches the file as it stands
+      {"C:\\d\\trail.", true},
+      {"C:\\d\\trail ", true},
+      {"trail.", true},
+      {"C:trail.", true},
+      {"C:\\d.\\x", true},
+      {"C:/d../x", true},
+      {"C:\\d \\x", false},
+      {"C:\\d\\.", false},
+      {"..\\d\\..\\x", false},
+      {"C:\\d\\x.txt", false},
+      {"\\\\?\\C:\\d.\\trail.", false},  // reaches the file as it stands
   };
   for (const auto& [path, rewritten] : rows)
     EXPECT_EQ(SystemRewritesName(path), rewritten) << path;

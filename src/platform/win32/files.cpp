@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/directories.h"
@@ -86,8 +87,35 @@ std::wstring Joined(const std::wstring& dir, const std::wstring& name) {
   return path;
 }
 
+// Where the first component of `path` begins that the system would change if it were handed the path as
+// it stands, or npos. Windows drops the final '.' of every component and the final blanks of the last one
+// ("C:\\d\\trail.\\x" opens "C:\\d\\trail\\x"); "." and ".." keep their meaning. A path in the \\?\ form
+// reaches the file as it stands.
+template <class Char>
+std::size_t FirstRewrittenComponent(std::basic_string_view<Char> path) {
+  constexpr std::size_t kNone = std::basic_string_view<Char>::npos;
+  if (path.size() >= 4 && path[0] == '\\' && path[1] == '\\' && path[2] == '?' && path[3] == '\\')
+    return kNone;
+  std::size_t start = path.size() >= 2 && path[1] == ':' ? 2 : 0;
+  for (std::size_t i = start; i <= path.size(); ++i) {
+    if (i < path.size() && path[i] != '\\' && path[i] != '/') continue;
+    const std::size_t length = i - start;
+    if (length > 0) {
+      const bool relative = path[start] == '.' && (length == 1 || (length == 2 && path[start + 1] == '.'));
+      if (!relative && (path[i - 1] == '.' || (path[i - 1] == ' ' && i == path.size()))) return start;
+    }
+    start = i + 1;
+  }
+  return kNone;
+}
+
+// A directory's full path as the system takes it: in the \\?\ form past the length limit, and where a
+// component of it would otherwise be read as another's.
 std::wstring ForSystem(const std::wstring& fullPath) {
-  return fullPath.size() < win32::kLongPath ? fullPath : win32::LongForm(fullPath);
+  if (fullPath.size() < win32::kLongPath &&
+      FirstRewrittenComponent(std::wstring_view(fullPath)) == std::wstring::npos)
+    return fullPath;
+  return win32::LongForm(fullPath);
 }
 
 void Fill(const WIN32_FIND_DATAW& d, FindData& out) {
@@ -108,19 +136,21 @@ bool IsDotOrDotDot(const wchar_t* n) {
   return n[0] == L'.' && (n[1] == L'\0' || (n[1] == L'.' && n[2] == L'\0'));
 }
 
-// A listed name as the system is handed it for Zelvane's own reads: as OsPath gives it, but a name the
-// system would read as another file's keeps its last component whole in the \\?\ form (the directory's
-// full path, then the name as it stands), so "trail." is read as itself and not as "trail".
+// A listed name as the system is handed it for Zelvane's own reads: as OsPath gives it, but a path the
+// system would read as another file's keeps its components whole in the \\?\ form (the full path of
+// what comes before the first such component, then the rest as it stands), so "trail." is read as itself
+// and not as "trail".
 std::wstring ExactPath(const std::string& path) {
-  if (!SystemRewritesName(path)) return OsPath(path);
   const std::wstring wide = win32::Wide(path);
-  const std::size_t cut = wide.find_last_of(L"\\/:");
-  // The directory with its separator, which the system leaves as it is ("C:" alone: that drive's
-  // current directory).
-  std::wstring directory = win32::FullPath(cut == std::wstring::npos ? L"." : wide.substr(0, cut + 1));
-  if (directory.empty()) return OsPath(path);
-  if (directory.back() != L'\\') directory += L'\\';
-  return win32::LongForm(directory + wide.substr(cut == std::wstring::npos ? 0 : cut + 1));
+  const std::size_t at = FirstRewrittenComponent(std::wstring_view(wide));
+  if (at == std::wstring::npos) return OsPath(path);
+  // Up to the separator before it, which the system keeps ("C:" alone: that drive's current directory).
+  std::wstring full = win32::FullPath(at == 0 ? std::wstring(L".") : wide.substr(0, at));
+  if (full.empty()) return OsPath(path);
+  if (full.back() != L'\\') full += L'\\';
+  for (std::size_t i = at; i < wide.size(); ++i)
+    full += wide[i] == L'/' ? L'\\' : wide[i];
+  return win32::LongForm(full);
 }
 
 bool FindOne(const std::wstring& osPath, FindData& out) {
@@ -135,12 +165,7 @@ bool FindOne(const std::wstring& osPath, FindData& out) {
 }  // namespace
 
 bool SystemRewritesName(std::string_view path) {
-  // A path in the \\?\ form reaches the file as it stands.
-  if (path.starts_with("\\\\?\\")) return false;
-  const std::size_t cut = path.find_last_of("\\/:");
-  const std::string_view name = cut == std::string_view::npos ? path : path.substr(cut + 1);
-  if (name.empty() || name == "." || name == "..") return false;
-  return name.back() == '.' || name.back() == ' ';
+  return FirstRewrittenComponent(path) != std::string_view::npos;
 }
 
 bool FindFirst(const std::string& pattern, FindData& out) {
