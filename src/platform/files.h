@@ -80,6 +80,10 @@ std::uint64_t FileSizeOf(FileHandle file);
 std::int64_t ReadBytes(FileHandle file, void* buffer, std::size_t size);
 void CloseFile(FileHandle file);
 
+// Reads the whole file `path` (any name, any length) into `bytes`, as it comes: a pipe is read until its
+// writer ends it. False when it cannot be opened or read, a directory among them.
+bool ReadWholeFile(const std::string& path, std::string& bytes);
+
 // Makes a line of a text file the user wrote (an argument file) UTF-8: on Win32 a line that is no valid
 // UTF-8 is read in the system's ANSI code page, the one its editors save in by default; on POSIX a line
 // stays as it is.

@@ -412,6 +412,9 @@ TEST_F(Win32E2e, EveryNameIsFoundOnceExactlyAsTheFileSystemHoldsIt) {
   EXPECT_EQ(Typed(dir_.path(), "\xe6\x97\xa5\xe6\x9c\xac\\*.txt -n " + p + " \xe2\x86\x92$n").out,
             "[\xe2\x86\x92\xce\xb4.txt]\n");
   EXPECT_EQ(Typed(dir_.path(), "\xce\xb1*.txt -n echo $n").out, "\xce\xb1\xce\xb2\xce\xb3.txt\n");
+  // From an argument file of such a name, written by an editor that starts UTF-8 with a byte-order mark.
+  MakeFile(dir_ / "\xce\xb4.arg", "\xef\xbb\xbf\xce\xb1*.txt\r\n");
+  EXPECT_EQ(Typed(dir_.path(), "@\xce\xb4.arg -n echo $n").out, "\xce\xb1\xce\xb2\xce\xb3.txt\n");
 }
 
 TEST_F(Win32E2e, AConfirmedDeleteRemovesExactlyThatFile) {

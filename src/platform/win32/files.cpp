@@ -297,6 +297,27 @@ void CloseFile(FileHandle file) {
   delete file;
 }
 
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+  bytes.clear();
+  // A directory does not open without backup semantics.
+  HANDLE h = CreateFileW(OsPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  char buffer[65536];
+  DWORD got = 0;
+  bool ok = true;
+  for (;;) {
+    if (!ReadFile(h, buffer, sizeof buffer, &got, nullptr)) {
+      ok = GetLastError() == ERROR_BROKEN_PIPE;  // a pipe whose writer has gone: its end
+      break;
+    }
+    if (got == 0) break;
+    bytes.append(buffer, got);
+  }
+  CloseHandle(h);
+  return ok;
+}
+
 std::FILE* win32::CreateTextFile(const std::string& path) {
   // Opened by the system call without an inheritable handle, so the commands started while it is open
   // do not hold it; the stream on top of it writes "\n" as CR LF.
