@@ -50,7 +50,7 @@ bool NameExists(const std::string& pattern);
 
 // Whether a program handed `path` would open another file than the one the path names: on Win32 when a
 // component of it ends in '.', or the last one in a blank, which the system drops from the names programs
-// give it ("trail." opens "trail", "d.\\x" opens "d\\x"). Zelvane's own reads (GetEntryData,
+// give it ("trail." opens "trail", "d.\x" opens "d\x"). Zelvane's own reads (GetEntryData,
 // OpenForReading) and its walk still reach such a file. False on POSIX.
 bool SystemRewritesName(std::string_view path);
 

@@ -89,7 +89,7 @@ std::wstring Joined(const std::wstring& dir, const std::wstring& name) {
 
 // Where the first component of `path` begins that the system would change if it were handed the path as
 // it stands, or npos. Windows drops the final '.' of every component and the final blanks of the last one
-// ("C:\\d\\trail.\\x" opens "C:\\d\\trail\\x"); "." and ".." keep their meaning. A path in the \\?\ form
+// ("C:\d\trail.\x" opens "C:\d\trail\x"); "." and ".." keep their meaning. A path in the \\?\ form
 // reaches the file as it stands.
 template <class Char>
 std::size_t FirstRewrittenComponent(std::basic_string_view<Char> path) {
