@@ -84,6 +84,16 @@ std::wstring Long(const std::string& path) {
   return L"\\\\?\\" + wide;
 }
 
+std::string Utf8(const std::wstring& text) {
+  const int size = static_cast<int>(text.size());
+  std::string out(static_cast<std::size_t>(
+                      WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr)),
+                  '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), static_cast<int>(out.size()), nullptr,
+                      nullptr);
+  return out;
+}
+
 // Creates the file `path` (a full path, any length) with `content`, and the directories it lies in.
 void MakeFile(const std::string& path, const std::string& content = "") {
   for (std::size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1))
@@ -412,6 +422,14 @@ TEST_F(Win32E2e, EveryNameIsFoundOnceExactlyAsTheFileSystemHoldsIt) {
   EXPECT_EQ(Typed(dir_.path(), "\xe6\x97\xa5\xe6\x9c\xac\\*.txt -n " + p + " \xe2\x86\x92$n").out,
             "[\xe2\x86\x92\xce\xb4.txt]\n");
   EXPECT_EQ(Typed(dir_.path(), "\xce\xb1*.txt -n echo $n").out, "\xce\xb1\xce\xb2\xce\xb3.txt\n");
+  // The -xo file holds the same bytes as standard output, a character code's character included.
+  const char code = static_cast<char>(200);
+  wchar_t oem = 0;
+  ASSERT_EQ(MultiByteToWideChar(GetOEMCP(), 0, &code, 1, &oem, 1), 1);
+  const std::string shown = Utf8(std::wstring(1, oem)) + "\xe6\x97\xa5\xe6\x9c\xac.txt\r\n";
+  EXPECT_EQ(Typed(dir_.path(), "\xe6\x97\xa5*.txt -n echo #200$n").rawOut, shown);
+  Typed(dir_.path(), "\xe6\x97\xa5*.txt -xoout.log -n echo #200$n");
+  EXPECT_EQ(RawFile(dir_ / "out.log"), shown);
   // From an argument file of such a name, written by an editor that starts UTF-8 with a byte-order mark.
   MakeFile(dir_ / "\xce\xb4.arg", "\xef\xbb\xbf\xce\xb1*.txt\r\n");
   EXPECT_EQ(Typed(dir_.path(), "@\xce\xb4.arg -n echo $n").out, "\xce\xb1\xce\xb2\xce\xb3.txt\n");
