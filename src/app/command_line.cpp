@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <limits>
 #include <string_view>
 
@@ -10,6 +9,7 @@
 #include "filespec/filespec.h"
 #include "platform/console.h"
 #include "platform/environment.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 
 namespace zelvane {
@@ -100,18 +100,22 @@ bool ExpandArgumentFiles(std::vector<std::string>& args, std::string& rawLine, c
     if (argument.empty() || argument[0] != prefix) continue;
     const std::string name = argument.substr(1);
     // Every line is one argument, whatever its length; a CR before the LF is part of the line end. A
-    // directory opens but cannot be read: it is no argument file.
-    std::ifstream file(name, std::ios::in | std::ios::binary);
-    std::vector<std::string> lines;
-    std::string line;
-    while (file && std::getline(file, line)) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      lines.push_back(std::move(line));
-      line.clear();
-    }
-    if (!file.is_open() || file.bad()) {
+    // directory is no argument file. A byte-order mark that an editor put at the start of a UTF-8 file is
+    // no part of the first line, and a file of the mark alone is empty.
+    std::string bytes;
+    if (!platform::ReadWholeFile(name, bytes)) {
       platform::WriteOut("Could not find file \"" + name + "\".\n");
       continue;
+    }
+    std::string_view rest = bytes;
+    if (rest.starts_with("\xEF\xBB\xBF")) rest.remove_prefix(3);
+    std::vector<std::string> lines;
+    while (!rest.empty()) {
+      const std::size_t end = rest.find('\n');
+      std::string& line = lines.emplace_back(rest.substr(0, end));
+      rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      platform::MakeUtf8Line(line);
     }
     for (const std::string& text : lines) {
       if (text.find('\0') == std::string::npos) continue;

@@ -210,6 +210,14 @@ class Engine {
   // Carries the file's steps on from where they stopped, until a child starts, a start must wait, or
   // nothing is left.
   void Advance(Job& job) {
+    if (!job.opened && !job.work.notPassed.empty()) {
+      // Skipped before its output file, its question or its echo, so not even an -eo list names it.
+      Emit(job, job.work.notPassed);
+      Failed();
+      job.skipped = true;
+      Finish(job);
+      return;
+    }
     if (!job.opened) {
       // Created before the question, so it exists even when the user declines.
       if (!job.work.outputFile.empty() && job.outputFile == nullptr) {

@@ -1,7 +1,11 @@
 #include "command/file_work.h"
 
+#include <algorithm>
+
 #include "command/macros.h"
 #include "command/run_settings.h"
+#include "platform/console.h"
+#include "platform/files.h"
 
 namespace zelvane {
 
@@ -43,6 +47,8 @@ void PrepareFileWork(const RunSettings& ctx, const CommandTemplate& command, con
     part.args.clear();
     if (part.kind == WorkPart::Kind::InternalEcho) {
       part.text = InternalEchoText(expanded.text);
+      // The -xo file gets the bytes standard output would.
+      platform::MakeWrittenText(part.text);
       if (!ctx.noCrLf) part.text += '\n';
     } else {
       part.text = expanded.text;
@@ -51,6 +57,15 @@ void PrepareFileWork(const RunSettings& ctx, const CommandTemplate& command, con
   }
   work.parts.resize(handled);
   if (!ctx.outputFile.empty()) work.outputFile = ExpandTemplate(ctx, file, ctx.outputFile);
+  // Internal echo alone hands the name to no one, so it prints the name as it is.
+  work.notPassed.clear();
+  const bool startsChild = std::any_of(work.parts.begin(), work.parts.end(), [](const WorkPart& part) {
+    return part.kind != WorkPart::Kind::InternalEcho;
+  });
+  if (startsChild && platform::SystemRewritesName(path)) {
+    work.notPassed = "Cannot pass \"" + MacroText(ctx, file, 'f') +
+                     "\" to a command: Windows reads that name as another file.\n";
+  }
 }
 
 namespace {
@@ -108,6 +123,8 @@ std::size_t PrepareGroupWork(const RunSettings& ctx, const CommandTemplate& comm
   // The first file decides which parts are handled (an empty part ends the Command), the -xo name and the
   // directory, exactly as a run of single files would.
   PrepareFileWork(ctx, command, paths[first], firstNumber, totalCount, work);
+  // A first file that is passed to no command is skipped alone.
+  if (!work.notPassed.empty()) return 1;
   const bool shellMode = !ctx.shell.empty();
   const std::size_t handled = work.parts.size();
   std::vector<GroupPart> group(handled);
@@ -127,6 +144,8 @@ std::size_t PrepareGroupWork(const RunSettings& ctx, const CommandTemplate& comm
   for (std::size_t j = first; j < paths.size(); ++j) {
     if (limits.most != 0 && taken == limits.most) break;
     if (taken > 0 && j >= limits.end) break;
+    // A name the system would read as another file's starts a group of its own, which is then skipped.
+    if (taken > 0 && platform::SystemRewritesName(paths[j])) break;
     if (taken > 0 && ctx.changeDir && FileDirectory(ctx, paths[j]) != work.directory) break;
     PrepareFileMacros(ctx, paths[j], file);
     file.fileNumber = firstNumber + static_cast<int>(taken);

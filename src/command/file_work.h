@@ -30,6 +30,10 @@ struct FileWork {
   std::vector<WorkPart> parts;  // the parts that are handled: up to the first empty one
   std::string outputFile;       // the expanded -xo name; empty without -xo
   std::string directory;        // with -c: the file's own directory (FileDirectory); empty otherwise
+  // When a part would start a child (or echo one with -eo) but the system would read the file's name as
+  // another file's (platform::SystemRewritesName): "Cannot pass \"%s\" to a command: ...", with the path
+  // as $f shows it, said in place of the whole Command. Empty otherwise.
+  std::string notPassed;
 };
 
 // Expands the parsed Command for the file `path`, the `fileNumber`-th of `totalCount`. Reads the file's

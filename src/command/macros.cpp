@@ -24,6 +24,12 @@ void LowerCase(std::string& text) {
     c = FoldCase(c);
 }
 
+void ReplaceSeparators(std::string& text, std::size_t from, char separator) {
+  for (std::size_t i = from; i < text.size(); ++i) {
+    if (IsSeparator(text[i])) text[i] = separator;
+  }
+}
+
 bool StartsWithFolded(const std::string& text, const std::string& prefix) {
   if (text.size() < prefix.size()) return false;
   for (std::size_t i = 0; i < prefix.size(); ++i) {
@@ -32,16 +38,58 @@ bool StartsWithFolded(const std::string& text, const std::string& prefix) {
   return true;
 }
 
+// The volume at the start of a path: how much of the path's text it takes (MacroParts::root), and how $v
+// shows it (MacroParts::drive).
+struct Volume {
+  std::size_t length = 0;
+  std::string shown;
+};
+
+// Where the server or share name that begins at `from` ends: at the next separator, or npos when none
+// follows or the name is empty.
+std::size_t NameEnd(const std::string& path, std::size_t from) {
+  std::size_t i = from;
+  while (i < path.size() && !IsSeparator(path[i]))
+    ++i;
+  return i > from && i < path.size() ? i : std::string::npos;
+}
+
+// "D:" on both targets. Where paths have volumes (Win32) also \\server\share, and both of them in the
+// \\?\ form that lifts the length limit, which $v shows plain: \\?\D: is D:, \\?\UNC\server\share is
+// \\server\share. Any other path (\\?\Volume{...}, a \\.\ device) has none.
+Volume VolumeOf(const std::string& path) {
+  if (path.size() >= 2 && path[1] == ':') return {2, path.substr(0, 2)};
+  if (!platform::HasDriveLetters() || path.size() < 2 || !IsSeparator(path[0]) || !IsSeparator(path[1]))
+    return {};
+  std::size_t server = 2;
+  if (path.compare(0, 4, "\\\\?\\") == 0) {
+    if (path.size() >= 6 && path[5] == ':') return {6, path.substr(4, 2)};
+    if (path.size() < 8 || !StartsWithFolded(path, "\\\\?\\UNC\\")) return {};
+    server = 8;
+  } else if (path[2] == '?' || path[2] == '.') {
+    return {};
+  }
+  const std::size_t serverEnd = NameEnd(path, server);
+  if (serverEnd == std::string::npos) return {};
+  const std::size_t shareEnd = NameEnd(path, serverEnd + 1);
+  if (shareEnd == std::string::npos) return {};
+  if (server == 2) return {shareEnd, path.substr(0, shareEnd)};
+  return {shareEnd, "\\\\" + path.substr(server, shareEnd - server)};
+}
+
 // $r: the directory relative to startDir, or drive and directory when the file lies elsewhere. The test
-// uses the file's own path (never the completed bare name), without regard to case. The start directory
-// must end at a separator of the path: /home/meadow/x is not below /home/me. A startDir that ends in a
-// separator (a root) is followed directly by the tail; any other by the separator first.
+// uses the file's own path (never the completed bare name), without regard to case, and its volume as $v
+// shows it, so a \\?\ path is below the start directory that its plain form is below. The start
+// directory must end at a separator of the path: /home/meadow/x is not below /home/me. A startDir that
+// ends in a separator (a root) is followed directly by the tail; any other by the separator first.
 std::string RelativeDirectory(const RunSettings& ctx, const FileMacros& file) {
   const MacroParts& parts = file.parts;
   const std::string& start = ctx.startDir;
+  const Volume volume = VolumeOf(file.path);
+  const std::string path = volume.shown + file.path.substr(volume.length);
   const bool rootStart = !start.empty() && IsSeparator(start.back());
-  const bool below = StartsWithFolded(file.path, start) &&
-                     (rootStart || (file.path.size() > start.size() && IsSeparator(file.path[start.size()])));
+  const bool below = StartsWithFolded(path, start) &&
+                     (rootStart || (path.size() > start.size() && IsSeparator(path[start.size()])));
   if (!below) return parts.drive + parts.directory;
   std::size_t from = start.size() + (rootStart ? 0 : 1);
   from = from > parts.drive.size() ? from - parts.drive.size() : 0;
@@ -79,7 +127,7 @@ bool AppendMacro(const RunSettings& ctx, FileMacros& file, char letter, std::str
   const MacroParts& p = file.parts;
   switch (letter) {
     case 'f':
-      out += p.drive;
+      out += p.root;
       out += p.directory;
       out += p.baseName;
       out += p.extension;
@@ -145,7 +193,7 @@ void AppendShortComponent(const std::string& path, const std::string& prefix, st
                           std::size_t to, std::string& out) {
   const char native = platform::NativeSeparator();
   platform::FindData data;
-  if (!prefix.empty() && platform::FindFirst(prefix, data) && !data.alternateName.empty()) {
+  if (!prefix.empty() && platform::GetEntryData(prefix, data) && !data.alternateName.empty()) {
     if (out.empty() && path.size() > 1 && path[1] == ':') out += path.substr(0, 2);
     out += native;
     out += data.alternateName;
@@ -158,13 +206,10 @@ void AppendShortComponent(const std::string& path, const std::string& prefix, st
 }  // namespace
 
 void SplitMacroParts(const std::string& path, MacroParts& parts) {
-  std::size_t pos = 0;
-  if (path.size() >= 2 && path[1] == ':') {
-    parts.drive.assign(path, 0, 2);
-    pos = 2;
-  } else {
-    parts.drive.clear();
-  }
+  Volume volume = VolumeOf(path);
+  const std::size_t pos = volume.length;
+  parts.root.assign(path, 0, pos);
+  parts.drive = std::move(volume.shown);
   std::size_t lastSeparator = std::string::npos;
   for (std::size_t i = path.size(); i > 0; --i) {
     if (IsSeparator(path[i - 1])) {
@@ -237,15 +282,19 @@ void PrepareFileMacros(const RunSettings& ctx, const std::string& path, FileMacr
   }
   MacroParts& p = file.parts;
   if (ctx.lowercase) {
+    LowerCase(p.root);
     LowerCase(p.drive);
     LowerCase(p.directory);
     LowerCase(p.baseName);
     LowerCase(p.extension);
   }
   if (ctx.pathSeparator != 0) {
-    for (char& c : p.directory) {
-      if (IsSeparator(c)) c = ctx.pathSeparator;
-    }
+    // The separators of a network volume too, but not those of the \\?\ form (\\?\ or \\?\UNC\ before
+    // the volume's own text), which the system reads only as it stands.
+    const std::size_t longForm = p.root == p.drive ? 0 : p.root.size() - p.drive.size() + 2;
+    ReplaceSeparators(p.root, longForm, ctx.pathSeparator);
+    ReplaceSeparators(p.drive, 0, ctx.pathSeparator);
+    ReplaceSeparators(p.directory, 0, ctx.pathSeparator);
   }
 }
 
@@ -258,7 +307,13 @@ FileMacros PrepareFileMacros(const RunSettings& ctx, const std::string& path) {
 std::string FileDirectory(const RunSettings& ctx, const std::string& path) {
   const MacroParts parts = SplitMacroParts(path);
   if (parts.directory.empty()) return ctx.startDir;
-  return parts.drive + parts.directory;
+  return parts.root + parts.directory;
+}
+
+std::string MacroText(const RunSettings& ctx, FileMacros& file, char letter) {
+  std::string out;
+  AppendMacro(ctx, file, letter, out);
+  return out;
 }
 
 MacroValue MacroValues(const RunSettings& ctx, FileMacros& file) {

@@ -13,9 +13,13 @@ namespace zelvane {
 
 struct RunSettings;
 
-// The four parts of a file path; concatenated they give the path back.
+// The parts of a file path; root, directory, baseName and extension concatenated give the path back.
 struct MacroParts {
-  std::string drive;      // "D:" when the second character is a colon; else empty
+  // The volume as the path spells it ($f keeps it, since that form is the one that reaches the file):
+  // "D:", and on Win32 also \\server\share, \\?\D: or \\?\UNC\server\share; else empty.
+  std::string root;
+  // The volume as $v shows it: the root without its \\?\ form ("D:", \\server\share).
+  std::string drive;
   std::string directory;  // up to and including the last separator (platform::IsPathSeparator)
   std::string baseName;   // up to the last dot after the directory
   std::string extension;  // from that dot, included
@@ -55,6 +59,9 @@ std::string FileDirectory(const RunSettings& ctx, const std::string& path);
 
 // The values of the macros of the prepared file, for ExpandText and ExpandPart.
 MacroValue MacroValues(const RunSettings& ctx, FileMacros& file);
+
+// The expansion of the one macro `letter` for the prepared file: 'f' gives the path as $f shows it.
+std::string MacroText(const RunSettings& ctx, FileMacros& file, char letter);
 
 // Expands every macro of `templateText` for the prepared file. No side effects but the lookups of the stamp
 // and the checksums on first use.

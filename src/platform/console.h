@@ -1,6 +1,7 @@
 // The console: Zelvane's own text on standard output and standard error, and keys from standard input.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace zelvane::platform {
@@ -9,10 +10,17 @@ namespace zelvane::platform {
 void FlushOutput();
 
 // Zelvane's own text on standard output and standard error. Every message goes through here, so the
-// layer alone decides how text reaches the console (on Win32: as UTF-16 to a console, in the console's
-// code page when redirected). "\n" ends a line as the platform writes text.
+// layer alone decides how text reaches the console (on Win32: as UTF-16 to a console, as UTF-8 to a file or
+// a pipe, never in a code page that would turn a name into another). "\n" ends a line as the platform
+// writes text.
 void WriteOut(std::string_view text);
 void WriteErr(std::string_view text);
+
+// Makes `text` what WriteOut sends to a file or a pipe (before line ends), for the text Zelvane writes to
+// a file of its own (-xo), so all of them hold the same bytes: UTF-8. On Win32 a byte that begins no UTF-8
+// sequence (as a character code yields) becomes the character the system takes it for everywhere else;
+// on POSIX the text stays as it is.
+void MakeWrittenText(std::string& text);
 
 // Whether a write to standard output has failed (a pipe nobody reads, a full disk).
 bool OutputFailed();

@@ -49,6 +49,12 @@ bool GetEntryData(const std::string& path, FindData& out);
 // True when `pattern` (wildcards allowed) matches at least one existing file or directory.
 bool NameExists(const std::string& pattern);
 
+// Whether a program handed `path` would open another file than the one the path names: on Win32 when a
+// component of it ends in '.', or the last one in a blank, which the system drops from the names programs
+// give it ("trail." opens "trail", "d.\x" opens "d\x"). Zelvane's own reads (GetEntryData,
+// OpenForReading) and its walk still reach such a file. False on POSIX.
+bool SystemRewritesName(std::string_view path);
+
 // Deletes one file; false when it could not (a directory, no permission, a name with wildcards...).
 bool RemoveFile(const std::string& path);
 
@@ -81,5 +87,13 @@ std::FILE* OpenForAppending(const std::string& path);
 
 // Writes what `file` holds in its buffer and makes it durable on disk. False when either fails.
 bool SyncToDisk(std::FILE* file);
+// Reads the whole file `path` (any name, any length) into `bytes`, as it comes: a pipe is read until its
+// writer ends it. False when it cannot be opened or read, a directory among them.
+bool ReadWholeFile(const std::string& path, std::string& bytes);
+
+// Makes a line of a text file the user wrote (an argument file) UTF-8: on Win32 a line that is no valid
+// UTF-8 is read in the system's ANSI code page, the one its editors save in by default; on POSIX a line
+// stays as it is.
+void MakeUtf8Line(std::string& line);
 
 }  // namespace zelvane::platform

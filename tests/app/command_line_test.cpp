@@ -322,6 +322,19 @@ TEST_F(ArgumentFileTest, EmptyLinesSpacesLongLinesAndCrLf) {
   EXPECT_EQ(raw, "zel a b  " + longLine + " \"q\" a b  " + longLine + " \"q\"");
 }
 
+TEST_F(ArgumentFileTest, AByteOrderMarkAtTheStartIsNoPartOfTheFirstLine) {
+  const std::string bom = "\xEF\xBB\xBF";
+  const std::string file = Write("f", bom + "-s\r\n" + bom + "x\n");
+  const std::string empty = Write("e", bom);
+  Args args{"zel", "@" + file, "@" + empty, "y"};
+  std::string raw = "zel @" + file + " @" + empty + " y";
+  ExpandArgumentFiles(args, raw, '@');
+  // Only the file's own start: a mark inside is a character of the name. A file of the mark alone is
+  // empty.
+  EXPECT_EQ(args, (Args{"zel", "-s", bom + "x", "@" + empty, "y"}));
+  EXPECT_EQ(raw, "zel -s " + bom + "x  y");
+}
+
 TEST_F(ArgumentFileTest, RawFormsFollowTheLinesAndTheCommandTakesThemAsTheyAre) {
   const std::string words = Write("words", "-s\necho\n#065 x\n");
   const std::string empty = Write("empty", "");

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "command/run_settings.h"
+#include "platform/files.h"
 
 namespace zelvane {
 namespace {
@@ -167,6 +168,36 @@ TEST(PrepareGroupWork, RepeatsTheFilesWordsAndEndsWhereItMust) {
       EXPECT_EQ(work.parts[i].text, c.parts[i].text) << c.command << " part " << i;
       EXPECT_EQ(work.parts[i].args, c.parts[i].args) << c.command << " part " << i;
     }
+  }
+}
+
+// A name the system would read as another file's is handed to no command: the whole Command gives way to
+// the message, unless it is internal echo alone, which hands the name to no one.
+TEST(PrepareFileWork, ANameTheSystemRewritesIsPassedToNoCommand) {
+  const std::string path = "/X/Trail.";
+  const bool rewrites = platform::SystemRewritesName(path);
+  struct Case {
+    std::string command;
+    bool shell;
+    bool refused;
+  };
+  const Case cases[] = {
+      {"prog $f", false, true},  {"echo $n;prog", false, true},  {"echo $f", true, true},
+      {"echo $n", false, false}, {"echo a;;prog", false, false},
+  };
+  for (const Case& c : cases) {
+    RunSettings ctx;
+    ctx.startDir = "/start";
+    ctx.pathSeparator = '/';
+    ctx.lowercase = 1;  // the message names the file as $f does
+    ctx.shell = c.shell ? "cmd" : "";
+    const CommandTemplate command = ParseCommandTemplate(c.command, ';', '$', !c.shell);
+    const FileWork work = PrepareFileWork(ctx, command, path, 1, 1);
+    EXPECT_EQ(work.notPassed,
+              c.refused && rewrites
+                  ? "Cannot pass \"/x/trail.\" to a command: Windows reads that name as another file.\n"
+                  : "")
+        << c.command;
   }
 }
 

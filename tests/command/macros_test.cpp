@@ -156,6 +156,44 @@ TEST(ExpandTemplate, RelativeDirectory) {
   }
 }
 
+// A path in the \\?\ form or on a network share: $v and everything built on it show the plain volume,
+// $f the form that reaches the file.
+TEST(ExpandTemplate, LongAndNetworkPathsShowTheirVolumePlain) {
+  if (!BackslashSeparates()) GTEST_SKIP() << "Win32 paths";
+  struct VCase {
+    std::string startDir;
+    std::string path;
+    std::string expected;  // $f|$v|$p|$d|$r
+  };
+  const std::vector<VCase> cases = {
+      {"C:\\USR", "\\\\?\\C:\\USR\\DEFAULT\\X.TXT",
+       "\\\\?\\C:\\USR\\DEFAULT\\X.TXT|C:|C:\\USR\\DEFAULT\\|\\USR\\DEFAULT\\|DEFAULT\\"},
+      {"D:\\", "\\\\?\\C:\\a.txt", "\\\\?\\C:\\a.txt|C:|C:\\|\\|C:\\"},
+      {"C:\\USR", "\\\\srv\\share\\d\\x.txt",
+       "\\\\srv\\share\\d\\x.txt|\\\\srv\\share|\\\\srv\\share\\d\\|\\d\\|\\\\srv\\share\\d\\"},
+      {"\\\\srv\\share", "\\\\?\\UNC\\srv\\share\\d\\x.txt",
+       "\\\\?\\UNC\\srv\\share\\d\\x.txt|\\\\srv\\share|\\\\srv\\share\\d\\|\\d\\|d\\"},
+      {"\\\\SRV\\share\\", "\\\\?\\unc\\srv\\share\\x.txt",
+       "\\\\?\\unc\\srv\\share\\x.txt|\\\\srv\\share|\\\\srv\\share\\|\\|"},
+      // No volume that a macro could show: the text before the name is all directory.
+      {"C:\\", "\\\\?\\Volume{1}\\d\\a.txt",
+       "\\\\?\\Volume{1}\\d\\a.txt||\\\\?\\Volume{1}\\d\\|\\\\?\\Volume{1}\\d\\|\\\\?\\Volume{1}\\d\\"},
+      {"C:\\", "\\\\srv\\a.txt", "\\\\srv\\a.txt||\\\\srv\\|\\\\srv\\|\\\\srv\\"},
+  };
+  for (const VCase& c : cases)
+    ExpectExpansions(Win32Context(c.startDir), c.path, {{"$f|$v|$p|$d|$r", c.expected}});
+
+  // -lowercase and -sep change the volume as they change the directory, but never the \\?\ form.
+  RunSettings ctx = Win32Context("C:\\");
+  ctx.lowercase = 1;
+  ctx.pathSeparator = '/';
+  ExpectExpansions(ctx, "\\\\?\\UNC\\Srv\\Share\\D\\X.txt",
+                   {{"$f|$v|$d", "\\\\?\\unc\\srv/share/d/x.txt|//srv/share|/d/"}});
+  ExpectExpansions(ctx, "\\\\?\\C:\\D\\X.txt", {{"$f|$v|$p", "\\\\?\\c:/d/x.txt|c:|c:/d/"}});
+  // -c enters the directory in the form that reaches it.
+  EXPECT_EQ(FileDirectory(ctx, "\\\\?\\C:\\D\\X.txt"), "\\\\?\\C:\\D\\");
+}
+
 TEST(ExpandTemplate, BareNameIsCompletedWithStartDir) {
   // $r compares the bare name itself, so it falls back to $p.
   ExpectExpansions(PosixContext("/home/me"), "notes.txt",

@@ -85,6 +85,16 @@ std::wstring Long(const std::string& path) {
   return L"\\\\?\\" + wide;
 }
 
+std::string Utf8(const std::wstring& text) {
+  const int size = static_cast<int>(text.size());
+  std::string out(static_cast<std::size_t>(
+                      WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr)),
+                  '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), static_cast<int>(out.size()), nullptr,
+                      nullptr);
+  return out;
+}
+
 // Creates the file `path` (a full path, any length) with `content`, and the directories it lies in.
 void MakeFile(const std::string& path, const std::string& content = "") {
   for (std::size_t at = path.find('\\', 3); at != std::string::npos; at = path.find('\\', at + 1))
@@ -137,20 +147,6 @@ void SetWriteTime(const std::string& path, WORD year, WORD month, WORD day, WORD
   ASSERT_NE(h, INVALID_HANDLE_VALUE) << path;
   EXPECT_TRUE(SetFileTime(h, nullptr, nullptr, &ft));
   CloseHandle(h);
-}
-
-// Text as Zelvane writes its own output to a file or a pipe: in the console's output code page, or the
-// system's OEM code page when there is no console.
-std::string InOutputCodePage(const std::string& utf8) {
-  const UINT codePage = GetConsoleOutputCP() != 0 ? GetConsoleOutputCP() : GetOEMCP();
-  const std::wstring wide = Long(utf8).substr(4);
-  const int size = static_cast<int>(wide.size());
-  std::string out(static_cast<std::size_t>(
-                      WideCharToMultiByte(codePage, 0, wide.data(), size, nullptr, 0, nullptr, nullptr)),
-                  '\0');
-  WideCharToMultiByte(codePage, 0, wide.data(), size, out.data(), static_cast<int>(out.size()), nullptr,
-                      nullptr);
-  return out;
 }
 
 // A temporary tree on a drive with a letter, whose attributes are cleared again before it is removed.
@@ -408,7 +404,7 @@ TEST_F(Win32E2e, PathMacrosCarryTheDriveLetter) {
 }
 
 // Names beyond any code page: each file is found once, under its exact name, with its own size, and the
-// walk enters a directory with such a name. Zelvane's own output, redirected, is in the console's code page.
+// walk enters a directory with such a name. Zelvane's own output, redirected, is UTF-8.
 TEST_F(Win32E2e, EveryNameIsFoundOnceExactlyAsTheFileSystemHoldsIt) {
   MakeFile(dir_ / "\xce\xb1\xce\xb2\xce\xb3.txt", "a");   // αβγ.txt
   MakeFile(dir_ / "\xe6\x97\xa5\xe6\x9c\xac.txt", "bb");  // 日本.txt
@@ -426,8 +422,18 @@ TEST_F(Win32E2e, EveryNameIsFoundOnceExactlyAsTheFileSystemHoldsIt) {
   // Typed on the command line, in a Filespec entry and in the Command.
   EXPECT_EQ(Typed(dir_.path(), "\xe6\x97\xa5\xe6\x9c\xac\\*.txt -n " + p + " \xe2\x86\x92$n").out,
             "[\xe2\x86\x92\xce\xb4.txt]\n");
-  EXPECT_EQ(Typed(dir_.path(), "\xce\xb1*.txt -n echo $n").out,
-            InOutputCodePage("\xce\xb1\xce\xb2\xce\xb3.txt\n"));
+  EXPECT_EQ(Typed(dir_.path(), "\xce\xb1*.txt -n echo $n").out, "\xce\xb1\xce\xb2\xce\xb3.txt\n");
+  // The -xo file holds the same bytes as standard output, a character code's character included.
+  const char code = static_cast<char>(200);
+  wchar_t oem = 0;
+  ASSERT_EQ(MultiByteToWideChar(GetOEMCP(), 0, &code, 1, &oem, 1), 1);
+  const std::string shown = Utf8(std::wstring(1, oem)) + "\xe6\x97\xa5\xe6\x9c\xac.txt\r\n";
+  EXPECT_EQ(Typed(dir_.path(), "\xe6\x97\xa5*.txt -n echo #200$n").rawOut, shown);
+  Typed(dir_.path(), "\xe6\x97\xa5*.txt -xoout.log -n echo #200$n");
+  EXPECT_EQ(RawFile(dir_ / "out.log"), shown);
+  // From an argument file of such a name, written by an editor that starts UTF-8 with a byte-order mark.
+  MakeFile(dir_ / "\xce\xb4.arg", "\xef\xbb\xbf\xce\xb1*.txt\r\n");
+  EXPECT_EQ(Typed(dir_.path(), "@\xce\xb4.arg -n echo $n").out, "\xce\xb1\xce\xb2\xce\xb3.txt\n");
 }
 
 // An excluded file stays however the Xspec spells it: drive letter, directory or name in other letter
@@ -502,6 +508,69 @@ TEST_F(Win32E2e, AConfirmedDeleteRemovesExactlyThatFile) {
   EXPECT_TRUE(FileExists(dir_ / "cd.txt"));
 }
 
+// A dry-run list redirected to a file is UTF-8, so after "chcp 65001" cmd reads exactly the names found:
+// none turns into a wildcard, a quote or a second command on the way, and each line deletes the file it
+// names. A name that Windows would read as another file's is not in the list; the reason stands in its
+// place. (Wine's cmd reads a batch file in the OEM code page whatever chcp says, so each line is handed to
+// cmd as the UTF-8 code page reads it.)
+TEST_F(Win32E2e, ADryRunListDeletesExactlyTheNamedFiles) {
+  const std::string japanese = "\xe6\x97\xa5\xe6\x9c\xac.txt";  // 日本.txt
+  const std::string star = "\xef\xbc\x8a.txt";                  // ＊.txt
+  // x＂&type nul＞pwned.flag&＂.log: full-width quotes and '>', which best fit makes real ones.
+  const std::string injection = "x\xef\xbc\x82&type nul\xef\xbc\x9epwned.flag&\xef\xbc\x82.log";
+  for (const std::string& name : {japanese, star, injection, std::string("ab.txt"), std::string("cd.txt"),
+                                  std::string("trail"), std::string("trail.")})
+    MakeFile(dir_ / name);
+  const RunResult list =
+      Typed(dir_.path(), Quoted(japanese + " " + star + " x*.log trail?") + " -ReturnCode -eo del \"$f\"");
+  // In the match list's order.
+  const std::vector<std::string> lines = {
+      "Cannot pass \"" + dir_ / "trail." + "\" to a command: Windows reads that name as another file.",
+      "del \"" + dir_ / injection + "\"", "del \"" + dir_ / japanese + "\"", "del \"" + dir_ / star + "\""};
+  std::string expected;
+  for (const std::string& line : lines)
+    expected += line + "\r\n";
+  EXPECT_EQ(list.rawOut, expected);
+  EXPECT_EQ(list.status, 1);
+  for (const std::string& line : lines)
+    RunCommandLine(kCmd, "cmd /c " + line, dir_.path(), {});
+  for (const std::string& gone : {japanese, star, injection})
+    EXPECT_FALSE(FileExists(dir_ / gone)) << gone;
+  for (const char* kept : {"ab.txt", "cd.txt", "trail", "trail."})
+    EXPECT_TRUE(FileExists(dir_ / kept)) << kept;
+  EXPECT_FALSE(FileExists(dir_ / "pwned.flag"));
+  // Removed by its \\?\ form: the temporary directory's removal cannot reach it.
+  DeleteFileW(Long(dir_ / "trail.").c_str());
+}
+
+// A name that ends in '.' or a blank, or lies in a directory whose name ends in '.', is read by Zelvane
+// itself as that file, never as the one Windows would make of it; a command is never handed it, but an
+// internal echo prints it as it is.
+TEST_F(Win32E2e, ANameWindowsWouldRewriteIsReadAsItselfAndNeverPassed) {
+  MakeFile(dir_ / "trail.", "trailed");
+  MakeFile(dir_ / "trail", "abc");
+  MakeFile(dir_ / "sub.\\dot.dat", "12345");
+  MakeFile(dir_ / "sub\\plain.dat", "1");
+  EXPECT_EQ(Typed(dir_.path(), "trail? -n echo [$n] $S $k").out, "[trail.]        7 0x3245691F\n");
+  // A directory of such a name is walked as itself, and none of its files reaches a command.
+  EXPECT_EQ(Typed(dir_.path(), "*.dat -s -n echo $r$n $S").out,
+            "sub.\\dot.dat        5\nsub\\plain.dat        1\n");
+  EXPECT_EQ(Typed(dir_.path(), "*.dat -s -eo del $f").out,
+            "Cannot pass \"" + dir_ / "sub.\\dot.dat" +
+                "\" to a command: Windows reads that name as another file.\ndel " + dir_ / "sub\\plain.dat" +
+                "\n");
+  EXPECT_EQ(Typed(dir_.path(), "\"/sizeeq(7) trail?\" -n echo $n").out, "trail.\n");
+  EXPECT_EQ(Typed(dir_.path(), "\"/compeq(0x3245691F) trail?\" -n echo $n").out, "trail.\n");
+  const RunResult r = Typed(dir_.path(), "trail? -ReturnCode -p del \"$f\"", WithCmd("y"));
+  EXPECT_EQ(r.out, "Cannot pass \"" + dir_ / "trail." +
+                       "\" to a command: Windows reads that name as another file.\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(FileExists(dir_ / "trail"));
+  EXPECT_TRUE(FileExists(dir_ / "trail."));
+  DeleteFileW(Long(dir_ / "trail.").c_str());
+  RemoveTree(dir_ / "sub.");
+}
+
 // Far past MAX_PATH: found by the walk, with the size, time and checksum of the file itself (the same as
 // those of a copy at a short path), and never a directory for a command with -c.
 TEST_F(Win32E2e, FilesAtAnyDepthAreFoundWithTheirOwnStamps) {
@@ -527,6 +596,8 @@ TEST_F(Win32E2e, FilesAtAnyDepthAreFoundWithTheirOwnStamps) {
                 local.wSecond, local.wDay);
   EXPECT_EQ(r.out,
             std::string("[") + stamps + "low.dat]\n[" + stamps + "mid.dat]\n[" + stamps + "top.dat]\n");
+  // A -S directory of that length is searched like any other.
+  EXPECT_EQ(Typed(dir_.path(), "mid.dat -S" + deep + " -n echo $f").out, deep + "\\mid.dat\n");
   RemoveTree(dir_ / std::string(60, 'd'));
 }
 

@@ -12,6 +12,7 @@
 #include "e2e/e2e_fixture.h"
 #include "platform/child_text.h"
 #include "platform/directories.h"
+#include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/processes.h"
 #include "platform/win32/win32_util.h"
@@ -51,6 +52,44 @@ TEST(Win32Text, AByteOutsideUtf8IsACharacterOfTheOemCodePage) {
     }
     EXPECT_EQ(Wide(text), expected);
   }
+}
+
+TEST(Win32Text, AnArgumentFileLineThatIsNoUtf8IsInTheAnsiCodePage) {
+  const std::string ansi = "caf\xe9 \x80";
+  wchar_t wide[8] = {};
+  const int n =
+      MultiByteToWideChar(SystemAnsiCodePage(), 0, ansi.data(), static_cast<int>(ansi.size()), wide, 8);
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {ansi, Utf8(std::wstring(wide, static_cast<std::size_t>(n)))},
+      // UTF-8 stays as it is, even where it could be read in the ANSI code page.
+      {"caf\xc3\xa9 \xe6\x97\xa5", "caf\xc3\xa9 \xe6\x97\xa5"},
+      {"plain", "plain"},
+  };
+  for (const auto& [line, expected] : rows) {
+    std::string converted = line;
+    MakeUtf8Line(converted);
+    EXPECT_EQ(converted, expected) << line;
+  }
+}
+
+// The names a program would be handed as another file's: a component that ends in '.', or a last one that
+// ends in a blank. Zelvane's own reads of them go to the system in the \\?\ form, which keeps them whole.
+TEST(Win32Paths, NamesTheSystemWouldRewrite) {
+  const std::vector<std::pair<std::string, bool>> rows = {
+      {"C:\\d\\trail.", true},
+      {"C:\\d\\trail ", true},
+      {"trail.", true},
+      {"C:trail.", true},
+      {"C:\\d.\\x", true},
+      {"C:/d../x", true},
+      {"C:\\d \\x", false},
+      {"C:\\d\\.", false},
+      {"..\\d\\..\\x", false},
+      {"C:\\d\\x.txt", false},
+      {"\\\\?\\C:\\d.\\trail.", false},  // reaches the file as it stands
+  };
+  for (const auto& [path, rewritten] : rows)
+    EXPECT_EQ(SystemRewritesName(path), rewritten) << path;
 }
 
 TEST(Win32Paths, LongPathsGoToTheSystemInTheirLongForm) {

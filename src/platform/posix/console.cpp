@@ -145,6 +145,9 @@ void LeaveTerminalModeAlone() {
   leaveModeAlone = true;
 }
 
+// Text is written as it is.
+void MakeWrittenText(std::string&) {}
+
 void FlushOutput() {
   std::fflush(stdout);
 }

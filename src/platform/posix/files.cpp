@@ -200,6 +200,30 @@ bool NameExists(const std::string& pattern) {
   return FindFirst(pattern, data);
 }
 
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+  bytes.clear();
+  const int fd = posix::OpenAnyLength(posix::ToOsPath(path), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      close(fd);
+      return got == 0;
+    }
+    bytes.append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
+// Lines are taken as they are: file names are bytes here, whatever encoding they were written in.
+void MakeUtf8Line(std::string&) {}
+
+// A program is handed a name exactly as it is.
+bool SystemRewritesName(std::string_view) {
+  return false;
+}
+
 bool RemoveFile(const std::string& path) {
   const std::string os = posix::ToOsPath(path);
   struct stat st {};

@@ -1,8 +1,9 @@
 // The console: Zelvane's own text on standard output and standard error, and keys from standard input.
 //
 // Text goes to a console as UTF-16 (WriteConsoleW), so every name shows as it is. Redirected to a file or a
-// pipe it is written in the console's output code page (the system's OEM code page without a console), as
-// the console's own commands write theirs. "\n" is written as CR LF either way.
+// pipe it is UTF-8, whatever the console's code page: a code page would turn a name it lacks into '?' and
+// best-fit full-width quotes, '&' or '>' into real ones, so a list of commands written to a file would name
+// other files or run other commands. "\n" is written as CR LF either way.
 //
 // Keys come from console key events when standard input is a console, else its bytes are the keys. A key
 // beyond ASCII arrives as its UTF-8 bytes, the form text has inside the program.
@@ -62,17 +63,9 @@ bool IsAscii(std::string_view text) {
   return true;
 }
 
-// Text in the code page the console uses now (a command may have changed it), or the system's OEM code
-// page without a console.
-std::string InOutputCodePage(std::string_view text) {
-  UINT codePage = GetConsoleOutputCP();
-  if (codePage == 0) codePage = win32::SystemOemCodePage();
-  const std::wstring wide = win32::Wide(text);
-  const int size = static_cast<int>(wide.size());
-  const int needed = WideCharToMultiByte(codePage, 0, wide.data(), size, nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(needed), '\0');
-  WideCharToMultiByte(codePage, 0, wide.data(), size, bytes.data(), needed, nullptr, nullptr);
-  return bytes;
+// Text as UTF-8, every byte as the system reads it (see Wide).
+std::string Utf8Text(std::string_view text) {
+  return IsAscii(text) ? std::string(text) : win32::Utf8(win32::Wide(text));
 }
 
 void Write(Output& out, std::string_view text) {
@@ -92,14 +85,14 @@ void Write(Output& out, std::string_view text) {
     std::fwrite(text.data(), 1, text.size(), out.stream);
     return;
   }
-  const std::string bytes = InOutputCodePage(text);
+  const std::string bytes = Utf8Text(text);
   std::fwrite(bytes.data(), 1, bytes.size(), out.stream);
 }
 
 }  // namespace
 
 std::string win32::RedirectedText(std::string_view text) {
-  const std::string bytes = IsAscii(text) ? std::string(text) : InOutputCodePage(text);
+  const std::string bytes = Utf8Text(text);
   std::string lines;
   lines.reserve(bytes.size() + 8);
   for (char c : bytes) {
@@ -107,6 +100,10 @@ std::string win32::RedirectedText(std::string_view text) {
     lines += c;
   }
   return lines;
+}
+
+void MakeWrittenText(std::string& text) {
+  if (!IsAscii(text)) text = Utf8Text(text);
 }
 
 void FlushOutput() {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/directories.h"
@@ -86,8 +87,35 @@ std::wstring Joined(const std::wstring& dir, const std::wstring& name) {
   return path;
 }
 
+// Where the first component of `path` begins that the system would change if it were handed the path as
+// it stands, or npos. Windows drops the final '.' of every component and the final blanks of the last one
+// ("C:\d\trail.\x" opens "C:\d\trail\x"); "." and ".." keep their meaning. A path in the \\?\ form
+// reaches the file as it stands.
+template <class Char>
+std::size_t FirstRewrittenComponent(std::basic_string_view<Char> path) {
+  constexpr std::size_t kNone = std::basic_string_view<Char>::npos;
+  if (path.size() >= 4 && path[0] == '\\' && path[1] == '\\' && path[2] == '?' && path[3] == '\\')
+    return kNone;
+  std::size_t start = path.size() >= 2 && path[1] == ':' ? 2 : 0;
+  for (std::size_t i = start; i <= path.size(); ++i) {
+    if (i < path.size() && path[i] != '\\' && path[i] != '/') continue;
+    const std::size_t length = i - start;
+    if (length > 0) {
+      const bool relative = path[start] == '.' && (length == 1 || (length == 2 && path[start + 1] == '.'));
+      if (!relative && (path[i - 1] == '.' || (path[i - 1] == ' ' && i == path.size()))) return start;
+    }
+    start = i + 1;
+  }
+  return kNone;
+}
+
+// A directory's full path as the system takes it: in the \\?\ form past the length limit, and where a
+// component of it would otherwise be read as another's.
 std::wstring ForSystem(const std::wstring& fullPath) {
-  return fullPath.size() < win32::kLongPath ? fullPath : win32::LongForm(fullPath);
+  if (fullPath.size() < win32::kLongPath &&
+      FirstRewrittenComponent(std::wstring_view(fullPath)) == std::wstring::npos)
+    return fullPath;
+  return win32::LongForm(fullPath);
 }
 
 void Fill(const WIN32_FIND_DATAW& d, FindData& out) {
@@ -108,23 +136,47 @@ bool IsDotOrDotDot(const wchar_t* n) {
   return n[0] == L'.' && (n[1] == L'\0' || (n[1] == L'.' && n[2] == L'\0'));
 }
 
-}  // namespace
+// A listed name as the system is handed it for Zelvane's own reads: as OsPath gives it, but a path the
+// system would read as another file's keeps its components whole in the \\?\ form (the full path of
+// what comes before the first such component, then the rest as it stands), so "trail." is read as itself
+// and not as "trail".
+std::wstring ExactPath(const std::string& path) {
+  const std::wstring wide = win32::Wide(path);
+  const std::size_t at = FirstRewrittenComponent(std::wstring_view(wide));
+  if (at == std::wstring::npos) return OsPath(path);
+  // Up to the separator before it, which the system keeps ("C:" alone: that drive's current directory).
+  std::wstring full = win32::FullPath(at == 0 ? std::wstring(L".") : wide.substr(0, at));
+  if (full.empty()) return OsPath(path);
+  if (full.back() != L'\\') full += L'\\';
+  for (std::size_t i = at; i < wide.size(); ++i)
+    full += wide[i] == L'/' ? L'\\' : wide[i];
+  return win32::LongForm(full);
+}
 
-bool FindFirst(const std::string& pattern, FindData& out) {
+bool FindOne(const std::wstring& osPath, FindData& out) {
   WIN32_FIND_DATAW data;
-  HANDLE h =
-      FindFirstFileExW(OsPath(pattern).c_str(), FindExInfoStandard, &data, FindExSearchNameMatch, nullptr, 0);
+  HANDLE h = FindFirstFileExW(osPath.c_str(), FindExInfoStandard, &data, FindExSearchNameMatch, nullptr, 0);
   if (h == INVALID_HANDLE_VALUE) return false;
   FindClose(h);
   Fill(data, out);
   return true;
 }
 
+}  // namespace
+
+bool SystemRewritesName(std::string_view path) {
+  return FirstRewrittenComponent(path) != std::string_view::npos;
+}
+
+bool FindFirst(const std::string& pattern, FindData& out) {
+  return FindOne(OsPath(pattern), out);
+}
+
 bool GetEntryData(const std::string& path, FindData& out) {
   // A Win32 name never holds '*' or '?', so without them in the last component the lookup is exact.
   const std::size_t cut = path.find_last_of("\\/:");
   if (path.find_first_of("*?", cut == std::string::npos ? 0 : cut + 1) != std::string::npos) return false;
-  return FindFirst(path, out);
+  return FindOne(ExactPath(path), out);
 }
 
 bool NameExists(const std::string& pattern) {
@@ -272,7 +324,7 @@ bool ListDirectory(DirHandle dir, std::vector<DirEntry>& out, bool) {
 }
 
 FileHandle OpenForReading(const std::string& path) {
-  HANDLE h = CreateFileW(OsPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  HANDLE h = CreateFileW(ExactPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (h == INVALID_HANDLE_VALUE) return kNoFile;
   LARGE_INTEGER size;
@@ -296,6 +348,27 @@ void CloseFile(FileHandle file) {
   if (file == kNoFile) return;
   CloseHandle(file->handle);
   delete file;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+  bytes.clear();
+  // A directory does not open without backup semantics.
+  HANDLE h = CreateFileW(OsPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  char buffer[65536];
+  DWORD got = 0;
+  bool ok = true;
+  for (;;) {
+    if (!ReadFile(h, buffer, sizeof buffer, &got, nullptr)) {
+      ok = GetLastError() == ERROR_BROKEN_PIPE;  // a pipe whose writer has gone: its end
+      break;
+    }
+    if (got == 0) break;
+    bytes.append(buffer, got);
+  }
+  CloseHandle(h);
+  return ok;
 }
 
 std::FILE* win32::CreateTextFile(const std::string& path) {

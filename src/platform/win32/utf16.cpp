@@ -1,6 +1,7 @@
 // UTF-8 and UTF-16, both ways, without loss: what the system names in UTF-16 comes back to it unchanged.
 #include <cstdint>
 
+#include "platform/files.h"
 #include "platform/win32/win32_util.h"
 
 namespace zelvane::platform::win32 {
@@ -59,18 +60,40 @@ void Append(std::string& out, std::uint32_t codePoint) {
   }
 }
 
+// The code page the system's locale names under `type`, or `fallback`'s when it names none.
+UINT LocaleCodePage(LCTYPE type, UINT (*fallback)()) {
+  DWORD value = 0;
+  if (GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, type | LOCALE_RETURN_NUMBER, reinterpret_cast<LPWSTR>(&value),
+                     sizeof value / sizeof(wchar_t)) == 0 ||
+      value == 0) {
+    return fallback();
+  }
+  return static_cast<UINT>(value);
+}
+
+bool IsUtf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    std::uint32_t codePoint = 0;
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      ++i;
+    } else if (const std::size_t length = Decode(text, i, codePoint)) {
+      i += length;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 UINT SystemOemCodePage() {
-  static const UINT codePage = [] {
-    DWORD value = 0;
-    if (GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTCODEPAGE | LOCALE_RETURN_NUMBER,
-                       reinterpret_cast<LPWSTR>(&value), sizeof value / sizeof(wchar_t)) == 0 ||
-        value == 0) {
-      return GetOEMCP();
-    }
-    return static_cast<UINT>(value);
-  }();
+  static const UINT codePage = LocaleCodePage(LOCALE_IDEFAULTCODEPAGE, GetOEMCP);
+  return codePage;
+}
+
+UINT SystemAnsiCodePage() {
+  static const UINT codePage = LocaleCodePage(LOCALE_IDEFAULTANSICODEPAGE, GetACP);
   return codePage;
 }
 
@@ -135,3 +158,20 @@ std::string ErrorText(unsigned long error) {
 }
 
 }  // namespace zelvane::platform::win32
+
+namespace zelvane::platform {
+
+void MakeUtf8Line(std::string& line) {
+  // Where the ANSI code page is UTF-8 itself, a line that is no UTF-8 keeps its bytes: decoding them
+  // again would only put replacement characters in.
+  const UINT codePage = win32::SystemAnsiCodePage();
+  if (win32::IsUtf8(line) || codePage == CP_UTF8) return;
+  const int size = static_cast<int>(line.size());
+  std::wstring wide(static_cast<std::size_t>(MultiByteToWideChar(codePage, 0, line.data(), size, nullptr, 0)),
+                    L'\0');
+  if (wide.empty()) return;
+  MultiByteToWideChar(codePage, 0, line.data(), size, wide.data(), static_cast<int>(wide.size()));
+  line = win32::Utf8(wide);
+}
+
+}  // namespace zelvane::platform

@@ -15,6 +15,8 @@ namespace zelvane::platform::win32 {
 // The system's OEM code page: the one the console's own commands write in when there is no console. Asked
 // of the system's locale, since a manifest that makes the process UTF-8 also changes what GetOEMCP says.
 UINT SystemOemCodePage();
+// The system's ANSI code page, asked of its locale for the same reason.
+UINT SystemAnsiCodePage();
 
 // UTF-8 to UTF-16. A three-byte sequence for a surrogate (what Utf8 writes for an unpaired one) gives that
 // surrogate back. A byte that begins no valid sequence, as a character code typed as #nnn yields, is the
@@ -52,8 +54,7 @@ std::wstring LocateProgram(const std::string& name);
 // when it cannot.
 std::FILE* CreateTextFile(const std::string& path);
 
-// Zelvane's own text as it goes to a file or a pipe: in the console's output code page (the system's OEM
-// code page without a console), "\n" as CR LF.
+// Zelvane's own text as it goes to a file or a pipe: UTF-8 (see MakeWrittenText), "\n" as CR LF.
 std::string RedirectedText(std::string_view text);
 
 // A child's exit code as Zelvane reports it: -1 stands for a child that could not be started, so a child
