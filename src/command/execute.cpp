@@ -79,7 +79,10 @@ class Engine {
         progress_(progress),
         command_(command),
         slots_(std::clamp(slots, 1, kMaxSlots)),
-        captured_(slots_ > 1),
+        statusWidth_(ctx.showProgress ? platform::ErrorTerminalWidth() : 0),
+        // A status line and a command's own output cannot share the terminal: with one, everything a command
+        // prints passes through the run, as side by side.
+        captured_(slots_ > 1 || statusWidth_ > 0),
         oneFile_(captured_ && platform::OutputAndErrorAreOneFile()),
         asks_(ctx.confirm && !ctx.batch),
         windowLimit_(static_cast<std::size_t>(slots_) * 2 + 16) {}
@@ -106,6 +109,7 @@ class Engine {
       if (window_.empty() && (stopping_ || next_ >= paths.size())) break;
       Wait();
     }
+    EraseStatus();
     CloseLog();
     if (quit_) {
       platform::FlushOutput();
@@ -228,6 +232,7 @@ class Engine {
         }
       }
       job.opened = true;
+      if (asks_) EraseStatus();
       if (asks_ && !Confirmed(job.work.command)) {
         job.skipped = true;
         Finish(job);
@@ -381,7 +386,12 @@ class Engine {
     while (!window_.empty()) {
       Job& job = window_.front();
       std::string message;
-      const bool written = platform::CopyCaptureToOutput(job.capture, message);
+      // Asked first: what comes after the answer is still copied below, so nothing of the block is left.
+      const bool done = job.finished && platform::CaptureEnded(job.capture);
+      // Under a status line a block goes out whole, once its file is done: the line is erased only then.
+      if (statusWidth_ > 0 && !done) return;
+      EraseStatus();
+      const bool written = platform::CopyCaptureToOutput(job.capture, message, statusWidth_ == 0);
       // Said once for the run: later blocks usually fail the same way.
       if (!message.empty() && message != spillMessage_) {
         platform::WriteErr(message);
@@ -389,9 +399,10 @@ class Engine {
       }
       if (!message.empty()) stopping_ = true;
       if (!written || platform::OutputFailed()) stopping_ = true;
-      if (!job.finished || !platform::CaptureEnded(job.capture)) return;
+      if (!done) return;
       platform::CloseCapture(job.capture);
       lastReleased_ = job.work.path;
+      filesDone_ += static_cast<int>(job.files);
       Recycle(std::move(job));
       window_.pop_front();
     }
@@ -415,6 +426,10 @@ class Engine {
     int timeout = -1;
     Clock::time_point until = Clock::time_point::max();
     if (signalled_) until = graceEnd_;
+    if (statusWidth_ > 0) {
+      DrawStatus();
+      until = lastDraw_ + kStatusEvery;
+    }
     for (const Clock::time_point deadline : deadlines_)
       until = std::min(until, deadline);
     if (until != Clock::time_point::max()) {
@@ -535,6 +550,7 @@ class Engine {
   }
 
   void LogFailed(int error) {
+    EraseStatus();
     platform::WriteErr("Could not write \"" + ctx_.logFile +
                        "\": " + (error != 0 ? std::strerror(error) : "Input/output error") + ".\n");
     progress_.endRun = true;
@@ -593,6 +609,39 @@ class Engine {
     return doneScan_ < done_.size() ? doneScan_ : static_cast<std::size_t>(-1);
   }
 
+  // The status line of -Progress: drawn at most ten times a second while the run waits, and erased before
+  // anything else is written.
+  void DrawStatus() {
+    const Clock::time_point now = Clock::now();
+    if (statusShown_ > 0 && now - lastDraw_ < kStatusEvery) return;
+    lastDraw_ = now;
+    const double elapsed = std::chrono::duration<double>(now - runStart_).count();
+    const std::string current = window_.empty() ? std::string() : window_.back().work.path;
+    const std::string text =
+        StatusLineText(filesDone_, progress_.totalCount, progress_.failures, elapsed, current, statusWidth_);
+    if (statusShown_ > 0 && text == statusText_) return;
+    statusText_ = text;
+    // Written over what stood there, with blanks past its end where the last line was longer.
+    std::string line(1, '\r');
+    line += text;
+    if (statusShown_ > text.size()) {
+      line.append(statusShown_ - text.size(), ' ');
+      line += '\r';
+      line += text;
+    }
+    platform::WriteErr(line);
+    statusShown_ = text.size();
+  }
+
+  void EraseStatus() {
+    if (statusShown_ == 0) return;
+    std::string blank(statusShown_ + 2, ' ');
+    blank.front() = '\r';
+    blank.back() = '\r';
+    platform::WriteErr(blank);
+    statusShown_ = 0;
+  }
+
   // A failure as -ReturnCode counts it; with -QuitOnFail the n-th lets no new file start.
   void Failed() {
     progress_.commandFailed = 1;
@@ -630,9 +679,10 @@ class Engine {
   RunProgress& progress_;
   const CommandTemplate& command_;
   const int slots_;
-  const bool captured_;  // each file's output goes to a capture of its own
-  const bool oneFile_;   // standard output and standard error are one file: one pipe keeps their order
-  const bool asks_;      // -p without -Batch
+  const int statusWidth_;  // -Progress on a terminal this wide; 0: no status line
+  const bool captured_;    // each file's output goes to a capture of its own
+  const bool oneFile_;     // standard output and standard error are one file: one pipe keeps their order
+  const bool asks_;        // -p without -Batch
   const std::size_t windowLimit_;  // files taken but not yet written out: bounds what is held
   std::deque<Job> window_;         // in list order; references stay valid while both ends change
   std::vector<Job> spare_;         // written-out files whose storage the next ones take
@@ -644,7 +694,13 @@ class Engine {
   std::size_t next_ = 0;      // the first file of the list not yet taken
   bool quit_ = false;         // -QuitOnFail saw its n-th failure
   std::FILE* log_ = nullptr;  // -Log
-  std::vector<bool> done_;    // -Resume: files the log says succeeded and that have not changed since
+  static constexpr std::chrono::milliseconds kStatusEvery{100};
+  std::size_t statusShown_ = 0;  // the length of the status line on the terminal now
+  std::string statusText_;       // what it shows
+  Clock::time_point lastDraw_;
+  const Clock::time_point runStart_ = Clock::now();
+  int filesDone_ = 0;       // files whose blocks are out
+  std::vector<bool> done_;  // -Resume: files the log says succeeded and that have not changed since
   std::size_t doneScan_ = 0;
   bool stopping_ = false;
   bool aborted_ = false;
@@ -692,6 +748,50 @@ void EndUnreadableDirectory(const std::string& path, const std::string& reason) 
 
 std::string NotExecutedMessage(const std::string& name) {
   return "Could not execute " + name + ".\n";
+}
+
+std::string StatusLineText(int done, int total, int failures, double elapsedSeconds, std::string_view current,
+                           int width) {
+  const auto clock = [](double seconds) {
+    const long long s = static_cast<long long>(seconds + 0.5);
+    char text[32];
+    if (s >= 3600) {
+      std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
+    } else {
+      std::snprintf(text, sizeof text, "%lld:%02lld", s / 60, s % 60);
+    }
+    return std::string(text);
+  };
+  // Built by appending: GCC 12 warns falsely on a chain of + with a temporary here.
+  std::string text = "[";
+  text += std::to_string(done);
+  text += '/';
+  text += std::to_string(total);
+  text += "] ";
+  if (failures > 0) {
+    text += std::to_string(failures);
+    text += " failed, ";
+  }
+  text += clock(elapsedSeconds);
+  // The time left at the pace of the files done so far: steadier than the pace of the last few.
+  if (done > 0 && total > done) {
+    text += ", ~";
+    text += clock(elapsedSeconds / done * (total - done));
+    text += " left";
+  }
+  if (!current.empty()) {
+    text += ": ";
+    text += current;
+  }
+  // One column short of the width, so the terminal never wraps the line; a cut never splits a character.
+  const std::size_t most = width > 1 ? static_cast<std::size_t>(width - 1) : 0;
+  if (text.size() > most) {
+    std::size_t cut = most;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+      --cut;
+    text.resize(cut);
+  }
+  return text;
 }
 
 std::string TooLongMessage(const std::string& name) {

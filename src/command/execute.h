@@ -61,6 +61,11 @@ std::string DirectoryNotEnteredMessage(const RunSettings& ctx, const std::string
 // "Could not execute %s.\n" for the program (or shell) `name` that could not be started.
 std::string NotExecutedMessage(const std::string& name);
 
+// The status line of -Progress: files done of all, failures, time so far and an estimate of the time left,
+// and the file now running, cut to fit a terminal `width` columns wide.
+std::string StatusLineText(int done, int total, int failures, double elapsedSeconds, std::string_view current,
+                           int width);
+
 // "Could not execute %s: the command line is too long.\n": the line was refused whole, never cut.
 std::string TooLongMessage(const std::string& name);
 

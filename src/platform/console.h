@@ -25,6 +25,10 @@ void MakeWrittenText(std::string& text);
 // Whether a write to standard output has failed (a pipe nobody reads, a full disk).
 bool OutputFailed();
 
+// The width of the terminal standard error is, in columns; 0 when standard error is no terminal (a status
+// line is then never written).
+int ErrorTerminalWidth();
+
 // ---------------------------------------------------------------------------------------------------------
 // Console keys (from standard input; see the rules on terminals, pipes and end of input)
 

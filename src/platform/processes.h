@@ -70,7 +70,9 @@ bool CaptureEnded(CaptureHandle capture);
 // capture goes straight out, so the oldest file's output goes out while it runs. False when a write to them
 // failed. `message` is set to "Could not write \"<dir>\": <reason>.\n" when part of the capture could not be
 // kept (the temporary directory was full or missing); the caller reports it and ends the run.
-bool CopyCaptureToOutput(CaptureHandle capture, std::string& message);
+// With `stream` false the capture is not switched to going straight out: each call writes what came since,
+// so the caller decides when output appears (a status line is erased first).
+bool CopyCaptureToOutput(CaptureHandle capture, std::string& message, bool stream = true);
 
 void CloseCapture(CaptureHandle capture);
 

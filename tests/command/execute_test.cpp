@@ -120,3 +120,28 @@ TEST(RunCommands, ChangeDirThatFailsSkipsTheFileAndStaysPut) {
 
 }  // namespace
 }  // namespace zelvane
+
+namespace zelvane {
+namespace {
+
+TEST(StatusLineText, CountsTimesAndTheFileCutToTheWidth) {
+  struct Row {
+    int done, total, failures;
+    double elapsed;
+    const char* current;
+    int width;
+    const char* text;
+  } rows[] = {
+      {0, 10, 0, 0.2, "/d/a.txt", 80, "[0/10] 0:00: /d/a.txt"},
+      {4, 10, 1, 40, "/d/e.txt", 80, "[4/10] 1 failed, 0:40, ~1:00 left: /d/e.txt"},
+      {9, 10, 0, 3700, "", 80, "[9/10] 1:01:40, ~6:51 left"},
+      {10, 10, 0, 5, "", 80, "[10/10] 0:05"},
+      // One column short of the width, and never inside a character.
+      {0, 1, 0, 0, "/d/\xc3\xa4\xc3\xa4", 19, "[0/1] 0:00: /d/\xc3\xa4"},
+  };
+  for (const Row& r : rows)
+    EXPECT_EQ(StatusLineText(r.done, r.total, r.failures, r.elapsed, r.current, r.width), r.text) << r.text;
+}
+
+}  // namespace
+}  // namespace zelvane

@@ -534,6 +534,31 @@ const SignalRow kSignalRows[] = {
        EXPECT_EQ(run.out, "[a.tmp]\n");
        EXPECT_TRUE(run.echoing);
      }},
+    {"ProgressLineIsErasedBeforeEveryBlock",
+     [](const TempDir& dir) {
+       for (const char* name : {"a.tmp", "b.tmp", "c.tmp"})
+         dir.WriteFile(name);
+       const TerminalRun run =
+           RunOnTerminal(dir, {"*.tmp", "-n", "-Progress", "sh", "-c", "\"sleep 0.3; echo $n\""}, false);
+       EXPECT_EQ(run.status, 0);
+       // The line shows, and each line of output comes after the blanks that erased it (the terminal's
+       // record drops the carriage returns), never glued to the status text.
+       EXPECT_NE(run.out.find("[1/3] 0:0"), std::string::npos) << run.out;
+       std::size_t at = 0;
+       for (const std::string name : {"a.tmp", "b.tmp", "c.tmp"}) {
+         const std::size_t end = run.out.find('\n', at);
+         ASSERT_NE(end, std::string::npos) << run.out;
+         const std::string line = run.out.substr(at, end - at);
+         ASSERT_TRUE(line.ends_with(name)) << line;
+         EXPECT_TRUE(line.size() == name.size() || line.ends_with("  " + name)) << line;
+         at = end + 1;
+       }
+       EXPECT_EQ(at, run.out.size());
+       // Not on a terminal, not a byte of it.
+       const RunResult piped = RunZelvane(dir, {"*.tmp", "-n", "-Progress", "echo", "$n"});
+       EXPECT_EQ(piped.out, "a.tmp\nb.tmp\nc.tmp\n");
+       EXPECT_EQ(piped.err, "");
+     }},
     {"InterruptAtThePromptRestoresTheTerminal",
      [](const TempDir& dir) {
        dir.WriteFile("a.tmp");

@@ -2,6 +2,7 @@
 // while this process is in the terminal's foreground; from a pipe or a file its bytes are the keys. At the
 // end of input there is no key.
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -160,6 +161,13 @@ void WriteErr(std::string_view text) {
   std::fflush(stdout);
   std::fwrite(text.data(), 1, text.size(), stderr);
   std::fflush(stderr);
+}
+
+int ErrorTerminalWidth() {
+  if (!isatty(STDERR_FILENO)) return 0;
+  struct winsize size {};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
 }
 
 bool OutputFailed() {

@@ -333,15 +333,17 @@ bool CaptureEnded(CaptureHandle capture) {
   return capture == kNoCapture || (capture->output.read < 0 && capture->error.read < 0);
 }
 
-bool CopyCaptureToOutput(CaptureHandle capture, std::string& message) {
+bool CopyCaptureToOutput(CaptureHandle capture, std::string& message, bool stream) {
   message.clear();
   if (capture == kNoCapture) return true;
   FlushOutput();
   bool written = capture->output.CopyTo(STDOUT_FILENO);
   if (!capture->oneStream) written = capture->error.CopyTo(STDERR_FILENO) && written;
   // From now on the block goes out as it comes.
-  capture->output.direct = STDOUT_FILENO;
-  if (!capture->oneStream) capture->error.direct = STDERR_FILENO;
+  if (stream) {
+    capture->output.direct = STDOUT_FILENO;
+    if (!capture->oneStream) capture->error.direct = STDERR_FILENO;
+  }
   written = written && !capture->output.directFailed && !capture->error.directFailed;
   // Said once: what could not be kept stays lost, and later output of the file is not kept either.
   for (CaptureStream* stream : {&capture->output, &capture->error}) {

@@ -558,7 +558,7 @@ bool CaptureEnded(CaptureHandle capture) {
   return true;
 }
 
-bool CopyCaptureToOutput(CaptureHandle capture, std::string& message) {
+bool CopyCaptureToOutput(CaptureHandle capture, std::string& message, bool streamOut) {
   message.clear();
   if (capture == kNoCapture) return true;
   std::fflush(stdout);
@@ -571,7 +571,7 @@ bool CopyCaptureToOutput(CaptureHandle capture, std::string& message) {
     if (stream->direct == nullptr) {
       written = stream->CopyTo(out) && written;
       // From now on the block goes out as it comes.
-      stream->direct = out;
+      if (streamOut) stream->direct = out;
     }
     written = written && !stream->directFailed;
     // Said once: what could not be kept stays lost, and later output of the file is not kept either.
