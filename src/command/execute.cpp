@@ -428,7 +428,7 @@ class Engine {
     if (signalled_) until = graceEnd_;
     if (statusWidth_ > 0) {
       DrawStatus();
-      until = lastDraw_ + kStatusEvery;
+      until = std::min(until, lastDraw_ + kStatusEvery);
     }
     for (const Clock::time_point deadline : deadlines_)
       until = std::min(until, deadline);
