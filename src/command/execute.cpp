@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -753,7 +754,7 @@ std::string NotExecutedMessage(const std::string& name) {
 std::string StatusLineText(int done, int total, int failures, double elapsedSeconds, std::string_view current,
                            int width) {
   const auto clock = [](double seconds) {
-    const long long s = static_cast<long long>(seconds + 0.5);
+    const long long s = std::llround(seconds);
     char text[32];
     if (s >= 3600) {
       std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);

@@ -274,7 +274,7 @@ constexpr int kMostThreads = 64;
 
 // A walker loops over an explicit stack and keeps its listings on the heap: this is ample for it, and
 // small enough that walkers still start under a tight address-space limit.
-constexpr std::size_t kWalkerStack = 256 * 1024;
+constexpr std::size_t kWalkerStack = std::size_t{256} * 1024;
 
 // Directories the first walker reads before it starts others: a small tree is done before threads would
 // have started.

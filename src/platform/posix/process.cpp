@@ -276,12 +276,12 @@ bool WasTooLong() {
 std::size_t CommandLineRoom(bool) {
   // The kernel takes the arguments and the environment together, each string with its NUL and pointer.
   long most = sysconf(_SC_ARG_MAX);
-  if (most <= 0) most = 128 * 1024;
+  if (most <= 0) most = 128L * 1024;
   std::size_t used = 0;
   for (char** e = environ; e != nullptr && *e != nullptr; ++e)
     used += std::strlen(*e) + 1 + sizeof(char*);
   // Room for the pseudo variables a child gets, the shell's own words and the end of the vectors.
-  constexpr std::size_t kMargin = 8 * 1024;
+  constexpr std::size_t kMargin = std::size_t{8} * 1024;
   const auto room = static_cast<std::size_t>(most);
   return room > used + kMargin ? room - used - kMargin : 0;
 }
