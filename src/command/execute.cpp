@@ -139,12 +139,14 @@ class Engine {
     }
   }
 
-  // Whether something else still holds resources that it will give back: a running child, or a block
-  // whose capture some process still writes into.
-  bool OthersHoldResources() const {
+  // Whether something else than `self` still holds resources that it will give back: a running child, or
+  // a block whose capture some process still writes into. The capture of `self` ends only when `self` is
+  // finished, so waiting for it would wait forever.
+  bool OthersHoldResources(const Job* self = nullptr) const {
     if (!running_.empty()) return true;
-    return std::any_of(window_.begin(), window_.end(),
-                       [](const Job& job) { return !platform::CaptureEnded(job.capture); });
+    return std::any_of(window_.begin(), window_.end(), [self](const Job& job) {
+      return &job != self && !platform::CaptureEnded(job.capture);
+    });
   }
 
   bool AnyWaiting() const {
@@ -226,7 +228,7 @@ class Engine {
       // Created before the question, so it exists even when the user declines.
       if (!job.work.outputFile.empty() && job.outputFile == nullptr) {
         job.outputFile = platform::CreateTextFileIn(job.directory, job.work.outputFile);
-        if (job.outputFile == nullptr && platform::WasShortage() && OthersHoldResources()) {
+        if (job.outputFile == nullptr && platform::WasShortage() && OthersHoldResources(&job)) {
           job.waiting = true;
           return;
         }
@@ -271,7 +273,7 @@ class Engine {
       platform::ChildHandle child = platform::kNoChild;
       if (part.kind == PartKind::Shell || !part.args.empty()) {
         child = platform::StartChild(ChildStartFor(job, part));
-        if (child == platform::kNoChild && platform::WasShortage() && OthersHoldResources()) {
+        if (child == platform::kNoChild && platform::WasShortage() && OthersHoldResources(&job)) {
           job.waiting = true;
           return;
         }
