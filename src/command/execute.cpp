@@ -536,9 +536,11 @@ class Engine {
       done_.assign(paths_->size(), false);
       std::uint64_t size = 0;
       std::string time;
-      for (std::size_t i = 0; i < paths_->size(); ++i)
+      for (std::size_t i = 0; i < paths_->size(); ++i) {
         done_[i] = CurrentFileState((*paths_)[i], size, time) &&
                    succeeded.count(ResumeKey((*paths_)[i], size, time));
+        if (done_[i]) ++resumed_;
+      }
     }
     errno = 0;
     log_ = platform::OpenForAppending(ctx_.logFile);
@@ -619,8 +621,8 @@ class Engine {
     lastDraw_ = now;
     const double elapsed = std::chrono::duration<double>(now - runStart_).count();
     const std::string current = window_.empty() ? std::string() : window_.back().work.path;
-    const std::string text =
-        StatusLineText(filesDone_, progress_.totalCount, progress_.failures, elapsed, current, statusWidth_);
+    const std::string text = StatusLineText(filesDone_, progress_.totalCount - resumed_, progress_.failures,
+                                            elapsed, current, statusWidth_);
     if (statusShown_ > 0 && text == statusText_) return;
     statusText_ = text;
     // Written over what stood there, with blanks past its end where the last line was longer.
@@ -702,6 +704,7 @@ class Engine {
   Clock::time_point lastDraw_;
   const Clock::time_point runStart_ = Clock::now();
   int filesDone_ = 0;       // files whose blocks are out
+  int resumed_ = 0;         // files -Resume passes over: neither done by this run nor left for it
   std::vector<bool> done_;  // -Resume: files the log says succeeded and that have not changed since
   std::size_t doneScan_ = 0;
   bool stopping_ = false;
