@@ -271,21 +271,24 @@ class Engine {
                                : part.args.empty()          ? std::string()
                                                             : part.args.front();
       platform::ChildHandle child = platform::kNoChild;
+      // Asked of the system only for a start it refused: a part naming no program leaves it unasked.
+      bool tooLong = false;
       if (part.kind == PartKind::Shell || !part.args.empty()) {
         child = platform::StartChild(ChildStartFor(job, part));
+        tooLong = child == platform::kNoChild && platform::WasTooLong();
         if (child == platform::kNoChild && platform::WasShortage() && OthersHoldResources(&job)) {
           job.waiting = true;
           return;
         }
       }
-      if (child == platform::kNoChild && platform::WasTooLong() && SplitGroup(job)) {
+      if (tooLong && SplitGroup(job)) {
         // Fewer files, the same first part: echoed and tried again with the shorter line (the step of the
         // loop brings it back to this part).
         --job.nextPart;
         continue;
       }
       if (child == platform::kNoChild) {
-        Emit(job, platform::WasTooLong() ? TooLongMessage(name) : NotExecutedMessage(name));
+        Emit(job, tooLong ? TooLongMessage(name) : NotExecutedMessage(name));
         Failed();
         job.result = -1;
         job.startFailed = true;

@@ -153,6 +153,15 @@ const HostileRow kRows[] = {
        return Scenario{.args = {"*.c", "@big.args"},
                        .out = "Could not execute " + kPrinter + ": the command line is too long.\n"};
      }},
+    {"TooLongCommandThenABlankPart",
+     [](const TempDir& dir) {
+       // The blank part names no program: the refusal of the part before it is not its reason.
+       dir.WriteFile("a.c");
+       dir.WriteFile("big.args", kPrinter + "\n" + std::string(1 << 20, 'w') + "\n");
+       return Scenario{
+           .args = {"*.c", "@big.args", ";  "},
+           .out = "Could not execute " + kPrinter + ": the command line is too long.\nCould not execute .\n"};
+     }},
     {"HundredThousandLineArgumentFile",
      [](const TempDir& dir) {
        dir.WriteFile("a.c");
