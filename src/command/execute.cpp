@@ -578,10 +578,13 @@ class Engine {
     LogEntry entry;
     entry.start = job.beganText;
     entry.seconds = std::chrono::duration<double>(Clock::now() - job.began).count();
-    entry.exit = job.everTimedOut                   ? "timeout"
-                 : job.skipped                      ? "skipped"
-                 : ctx_.echoOnly || job.startFailed ? "not started"
-                                                    : std::to_string(job.result);
+    // A file the run left before its last part (a failed -xo write, an ending signal) is not done, whatever
+    // its earlier parts returned: -Resume runs it again.
+    const bool cut = job.nextPart < job.work.parts.size();
+    entry.exit = job.everTimedOut                          ? "timeout"
+                 : job.skipped                             ? "skipped"
+                 : ctx_.echoOnly || job.startFailed || cut ? "not started"
+                                                           : std::to_string(job.result);
     entry.command = job.work.command;
     for (std::size_t i = 0; i < job.files && log_ != nullptr; ++i) {
       entry.number = job.firstNumber + static_cast<int>(i);
