@@ -140,12 +140,14 @@ class Engine {
     }
   }
 
-  // Whether something else still holds resources that it will give back: a running child, or a block
-  // whose capture some process still writes into.
-  bool OthersHoldResources() const {
+  // Whether something else than `self` still holds resources that it will give back: a running child, or
+  // a block whose capture some process still writes into. The capture of `self` ends only when `self` is
+  // finished, so waiting for it would wait forever.
+  bool OthersHoldResources(const Job* self = nullptr) const {
     if (!running_.empty()) return true;
-    return std::any_of(window_.begin(), window_.end(),
-                       [](const Job& job) { return !platform::CaptureEnded(job.capture); });
+    return std::any_of(window_.begin(), window_.end(), [self](const Job& job) {
+      return &job != self && !platform::CaptureEnded(job.capture);
+    });
   }
 
   bool AnyWaiting() const {
@@ -227,7 +229,7 @@ class Engine {
       // Created before the question, so it exists even when the user declines.
       if (!job.work.outputFile.empty() && job.outputFile == nullptr) {
         job.outputFile = platform::CreateTextFileIn(job.directory, job.work.outputFile);
-        if (job.outputFile == nullptr && platform::WasShortage() && OthersHoldResources()) {
+        if (job.outputFile == nullptr && platform::WasShortage() && OthersHoldResources(&job)) {
           job.waiting = true;
           return;
         }
@@ -270,21 +272,24 @@ class Engine {
                                : part.args.empty()          ? std::string()
                                                             : part.args.front();
       platform::ChildHandle child = platform::kNoChild;
+      // Asked of the system only for a start it refused: a part naming no program leaves it unasked.
+      bool tooLong = false;
       if (part.kind == PartKind::Shell || !part.args.empty()) {
         child = platform::StartChild(ChildStartFor(job, part));
-        if (child == platform::kNoChild && platform::WasShortage() && OthersHoldResources()) {
+        tooLong = child == platform::kNoChild && platform::WasTooLong();
+        if (child == platform::kNoChild && platform::WasShortage() && OthersHoldResources(&job)) {
           job.waiting = true;
           return;
         }
       }
-      if (child == platform::kNoChild && platform::WasTooLong() && SplitGroup(job)) {
+      if (tooLong && SplitGroup(job)) {
         // Fewer files, the same first part: echoed and tried again with the shorter line (the step of the
         // loop brings it back to this part).
         --job.nextPart;
         continue;
       }
       if (child == platform::kNoChild) {
-        Emit(job, platform::WasTooLong() ? TooLongMessage(name) : NotExecutedMessage(name));
+        Emit(job, tooLong ? TooLongMessage(name) : NotExecutedMessage(name));
         Failed();
         job.result = -1;
         job.startFailed = true;
@@ -535,9 +540,11 @@ class Engine {
       done_.assign(paths_->size(), false);
       std::uint64_t size = 0;
       std::string time;
-      for (std::size_t i = 0; i < paths_->size(); ++i)
+      for (std::size_t i = 0; i < paths_->size(); ++i) {
         done_[i] = CurrentFileState((*paths_)[i], size, time) &&
                    succeeded.count(ResumeKey((*paths_)[i], size, time));
+        if (done_[i]) ++resumed_;
+      }
     }
     errno = 0;
     log_ = platform::OpenForAppending(ctx_.logFile);
@@ -572,10 +579,13 @@ class Engine {
     LogEntry entry;
     entry.start = job.beganText;
     entry.seconds = std::chrono::duration<double>(Clock::now() - job.began).count();
-    entry.exit = job.everTimedOut                   ? "timeout"
-                 : job.skipped                      ? "skipped"
-                 : ctx_.echoOnly || job.startFailed ? "not started"
-                                                    : std::to_string(job.result);
+    // A file the run left before its last part (a failed -xo write, an ending signal) is not done, whatever
+    // its earlier parts returned: -Resume runs it again.
+    const bool cut = job.nextPart < job.work.parts.size();
+    entry.exit = job.everTimedOut                          ? "timeout"
+                 : job.skipped                             ? "skipped"
+                 : ctx_.echoOnly || job.startFailed || cut ? "not started"
+                                                           : std::to_string(job.result);
     entry.command = job.work.command;
     for (std::size_t i = 0; i < job.files && log_ != nullptr; ++i) {
       entry.number = job.firstNumber + static_cast<int>(i);
@@ -618,8 +628,8 @@ class Engine {
     lastDraw_ = now;
     const double elapsed = std::chrono::duration<double>(now - runStart_).count();
     const std::string current = window_.empty() ? std::string() : window_.back().work.path;
-    const std::string text =
-        StatusLineText(filesDone_, progress_.totalCount, progress_.failures, elapsed, current, statusWidth_);
+    const std::string text = StatusLineText(filesDone_, progress_.totalCount - resumed_, progress_.failures,
+                                            elapsed, current, statusWidth_);
     if (statusShown_ > 0 && text == statusText_) return;
     statusText_ = text;
     // Written over what stood there, with blanks past its end where the last line was longer.
@@ -701,6 +711,7 @@ class Engine {
   Clock::time_point lastDraw_;
   const Clock::time_point runStart_ = Clock::now();
   int filesDone_ = 0;       // files whose blocks are out
+  int resumed_ = 0;         // files -Resume passes over: neither done by this run nor left for it
   std::vector<bool> done_;  // -Resume: files the log says succeeded and that have not changed since
   std::size_t doneScan_ = 0;
   bool stopping_ = false;

@@ -95,6 +95,10 @@ inline int Compare(std::string_view a, std::string_view b) {
     if (x != y) return x < y ? -1 : 1;
   }
   if (a.size() == b.size()) return 0;
+  // A byte beyond ASCII that goes on may complete the shorter one's last character, which then folds to
+  // other bytes (a lone 0xCF, but 0xCF 0x89 folds to 0xCE 0xA9): compared folded from that character.
+  if (static_cast<unsigned char>((a.size() < b.size() ? b : a)[n]) >= 0x80)
+    return CompareFolded(a, b, CharacterStart(a, n));
   // What remains of the longer one may fold to nothing shorter, but never to nothing at all.
   return a.size() < b.size() ? -1 : 1;
 }

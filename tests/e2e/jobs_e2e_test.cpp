@@ -341,6 +341,27 @@ TEST(JobsE2E, GatherCrossesTheSystemsCommandLineLimit) {
   }
   EXPECT_EQ(total, names.size());
   EXPECT_GE(commands, 2u);
+#ifndef _WIN32
+  // Through the shell, the whole line is one argument, which the system limits on its own: each group is
+  // echoed once, as it runs, and not again for a line the system refused.
+  const RunResult shell = RunZelvane(dir, {"*.t", "-e", "-Gather", "-ReturnCode", "echo $n | wc -w"},
+                                     {.env = {{"COMSPEC", "/bin/sh"}}});
+  ASSERT_EQ(shell.status, 0) << shell.err.substr(0, 200);
+  std::size_t echoes = 0, words = 0;
+  for (std::size_t line = 0; line < shell.out.size();) {
+    const std::size_t end = shell.out.find('\n', line);
+    if (shell.out.compare(line, 5, "echo ") == 0) {
+      ++echoes;
+    } else {
+      words += std::stoul(shell.out.substr(line, end - line));
+      EXPECT_EQ(echoes, 1u) << "echoes before the command that printed "
+                            << shell.out.substr(line, end - line);
+      echoes = 0;
+    }
+    line = end + 1;
+  }
+  EXPECT_EQ(words, names.size());
+#endif
 }
 
 // The columns of each line of a log after its header that hold a file's number, name and exit code.
@@ -399,6 +420,11 @@ TEST(JobsE2E, LogSaysWhatBecameOfEachFileAndResumeRunsTheRest) {
   EXPECT_EQ(r.out, "");
   RunZelvane(dir, {"1.tmp", "-n", "-Log:other.log", "no-such-program-zv", "$n"});
   EXPECT_EQ(LogSummary(dir.ReadFile("other.log")), "1 1.tmp not started\n");
+#ifndef _WIN32
+  // Its last part never ran (the -xo file could not be written): not done, though the first succeeded.
+  RunZelvane(dir, {"1.tmp", "-n", "-Log:cut.log", "-xo/dev/full", "true;echo x;true"});
+  EXPECT_EQ(LogSummary(dir.ReadFile("cut.log")), "1 1.tmp not started\n");
+#endif
   // A log that cannot be written is reported, and nothing runs.
   r = RunZelvane(dir, {"*.tmp", "-n", "-Log:" + (dir / "no/such/dir/run.log"), "echo", "$n"});
   EXPECT_EQ(r.out, "");

@@ -153,6 +153,15 @@ const HostileRow kRows[] = {
        return Scenario{.args = {"*.c", "@big.args"},
                        .out = "Could not execute " + kPrinter + ": the command line is too long.\n"};
      }},
+    {"TooLongCommandThenABlankPart",
+     [](const TempDir& dir) {
+       // The blank part names no program: the refusal of the part before it is not its reason.
+       dir.WriteFile("a.c");
+       dir.WriteFile("big.args", kPrinter + "\n" + std::string(1 << 20, 'w') + "\n");
+       return Scenario{
+           .args = {"*.c", "@big.args", ";  "},
+           .out = "Could not execute " + kPrinter + ": the command line is too long.\nCould not execute .\n"};
+     }},
     {"HundredThousandLineArgumentFile",
      [](const TempDir& dir) {
        dir.WriteFile("a.c");
@@ -558,6 +567,20 @@ const SignalRow kSignalRows[] = {
        const RunResult piped = RunZelvane(dir, {"*.tmp", "-n", "-Progress", "echo", "$n"});
        EXPECT_EQ(piped.out, "a.tmp\nb.tmp\nc.tmp\n");
        EXPECT_EQ(piped.err, "");
+     }},
+    {"ProgressAfterResumeCountsOnlyTheFilesLeft",
+     [](const TempDir& dir) {
+       for (const char* name : {"a.tmp", "b.tmp", "c.tmp"})
+         dir.WriteFile(name);
+       // a.tmp succeeds and is passed over the second time: the line counts two files, and reaches them.
+       const RunResult first = RunZelvane(dir, {"*.tmp", "-n", "-Log:run.log", "test", "$n", "=", "a.tmp"});
+       ASSERT_EQ(first.status, 0);
+       const TerminalRun run = RunOnTerminal(
+           dir, {"*.tmp", "-n", "-Progress", "-Log:run.log", "-Resume", "sh", "-c", "\"sleep 0.3; echo $n\""},
+           false);
+       EXPECT_EQ(run.status, 0);
+       EXPECT_NE(run.out.find("[1/2] "), std::string::npos) << run.out;
+       EXPECT_EQ(run.out.find("/3] "), std::string::npos) << run.out;
      }},
     {"InterruptAtThePromptRestoresTheTerminal",
      [](const TempDir& dir) {

@@ -294,6 +294,17 @@ const FaultRow kFaultRows[] = {
        EXPECT_EQ(r.out, expected);
        EXPECT_EQ(r.err, "");
      }},
+    {"ShortOfDescriptorsForAnOutputFileNeverWaitsForItself",
+     [](const TempDir& dir) {
+       // With nothing else running, the file's own capture gives back nothing: the -xo file fails at once.
+       WriteFiles(dir, {"a.tmp", "b.tmp", "c.tmp"});
+       for (int limit = 5; limit <= 12; ++limit) {
+         const RunResult r =
+             RunWrapped(dir, "ulimit -n " + std::to_string(limit) + "; exec timeout 10 \"$0\" \"$@\"",
+                        {"*.tmp", "-Jobs:2", "-xo$b.out", "-n", "echo", "$n"});
+         EXPECT_NE(r.status, 124) << limit << ": " << r.err;
+       }
+     }},
     {"BackgroundWriterLandsInItsFilesBlock",
      [](const TempDir& dir) {
        WriteFiles(dir, {"a", "b"});

@@ -76,6 +76,7 @@ TEST(ComparePaths, FoldsLettersBeyondAsciiAndKeepsOtherBytes) {
       {"\xc3\x41", "\xc3\x61", 0},      // and the ASCII letter after it still folds
       {"\xff", "\xc3\xa4", 1},          // a stray byte compares as the byte it is
       {"\xc8\xba", "\xe2\xb1\xa5", 0},  // Ⱥ and ⱥ are one letter though their UTF-8 lengths differ
+      {"x\xcf", "x\xcf\x89", 1},        // a lone 0xCF, completed to ω, folds to Ω (0xCE 0xA9) below it
   };
   for (const Row& r : rows) {
     EXPECT_EQ(ComparePaths(r.a, r.b), r.order) << r.a << " " << r.b;

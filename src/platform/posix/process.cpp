@@ -273,7 +273,7 @@ bool WasTooLong() {
   return lastWasTooLong;
 }
 
-std::size_t CommandLineRoom(bool) {
+std::size_t CommandLineRoom(bool shellLine) {
   // The kernel takes the arguments and the environment together, each string with its NUL and pointer.
   long most = sysconf(_SC_ARG_MAX);
   if (most <= 0) most = 128L * 1024;
@@ -283,7 +283,17 @@ std::size_t CommandLineRoom(bool) {
   // Room for the pseudo variables a child gets, the shell's own words and the end of the vectors.
   constexpr std::size_t kMargin = std::size_t{8} * 1024;
   const auto room = static_cast<std::size_t>(most);
-  return room > used + kMargin ? room - used - kMargin : 0;
+  std::size_t left = room > used + kMargin ? room - used - kMargin : 0;
+#ifdef __linux__
+  // Linux takes no single string longer than 32 pages with its NUL, and the line for the shell is one.
+  if (shellLine) {
+    const long page = sysconf(_SC_PAGESIZE);
+    left = std::min(left, static_cast<std::size_t>(page > 0 ? page : 4096) * 32);
+  }
+#else
+  (void)shellLine;
+#endif
+  return left;
 }
 
 std::size_t WordCost(std::string_view word, bool shellLine) {
