@@ -154,6 +154,9 @@ bool OpenChild(const WalkSettings& s, const Directory& parent, const std::string
 void ReopenParent(const WalkSettings& s, std::vector<Directory>& stack, const Directory& done,
                   std::string_view parentPath) {
   Directory& parent = stack.back();
+  // A directory that was itself no longer there to reopen (moved or removed during the search) has no
+  // ".." to go by: its parent is passed over as gone, as it would be had the walk found it gone.
+  if (done.handle == platform::kNoDirectory) return;
   parent.handle = platform::OpenSubdirectory(done.handle, "..");
   if (parent.handle == platform::kNoDirectory && ShortOfHandles()) {
     ReleaseHeld(stack);
