@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -149,6 +150,35 @@ TEST(TakeQualifier, NestedParenthesesUnclosedOperandsAndTheScanRule) {
     EXPECT_EQ(TakeQualifier(c.keyword, text, qualifier), c.found) << c.text;
     EXPECT_EQ(text, c.rest) << c.text;
     EXPECT_EQ(qualifier, c.qualifier) << c.text;
+  }
+}
+
+TEST(ParseFilespecScale, LongFilespecsParseInLinearTime) {
+  // Each token repeated 100,000 times. A parse that rescans or moves the rest of the text for every token
+  // takes minutes here; the real one a fraction of a second. Loose on purpose: std::clock is processor time
+  // on POSIX but wall time on Win32, and CI machines are busy.
+  constexpr std::size_t kRepeats = 100000;
+  const struct {
+    const char* token;
+    std::size_t stepsEach;
+  } rows[] = {
+      {"a.c ", 1},         {"'x y.c' ", 1}, {"/s ", 0}, {"/ar-h ", 0},
+      {"-name ", 0},       {"/size ", 0},  // a keyword with no operand anywhere is an unknown switch
+      {"--sizeeq(0) ", 0},
+  };
+  for (const auto& row : rows) {
+    std::string text;
+    for (std::size_t i = 0; i < kRepeats; ++i)
+      text += row.token;
+    const std::clock_t start = std::clock();
+    const std::size_t steps = ParseFilespec(text).size();
+    const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+#ifndef ZELVANE_SANITIZED
+    EXPECT_LT(seconds, 5.0) << row.token;
+#else
+    EXPECT_LT(seconds, 30.0) << row.token;
+#endif
+    EXPECT_EQ(steps, kRepeats * row.stepsEach) << row.token;
   }
 }
 
