@@ -280,8 +280,9 @@ std::string FileKey(std::string_view path, const platform::DirIdentity& director
     if (platform::IsPathSeparator('\\')) std::replace(key.begin(), key.end(), '\\', '/');
     return key;
   }
+  static const platform::SeparatorRule isSeparator;
   std::size_t name = path.size();
-  while (name > 0 && !platform::IsPathSeparator(path[name - 1]))
+  while (name > 0 && !isSeparator(path[name - 1]))
     --name;
   char identity[1 + 2 * sizeof(std::uint64_t)] = {'d'};
   std::memcpy(identity + 1, &directory.volume, sizeof directory.volume);

@@ -35,8 +35,10 @@ namespace zelvane {
 namespace {
 
 // A walked name may hold '\' on POSIX, where it is no separator: only the platform says which are.
+const platform::SeparatorRule IsSeparator;
+
 bool EndsInSeparator(std::string_view path) {
-  return !path.empty() && platform::IsPathSeparator(path.back());
+  return !path.empty() && IsSeparator(path.back());
 }
 
 void AppendName(std::string& path, std::string_view name) {
