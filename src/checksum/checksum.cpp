@@ -11,7 +11,9 @@ namespace zelvane {
 namespace {
 
 constexpr std::size_t kSmallestBuffer = std::size_t{64} * 1024;
-constexpr std::size_t kLargestBuffer = std::size_t{1024} * 1024;
+// Small enough that what one read copies in is still in the processor's cache when the CRC reads it
+// (measured: 256 KiB reads of a cached file are faster overall than 1 MiB ones).
+constexpr std::size_t kLargestBuffer = std::size_t{256} * 1024;
 // Line ends are removed into a second, small buffer a piece at a time, so that what the CRC reads next is
 // still in the cache.
 constexpr std::size_t kPiece = std::size_t{64} * 1024;
@@ -48,8 +50,8 @@ struct AlignedBuffer {
   }
 };
 
-// One read buffer for the process, grown to fit the files seen so far up to 1 MiB, so a search that tests
-// thousands of small files neither allocates per file nor touches a megabyte for each.
+// One read buffer for the process, grown to fit the files seen so far up to kLargestBuffer, so a search
+// that tests thousands of small files neither allocates per file nor touches the whole buffer for each.
 AlignedBuffer& ReadBuffer(std::uint64_t fileSize) {
   thread_local AlignedBuffer buffer;
   const std::uint64_t wanted = std::clamp<std::uint64_t>(fileSize, kSmallestBuffer, kLargestBuffer);

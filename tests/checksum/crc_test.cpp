@@ -118,7 +118,7 @@ TEST(RemoveLineEnds, KeepsEveryOtherByteInOrder) {
                                      "line one\r\nline two\nline three\r",
                                      std::string(47, 'x') + "\r\n" + "y"};
   for (std::size_t offset = 0; offset < 16; ++offset) {
-    for (std::size_t len : {0, 1, 7, 8, 9, 15, 16, 17, 31, 32, 33, 64, 65, 200, 4984}) {
+    for (std::size_t len : {0, 1, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65, 127, 128, 129, 200, 4984}) {
       inputs.emplace_back(data.begin() + offset, data.begin() + offset + len);
     }
   }
