@@ -206,6 +206,13 @@ std::vector<SearchStep> ParseFilespec(std::string_view spec) {
   // What is left to parse is text[pos, end): the front is never erased, so each token costs its length.
   std::size_t pos = 0;
   PendingQualifiers pending(text);
+  // At most one step per token: room for them all at once, so a long Filespec's steps are written once
+  // rather than moved each time the list grows (only the room used is ever touched).
+  std::size_t tokens = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (!IsBlank(text[i]) && (i == 0 || IsBlank(text[i - 1]))) ++tokens;
+  }
+  steps.reserve(tokens);
   QualifierSet qualifiers;
   std::uint32_t required = 0;
   std::uint32_t excluded = 0;
