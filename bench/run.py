@@ -4,7 +4,8 @@
     python3 bench/run.py [--zelvane build/zelvane] [--rounds 5] [--quick] [--only walk,exec,...] [--load N]
 
 Builds every tree it needs in a temporary directory (deterministic names and contents) and removes it
-afterwards. Needs find, and for some pairs fdfind (Debian's fd-find) and python3's zlib.
+afterwards. Needs find, and for some pairs fdfind (Debian's fd-find) and python3's zlib; the walk group sets the walk
+beside bench/min_walk.cpp when it is built (`cmake --build build --target min_walk`).
 Groups: walk, specs, exec, gather, output, crc, scale. With --load N, N busy processes run beside the exec group, as
 other work on the machine would.
 """
@@ -92,6 +93,7 @@ def main():
     parser.add_argument("--load", type=int, default=0, help="busy processes beside the exec group")
     args = parser.parse_args()
     zelvane = os.path.abspath(args.zelvane)
+    min_walk = os.path.join(os.path.dirname(zelvane), "min_walk")
     groups = set(args.only.split(","))
     fd = shutil.which("fdfind") or shutil.which("fd")
     results = []
@@ -114,6 +116,20 @@ def main():
                         cmds["fd"] = [fd, "-HI", "-e", "c"]
                         cmds["fd-j1"] = [fd, "-HI", "-j1", "-e", "c"]
                     compare(f"Walk and print: {n} files in {directories} directories", cmds, root, args.rounds, results)
+                    cmds = {"zelvane": [zelvane, "*", "-s", "-n", "echo", "$f"]}
+                    if fd:
+                        cmds["fd"] = [fd, "-HI", "."]
+                    compare(f"Every entry a match: {n} files in {directories} directories", cmds, root, args.rounds,
+                            results)
+                    # The walk alone against the least a walk costs (open, getdents64, close on every
+                    # processor, bench/min_walk.cpp), when it is built.
+                    cmds = {"zelvane": [zelvane, "*.none", "-s", "-n", "echo", "$f"]}
+                    if os.path.exists(min_walk):
+                        cmds["limit"] = [min_walk, "."]
+                    if fd:
+                        cmds["fd"] = [fd, "-HI", "-e", "none"]
+                    compare(f"The walk alone, nothing matching: {n} files in {directories} directories", cmds, root,
+                            args.rounds, results)
                 if "specs" in groups and directories == sizes[0][0]:
                     compare(f"Several specs and an Xspec: {n} files",
                             {"zelvane": [zelvane, "*.c *.h", "-s", "-x*.o", "-n", "echo", "$f"],
@@ -209,8 +225,10 @@ def main():
                 f.write(zlib_script)
             mib = os.path.getsize(big) / (1 << 20)
             for macro in ("k", "K"):
+                # dd reading the cached file into nothing is the speed of reading it.
                 m = compare(f"${macro} over one {mib:.0f} MiB file",
                             {"zelvane": [zelvane, "big.bin", "-n", "echo", "$" + macro],
+                             "dd": ["dd", "if=big.bin", "of=/dev/null", "bs=1M", "status=none"],
                              "zlib": [sys.executable, script, macro, "big.bin"]},
                             root, args.rounds, results)
                 print(f"  throughput: zelvane {mib / m['zelvane']:.0f} MiB/s, zlib {mib / m['zlib']:.0f} MiB/s")

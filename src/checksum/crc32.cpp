@@ -98,8 +98,32 @@ __attribute__((target("pclmul,sse4.1"))) inline __m128i Fold(__m128i x, __m128i 
   return _mm_xor_si128(_mm_xor_si128(lo, hi), next);
 }
 
+// Folds the remaining `len` bytes (a multiple of 16) into x, 16 at a time, and reduces x to the register.
+__attribute__((target("pclmul,sse4.1"))) std::uint32_t FinishFold(__m128i x1, const unsigned char* p,
+                                                                  std::size_t len) {
+  __m128i k = _mm_load_si128(reinterpret_cast<const __m128i*>(kFold1));
+  while (len >= 16) {
+    x1 = Fold(x1, k, Load128(p));
+    p += 16;
+    len -= 16;
+  }
+
+  // 128 bits to 64.
+  const __m128i low32 = _mm_setr_epi32(-1, 0, -1, 0);
+  __m128i x = _mm_xor_si128(_mm_srli_si128(x1, 8), _mm_clmulepi64_si128(x1, k, 0x10));
+  k = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kFold64));
+  x = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x, low32), k, 0x00), _mm_srli_si128(x, 4));
+
+  // Barrett reduction to 32 bits.
+  k = _mm_load_si128(reinterpret_cast<const __m128i*>(kBarrett));
+  __m128i q = _mm_clmulepi64_si128(_mm_and_si128(x, low32), k, 0x10);
+  q = _mm_clmulepi64_si128(_mm_and_si128(q, low32), k, 0x00);
+  x = _mm_xor_si128(x, q);
+  return static_cast<std::uint32_t>(_mm_extract_epi32(x, 1));
+}
+
 // Folds `len` bytes (at least 64, a multiple of 16) into the register with PCLMULQDQ: four 128-bit lanes
-// run side by side over 64-byte steps, are folded into one, and one 128-bit value is reduced to 32 bits.
+// run side by side over 64-byte steps and are folded into one, which FinishFold takes on.
 __attribute__((target("pclmul,sse4.1"))) std::uint32_t FoldRegister(std::uint32_t reg, const unsigned char* p,
                                                                     std::size_t len) {
   __m128i x1 = _mm_xor_si128(Load128(p), _mm_cvtsi32_si128(static_cast<int>(reg)));
@@ -123,25 +147,72 @@ __attribute__((target("pclmul,sse4.1"))) std::uint32_t FoldRegister(std::uint32_
   x1 = Fold(x1, k, x2);
   x1 = Fold(x1, k, x3);
   x1 = Fold(x1, k, x4);
-  while (len >= 16) {
-    x1 = Fold(x1, k, Load128(p));
-    p += 16;
-    len -= 16;
+  return FinishFold(x1, p, len);
+}
+
+// Not on Win32: there GCC keeps the stack aligned to 16 bytes only, and a 512-bit register it spilled
+// would be stored misaligned.
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 10 && !defined(_WIN32)
+#define ZELVANE_VPCLMUL 1
+// The same folding on 512-bit registers where the processor has VPCLMULQDQ: four registers of four lanes
+// each run side by side over 256-byte steps, so the CRC keeps up with reading a file from memory. Folding
+// constants as above for the distances 16*128 (the step) and 3*128, 2*128 (lanes into the last one).
+alignas(16) constexpr std::uint64_t kFold16[2] = {0x011542778Aull, 0x01322D1430ull};
+alignas(16) constexpr std::uint64_t kFold3[2] = {0x003DB1ECDCull, 0x0174359406ull};
+alignas(16) constexpr std::uint64_t kFold2[2] = {0x00F1DA05AAull, 0x015A546366ull};
+
+#define ZELVANE_TARGET_512 __attribute__((target("avx512f,avx512vl,vpclmulqdq,pclmul,sse4.1")))
+
+ZELVANE_TARGET_512 inline __m512i Load512(const unsigned char* at) {
+  return _mm512_loadu_si512(at);
+}
+
+ZELVANE_TARGET_512 inline __m512i Broadcast(const std::uint64_t (&k)[2]) {
+  return _mm512_maskz_broadcast_i32x4(0xFFFF, _mm_load_si128(reinterpret_cast<const __m128i*>(k)));
+}
+
+ZELVANE_TARGET_512 inline __m512i Fold512(__m512i x, __m512i k, __m512i next) {
+  const __m512i lo = _mm512_clmulepi64_epi128(x, k, 0x00);
+  const __m512i hi = _mm512_clmulepi64_epi128(x, k, 0x11);
+  return _mm512_ternarylogic_epi64(lo, hi, next, 0x96);  // lo ^ hi ^ next
+}
+
+// `len` at least 256, a multiple of 16.
+ZELVANE_TARGET_512 std::uint32_t FoldRegister512(std::uint32_t reg, const unsigned char* p, std::size_t len) {
+  __m512i x1 = _mm512_xor_si512(
+      Load512(p), _mm512_inserti32x4(_mm512_setzero_si512(), _mm_cvtsi32_si128(static_cast<int>(reg)), 0));
+  __m512i x2 = Load512(p + 64);
+  __m512i x3 = Load512(p + 128);
+  __m512i x4 = Load512(p + 192);
+  p += 256;
+  len -= 256;
+
+  __m512i k = Broadcast(kFold16);
+  while (len >= 256) {
+    x1 = Fold512(x1, k, Load512(p));
+    x2 = Fold512(x2, k, Load512(p + 64));
+    x3 = Fold512(x3, k, Load512(p + 128));
+    x4 = Fold512(x4, k, Load512(p + 192));
+    p += 256;
+    len -= 256;
   }
 
-  // 128 bits to 64.
-  const __m128i low32 = _mm_setr_epi32(-1, 0, -1, 0);
-  __m128i x = _mm_xor_si128(_mm_srli_si128(x1, 8), _mm_clmulepi64_si128(x1, k, 0x10));
-  k = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kFold64));
-  x = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x, low32), k, 0x00), _mm_srli_si128(x, 4));
+  k = Broadcast(kFold4);
+  x1 = Fold512(x1, k, x2);
+  x1 = Fold512(x1, k, x3);
+  x1 = Fold512(x1, k, x4);
 
-  // Barrett reduction to 32 bits.
-  k = _mm_load_si128(reinterpret_cast<const __m128i*>(kBarrett));
-  __m128i q = _mm_clmulepi64_si128(_mm_and_si128(x, low32), k, 0x10);
-  q = _mm_clmulepi64_si128(_mm_and_si128(q, low32), k, 0x00);
-  x = _mm_xor_si128(x, q);
-  return static_cast<std::uint32_t>(_mm_extract_epi32(x, 1));
+  // The four lanes of one register into its last.
+  const __m128i k3 = _mm_load_si128(reinterpret_cast<const __m128i*>(kFold3));
+  const __m128i k2 = _mm_load_si128(reinterpret_cast<const __m128i*>(kFold2));
+  const __m128i k1 = _mm_load_si128(reinterpret_cast<const __m128i*>(kFold1));
+  __m128i x = _mm512_maskz_extracti32x4_epi32(0xF, x1, 3);
+  x = Fold(_mm512_maskz_extracti32x4_epi32(0xF, x1, 0), k3, x);
+  x = Fold(_mm512_maskz_extracti32x4_epi32(0xF, x1, 1), k2, x);
+  x = Fold(_mm512_maskz_extracti32x4_epi32(0xF, x1, 2), k1, x);
+  return FinishFold(x, p, len);
 }
+#endif
 
 // For each set of line-end positions within 8 bytes (bit k: byte k is a line end), the byte shuffle that
 // gathers the other bytes at the front, and how many they are.
@@ -193,6 +264,25 @@ __attribute__((target("ssse3"))) std::size_t RemoveLineEndsSsse3(const unsigned 
   return kept + RemoveLineEndsPortable(in + i, len - i, out + kept);
 }
 
+#if defined(ZELVANE_VPCLMUL)
+// With AVX-512 VBMI2 one compress instruction gathers the kept bytes of 64 at a time. It gathers into a
+// register, stored whole; as above, a store never passes the input position.
+__attribute__((target("avx512f,avx512bw,avx512vbmi2"))) std::size_t RemoveLineEndsVbmi2(
+    const unsigned char* in, std::size_t len, unsigned char* out) {
+  const __m512i cr = _mm512_set1_epi8(0x0D);
+  const __m512i lf = _mm512_set1_epi8(0x0A);
+  std::size_t kept = 0;
+  std::size_t i = 0;
+  for (; i + 64 <= len; i += 64) {
+    const __m512i v = _mm512_loadu_si512(in + i);
+    const __mmask64 keep = ~(_mm512_cmpeq_epi8_mask(v, cr) | _mm512_cmpeq_epi8_mask(v, lf));
+    _mm512_storeu_si512(out + kept, _mm512_maskz_compress_epi8(keep, v));
+    kept += static_cast<std::size_t>(__builtin_popcountll(keep));
+  }
+  return kept + RemoveLineEndsSsse3(in + i, len - i, out + kept);
+}
+#endif
+
 #endif  // ZELVANE_X86
 
 inline bool IsLineEnd(unsigned char b) {
@@ -216,7 +306,16 @@ std::uint32_t Crc32UpdateClmul(std::uint32_t crc, const void* data, std::size_t 
   std::uint32_t reg = ~crc;
   if (len >= 64) {
     const std::size_t folded = len & ~static_cast<std::size_t>(15);
+#if defined(ZELVANE_VPCLMUL)
+    static const bool wide = [] {
+      __builtin_cpu_init();
+      return __builtin_cpu_supports("vpclmulqdq") && __builtin_cpu_supports("avx512f") &&
+             __builtin_cpu_supports("avx512vl");
+    }();
+    reg = wide && folded >= 256 ? FoldRegister512(reg, p, folded) : FoldRegister(reg, p, folded);
+#else
     reg = FoldRegister(reg, p, folded);
+#endif
     p += folded;
     len -= folded;
   }
@@ -274,6 +373,13 @@ std::size_t RemoveLineEnds(const unsigned char* in, std::size_t len, unsigned ch
     __builtin_cpu_init();
     return __builtin_cpu_supports("ssse3") != 0;
   }();
+#if defined(ZELVANE_VPCLMUL)
+  static const bool vbmi2 = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi2");
+  }();
+  if (vbmi2 && ssse3) return RemoveLineEndsVbmi2(in, len, out);
+#endif
   if (ssse3) return RemoveLineEndsSsse3(in, len, out);
 #endif
   return RemoveLineEndsPortable(in, len, out);

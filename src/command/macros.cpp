@@ -11,9 +11,7 @@ namespace zelvane {
 namespace {
 
 // On POSIX only '/': a '\\' in a file name is part of the name.
-bool IsSeparator(char c) {
-  return platform::IsPathSeparator(c);
-}
+const platform::SeparatorRule IsSeparator;
 
 char FoldCase(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;

@@ -2,6 +2,7 @@
 // function of the text; the search's CollectMatches then runs the steps against the disk.
 #include "filespec/filespec.h"
 
+#include <algorithm>
 #include <array>
 
 #include "platform/files.h"
@@ -11,6 +12,7 @@ namespace zelvane {
 namespace {
 
 constexpr std::array<std::string_view, 4> kKeywords = {"size", "time", "comp", "cont"};
+constexpr std::size_t kLongestKeyword = 4;
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t';
@@ -72,10 +74,87 @@ std::size_t ReadAttributeSwitch(std::string_view text, std::uint32_t& required, 
   return i;
 }
 
+// Moves the qualifier whose '/' or '-' stands at `start` out of `specText`, up to the parenthesis that
+// closes its operand (the end, when none does); false when no '(' follows.
+bool TakeQualifierAt(std::string_view keyword, std::string& specText, std::size_t start,
+                     std::string& qualifierText) {
+  const std::size_t open = specText.find('(', start + 1);
+  if (open == std::string::npos) return false;
+  std::size_t close = specText.size() - 1;
+  int depth = 0;
+  for (std::size_t i = open + 1; i < specText.size(); ++i) {
+    if (specText[i] == '(') {
+      ++depth;
+    } else if (specText[i] == ')') {
+      if (depth == 0) {
+        close = i;
+        break;
+      }
+      --depth;
+    }
+  }
+  const std::size_t textStart = start + 1 + keyword.size();
+  qualifierText = specText.substr(textStart, close + 1 - textStart);
+  specText.erase(start, close + 1 - start);
+  return true;
+}
+
+bool IsSwitchChar(char c) {
+  return c == '/' || c == '-';
+}
+
+// Where TakeQualifier's scan, begun at `from`, would find `keyword`, found without the scan: the scan
+// steps over the character after every '/' or '-' it lands on, so it lands on a '/' or '-' exactly when
+// the run of '/' and '-' before it (back to `from`) is even. npos when it would find none.
+std::size_t FindQualifier(std::string_view text, std::string_view keyword, std::size_t from) {
+  for (std::size_t at = from; at < text.size();) {
+    const std::size_t word = text.find(keyword, at + 1);
+    if (word == std::string_view::npos) return word;
+    at = word;
+    const std::size_t sign = word - 1;
+    if (sign < from || !IsSwitchChar(text[sign])) continue;
+    std::size_t run = 0;
+    while (sign - run > from && IsSwitchChar(text[sign - run - 1]))
+      ++run;
+    if (run % 2 == 0) return sign;
+  }
+  return std::string_view::npos;
+}
+
+// The qualifiers a parse has still to take, each kind's next one found once and kept until the text
+// changes or the parse passes it: a long Filespec is read in time linear in its length, plus that of the
+// text after each qualifier taken.
+class PendingQualifiers {
+ public:
+  explicit PendingQualifiers(const std::string& text) { Reset(text); }
+
+  // After the text has changed.
+  void Reset(const std::string& text) {
+    next_.fill(kUnknown);
+    lastOpen_ = text.rfind('(');
+  }
+  // Where the scan from `from` finds `keyword` (kind k), or npos.
+  std::size_t Next(std::size_t k, std::string_view keyword, const std::string& text, std::size_t from) {
+    // The parse moves on only past whole tokens, never into a run of '/' and '-', so what the scan would
+    // find from further on is what it found before, unless the parse has passed it.
+    if (next_[k] == kUnknown || (next_[k] != std::string::npos && next_[k] < from))
+      next_[k] = FindQualifier(text, keyword, from);
+    return next_[k];
+  }
+  // Whether a '(' stands after `at`.
+  bool OpenAfter(std::size_t at) const { return lastOpen_ != std::string::npos && lastOpen_ > at; }
+
+ private:
+  static constexpr std::size_t kUnknown = std::string::npos - 1;
+  std::array<std::size_t, kKeywords.size()> next_{};
+  std::size_t lastOpen_ = std::string::npos;
+};
+
 // A qualifier at the front is left for the next cycle, which takes it: one cycle takes one of each kind.
+// `text` begins with the '/' or '-'; the caller asks whether a '(' follows anywhere.
 bool StartsWithQualifier(std::string_view text) {
   for (std::string_view keyword : kKeywords) {
-    if (text.substr(1, keyword.size()) == keyword) return text.find('(', 1) != std::string_view::npos;
+    if (text.substr(1, keyword.size()) == keyword) return true;
   }
   return false;
 }
@@ -118,68 +197,67 @@ bool TakeQualifier(std::string_view keyword, std::string& specText, std::string&
     // The character after a '/' or '-' is never itself taken as a switch character.
     start += 2;
   }
-  const std::size_t open = specText.find('(', start + 1);
-  if (open == std::string::npos) return false;
-  std::size_t close = specText.size() - 1;
-  int depth = 0;
-  for (std::size_t i = open + 1; i < specText.size(); ++i) {
-    if (specText[i] == '(') {
-      ++depth;
-    } else if (specText[i] == ')') {
-      if (depth == 0) {
-        close = i;
-        break;
-      }
-      --depth;
-    }
-  }
-  const std::size_t textStart = start + 1 + keyword.size();
-  qualifierText = specText.substr(textStart, close + 1 - textStart);
-  specText.erase(start, close + 1 - start);
-  return true;
+  return TakeQualifierAt(keyword, specText, start, qualifierText);
 }
 
 std::vector<SearchStep> ParseFilespec(std::string_view spec) {
   std::vector<SearchStep> steps;
   std::string text(spec);
+  // What is left to parse is text[pos, end): the front is never erased, so each token costs its length.
+  std::size_t pos = 0;
+  PendingQualifiers pending(text);
+  // At most one step per token: room for them all at once, so a long Filespec's steps are written once
+  // rather than moved each time the list grows (only the room used is ever touched).
+  std::size_t tokens = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (!IsBlank(text[i]) && (i == 0 || IsBlank(text[i - 1]))) ++tokens;
+  }
+  steps.reserve(tokens);
   QualifierSet qualifiers;
   std::uint32_t required = 0;
   std::uint32_t excluded = 0;
   // In the fixed order size, time, comp, cont, as kKeywords.
   const std::array<std::string QualifierSet::*, 4> kinds = {&QualifierSet::size, &QualifierSet::time,
                                                             &QualifierSet::comp, &QualifierSet::cont};
-  while (!text.empty()) {
-    for (std::size_t k = 0; k < kinds.size(); ++k)
-      TakeQualifier(kKeywords[k], text, qualifiers.*kinds[k]);
-    const std::size_t first = text.find_first_not_of(" \t");
-    text.erase(0, first == std::string::npos ? text.size() : first);
-    if (text.empty()) break;
+  while (pos < text.size()) {
+    for (std::size_t k = 0; k < kinds.size(); ++k) {
+      const std::size_t at = pending.Next(k, kKeywords[k], text, pos);
+      if (at == std::string::npos || !pending.OpenAfter(at)) continue;
+      TakeQualifierAt(kKeywords[k], text, at, qualifiers.*kinds[k]);
+      pending.Reset(text);
+    }
+    const std::size_t first = text.find_first_not_of(" \t", pos);
+    pos = first == std::string::npos ? text.size() : first;
+    if (pos == text.size()) break;
+    const std::string_view rest = std::string_view(text).substr(pos);
 
     // A qualifier at the front is left for the next cycle, which takes it, whatever its operand holds: the
     // '/' rule below must not read "/sizelt(sub/ref)" as a path.
-    if ((text[0] == '/' || text[0] == '-') && StartsWithQualifier(text)) continue;
+    if ((rest[0] == '/' || rest[0] == '-') && StartsWithQualifier(rest.substr(0, 1 + kLongestKeyword)) &&
+        pending.OpenAfter(pos))
+      continue;
 
     // On POSIX "/home/me/*.c" is a path, not a switch: the platform decides on the token's first word.
-    if (platform::IsSwitchText(std::string_view(text).substr(0, BlankOrEnd(text)))) {
-      if (text.size() > 1 && (text[1] == 'a' || text[1] == 'A')) {
-        text.erase(0, ReadAttributeSwitch(text, required, excluded));
+    if (platform::IsSwitchText(rest.substr(0, BlankOrEnd(rest)))) {
+      if (rest.size() > 1 && (rest[1] == 'a' || rest[1] == 'A')) {
+        pos += ReadAttributeSwitch(rest, required, excluded);
       } else {
         // Unknown switches (DIR's /s, /o...) and names beginning with '-' are not searched.
-        text.erase(0, BlankOrEnd(text));
+        pos += BlankOrEnd(rest);
       }
       continue;
     }
 
-    const std::size_t end = TokenEnd(text);
-    std::string single;
+    const std::size_t end = TokenEnd(rest);
+    std::string_view single;
     std::size_t consumed = end;
-    if (IsQuote(text[0])) {
-      single = text.substr(1, end > 0 ? end - 1 : 0);
-      if (end < text.size()) consumed = end + 1;
+    if (IsQuote(rest[0])) {
+      single = rest.substr(1, end > 0 ? end - 1 : 0);
+      if (end < rest.size()) consumed = end + 1;
     } else {
-      single = text.substr(0, end);
+      single = rest.substr(0, end);
     }
-    text.erase(0, consumed);
+    pos += consumed;
     if (!single.empty())
       steps.push_back({TypedPath(single), required, excluded, TypedQualifiers(qualifiers)});
   }

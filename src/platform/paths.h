@@ -15,6 +15,17 @@ char NativeSeparator();
 // option's file name) has its '\' turned into '/', once, where it is read.
 bool IsPathSeparator(char c);
 
+// IsPathSeparator's answer as a value, for code that tests every character of many paths: the platform is
+// asked once, when the rule is made, and each test is then inline.
+class SeparatorRule {
+ public:
+  SeparatorRule() : backslash_(IsPathSeparator('\\')) {}
+  bool operator()(char c) const { return c == '/' || (c == '\\' && backslash_); }
+
+ private:
+  bool backslash_;
+};
+
 // Whether text that begins with '-' or '/' is a switch rather than a path. '-' always starts a switch. On
 // POSIX a '/' starts a switch only when no other '/' follows before the end of the text (callers pass a
 // Filespec token up to its first blank or tab); on Win32 '/' always starts a switch. Text that begins with

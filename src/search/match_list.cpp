@@ -106,15 +106,26 @@ inline int Compare(std::string_view a, std::string_view b) {
 // What the sorts order: an entry, and eight of its bytes (folded, most significant first) from where
 // the entries of the sorted range begin to differ. Most comparisons are settled by those bytes, without
 // reaching into the entries' text, which is scattered over memory.
+//
+// Entries that compare equal are told apart by their place in the list, so no two keys are equivalent:
+// a sort that is not stable gives exactly the stable order, and needs no buffer beside the keys. Held in
+// 12 bytes (a list of four thousand million entries would need far more memory than a run has).
 struct SortKey {
-  std::uint64_t bytes;
-  const std::string* entry;
+  std::uint32_t high;  // the eight bytes, most significant half first
+  std::uint32_t low;
+  std::uint32_t index;  // the entry's place in the list
 };
+static_assert(sizeof(SortKey) == 12);
+
+constexpr std::uint32_t kPlaced = UINT32_MAX;  // an index no entry has: the entry is in its place
 
 struct KeyLess {
+  const std::string* entries;
   bool operator()(const SortKey& a, const SortKey& b) const {
-    if (a.bytes != b.bytes) return a.bytes < b.bytes;
-    return Compare(*a.entry, *b.entry) < 0;
+    if (a.high != b.high) return a.high < b.high;
+    if (a.low != b.low) return a.low < b.low;
+    const int order = Compare(entries[a.index], entries[b.index]);
+    return order != 0 ? order < 0 : a.index < b.index;
   }
 };
 
@@ -145,15 +156,15 @@ using Order = std::vector<SortKey>;
 // Below this many entries a second thread would cost more than it saves.
 constexpr std::ptrdiff_t kEntriesPerSortingThread = 16384;
 
-// A stable sort of [first, last) on up to one thread per processor: the range is cut into runs, each run
-// sorted stably on a thread of its own, and neighbouring runs merged, the left one's equal entries first.
-// The result is exactly the one-thread stable sort's.
-void SortStably(Order::iterator first, Order::iterator last) {
+// Sorts [first, last) on up to one thread per processor: the range is cut into runs, each run sorted on a
+// thread of its own, and neighbouring runs merged. No two keys are equivalent, so the result is exactly the
+// one-thread sort's.
+void SortKeys(Order::iterator first, Order::iterator last, KeyLess less) {
   const std::ptrdiff_t n = last - first;
   const std::ptrdiff_t processors = std::max(1, platform::ProcessorCount());
   const std::ptrdiff_t runs = std::min<std::ptrdiff_t>(processors, n / kEntriesPerSortingThread);
   if (runs <= 1) {
-    std::stable_sort(first, last, KeyLess());
+    std::sort(first, last, less);
     return;
   }
   std::vector<Order::iterator> bounds;
@@ -164,21 +175,21 @@ void SortStably(Order::iterator first, Order::iterator last) {
     const Order::iterator from = bounds[static_cast<std::size_t>(r)];
     const Order::iterator to = bounds[static_cast<std::size_t>(r) + 1];
     try {
-      helpers.emplace_back([from, to] { std::stable_sort(from, to, KeyLess()); });
+      helpers.emplace_back([from, to, less] { std::sort(from, to, less); });
     } catch (const std::system_error&) {
-      std::stable_sort(from, to, KeyLess());  // no thread to spare: sorted here, with the same result
+      std::sort(from, to, less);  // no thread to spare: sorted here, with the same result
     } catch (const std::bad_alloc&) {
-      std::stable_sort(from, to, KeyLess());
+      std::sort(from, to, less);
     }
   }
-  std::stable_sort(bounds[0], bounds[1], KeyLess());
+  std::sort(bounds[0], bounds[1], less);
   for (std::thread& t : helpers)
     t.join();
   // Neighbours merged pairwise, then pairs of pairs: each entry is moved once per level.
   const auto count = static_cast<std::size_t>(runs);
   for (std::size_t width = 1; width < count; width *= 2) {
     for (std::size_t r = 0; r + width < count; r += 2 * width)
-      std::inplace_merge(bounds[r], bounds[r + width], bounds[std::min(r + 2 * width, count)], KeyLess());
+      std::inplace_merge(bounds[r], bounds[r + width], bounds[std::min(r + 2 * width, count)], less);
   }
 }
 
@@ -200,22 +211,25 @@ void Settle(PathList& list) {
   }
   same = CharacterStart(entries[0], same);
   Order order(total);
-  for (std::size_t i = 0; i < total; ++i)
-    order[i] = {KeyBytes(entries[i], same), &entries[i]};
+  for (std::size_t i = 0; i < total; ++i) {
+    const std::uint64_t key = KeyBytes(entries[i], same);
+    order[i] = {static_cast<std::uint32_t>(key >> 32), static_cast<std::uint32_t>(key),
+                static_cast<std::uint32_t>(i)};
+  }
+  const KeyLess less{entries.data()};
   const auto middle = order.begin() + static_cast<std::ptrdiff_t>(list.sortedCount);
-  SortStably(middle, order.end());
-  std::inplace_merge(order.begin(), middle, order.end(), KeyLess());
+  SortKeys(middle, order.end(), less);
+  std::inplace_merge(order.begin(), middle, order.end(), less);
   // Each entry is moved to its place along the cycles of the order, in place; a place done is marked.
   std::vector<platform::DirIdentity>& directories = list.directories;
-  const std::string* const base = entries.data();
   for (std::size_t start = 0; start < total; ++start) {
-    if (order[start].entry == nullptr) continue;
+    if (order[start].index == kPlaced) continue;
     std::string held = std::move(entries[start]);
     const platform::DirIdentity heldDirectory = directories[start];
     std::size_t to = start;
     for (;;) {
-      const auto from = static_cast<std::size_t>(order[to].entry - base);
-      order[to].entry = nullptr;
+      const std::size_t from = order[to].index;
+      order[to].index = kPlaced;
       if (from == start) {
         entries[to] = std::move(held);
         directories[to] = heldDirectory;
@@ -284,8 +298,9 @@ std::string FileKey(std::string_view path, const platform::DirIdentity& director
     if (platform::IsPathSeparator('\\')) std::replace(key.begin(), key.end(), '\\', '/');
     return key;
   }
+  static const platform::SeparatorRule isSeparator;
   std::size_t name = path.size();
-  while (name > 0 && !platform::IsPathSeparator(path[name - 1]))
+  while (name > 0 && !isSeparator(path[name - 1]))
     --name;
   char identity[1 + 2 * sizeof(std::uint64_t)] = {'d'};
   std::memcpy(identity + 1, &directory.volume, sizeof directory.volume);

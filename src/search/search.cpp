@@ -21,9 +21,9 @@ int Processors() {
 }
 
 // A walked name may hold '\' on POSIX, where it is no separator: only the platform says which are.
-bool IsSeparator(char c) {
-  return platform::IsPathSeparator(c);
-}
+const platform::SeparatorRule IsSeparator;
+// Asked once too: MakeFullPath runs for every match.
+const char kNativeSeparator = platform::NativeSeparator();
 
 bool EndsInSeparator(std::string_view path) {
   return !path.empty() && IsSeparator(path.back());
@@ -215,7 +215,7 @@ std::string MakeFullPath(std::string_view drive, std::string_view searchedPath, 
   result.reserve(drive.size() + searchedPath.size() + 1 + name.size());
   result += drive;
   result += searchedPath;
-  if (!result.empty() && !EndsInSeparator(result)) result += platform::NativeSeparator();
+  if (!result.empty() && !EndsInSeparator(result)) result += kNativeSeparator;
   result += name;
   return result;
 }

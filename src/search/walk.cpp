@@ -22,6 +22,8 @@
 #include <deque>
 #include <mutex>
 #include <new>
+#include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -35,8 +37,10 @@ namespace zelvane {
 namespace {
 
 // A walked name may hold '\' on POSIX, where it is no separator: only the platform says which are.
+const platform::SeparatorRule IsSeparator;
+
 bool EndsInSeparator(std::string_view path) {
-  return !path.empty() && platform::IsPathSeparator(path.back());
+  return !path.empty() && IsSeparator(path.back());
 }
 
 void AppendName(std::string& path, std::string_view name) {
@@ -55,14 +59,24 @@ bool IsWalkable(const platform::DirEntry& e) {
 }
 
 // The matches of one piece of a walk, in the order one walker would find them. A piece handed to another
-// walker stands where this walker would have walked it: before paths[at].
+// walker stands where this walker would have walked it: before match number `at`.
+//
+// The matches are kept a directory at a time: the directory's path and identity once, then the names
+// matched in it, so a piece holds a few bytes a match beside the list it is joined into. The full paths
+// are made as the pieces are joined, straight into the list.
 struct Output {
   struct Handed {
     std::size_t at;
     Output* piece;
   };
-  std::vector<std::string> paths;
-  std::vector<platform::DirIdentity> directories;  // parallel to `paths`: where each was listed
+  struct Group {
+    std::size_t pathEnd;   // the directory's path ends here in `text`; it begins where the group before ends
+    std::size_t namesEnd;  // the group's names, each followed by a '\0' (no name holds one), end here
+    platform::DirIdentity identity;
+  };
+  std::string text;
+  std::vector<Group> groups;
+  std::size_t count = 0;  // matches
   std::vector<Handed> handed;
 };
 
@@ -237,20 +251,30 @@ void AddMatches(const WalkSettings& s, std::string_view searchedPath, const Dire
         platform::MatchesPattern(s.pattern, data.alternateName))
       alias = data.name;
   }
+  bool grouped = false;
+  const auto add = [&](std::string_view name) {
+    if (!grouped) {
+      out.text += searchedPath;
+      out.groups.push_back({out.text.size(), out.text.size(), dir.identity});
+      grouped = true;
+    }
+    out.text += name;
+    out.text += '\0';
+    out.groups.back().namesEnd = out.text.size();
+    ++out.count;
+  };
   for (const platform::DirEntry& e : entries) {
     if (!alias.empty()) {
       if (e.name != alias || (e.attributes & s.required) != s.required || (e.attributes & s.excluded) != 0)
         continue;
-      out.paths.push_back(MakeFullPath(s.drive, searchedPath, e.name));
-      out.directories.push_back(dir.identity);
+      add(e.name);
       continue;
     }
     // Names beginning with '.' are never matches: this also keeps "." and ".." out.
     if (e.name.empty() || e.name[0] == '.') continue;
     if (exactOnly ? e.name != s.pattern : !platform::MatchesPattern(s.pattern, e.name)) continue;
     if ((e.attributes & s.required) != s.required || (e.attributes & s.excluded) != 0) continue;
-    out.paths.push_back(MakeFullPath(s.drive, searchedPath, e.name));
-    out.directories.push_back(dir.identity);
+    add(e.name);
   }
 }
 
@@ -482,7 +506,7 @@ void WalkPiece(const WalkSettings& s, Pool* pool, Task task, std::size_t held, b
     Directory& top = stack.back();
     // What was handed off from here comes before the next subdirectory this walker enters.
     for (Output* piece : top.handedOff)
-      out.handed.push_back({out.paths.size(), piece});
+      out.handed.push_back({out.count, piece});
     top.handedOff.clear();
     const platform::DirEntry* sub = nullptr;
     if (s.recurse && top.listed && (top.handle != platform::kNoDirectory || top.kept))
@@ -524,30 +548,45 @@ void WalkPiece(const WalkSettings& s, Pool* pool, Task task, std::size_t held, b
 }
 
 // Moves the matches of `root` and of every piece handed off from it, each at its place, into `target`.
-void Join(Output& root, std::size_t total, PathList& target) {
+void Join(const WalkSettings& s, Output& root, std::size_t total, PathList& target) {
   target.entries.reserve(target.entries.size() + total);
   target.directories.reserve(target.directories.size() + total);
   struct Place {
     Output* output;
-    std::size_t path;
-    std::size_t handed;
+    std::size_t group;   // the group of the next match
+    std::size_t at;      // where the next match's name begins in the output's text, once in its group
+    std::size_t match;   // how many matches of the output are joined
+    std::size_t handed;  // how many of its handed pieces are
   };
-  std::vector<Place> places{{&root, 0, 0}};
+  std::vector<Place> places{{&root, 0, 0, 0, 0}};
   while (!places.empty()) {
     Place& place = places.back();
     Output& out = *place.output;
-    const bool atHanded = place.handed < out.handed.size();
-    const std::size_t upTo = atHanded ? out.handed[place.handed].at : out.paths.size();
-    for (; place.path < upTo; ++place.path)
-      InsertSorted(target, std::move(out.paths[place.path]), out.directories[place.path]);
-    if (atHanded) {
+    const bool handedLeft = place.handed < out.handed.size();
+    if (handedLeft && out.handed[place.handed].at == place.match) {
       Output* piece = out.handed[place.handed++].piece;
-      places.push_back({piece, 0, 0});  // `place` is not used after this
+      places.push_back({piece, 0, 0, 0, 0});  // `place` is not used after this
       continue;
     }
-    std::vector<std::string>().swap(out.paths);
-    std::vector<platform::DirIdentity>().swap(out.directories);
-    places.pop_back();
+    if (place.group == out.groups.size()) {
+      std::string().swap(out.text);
+      std::vector<Output::Group>().swap(out.groups);
+      places.pop_back();
+      continue;
+    }
+    const Output::Group& group = out.groups[place.group];
+    const std::size_t pathStart = place.group == 0 ? 0 : out.groups[place.group - 1].namesEnd;
+    const std::string_view directory(out.text.data() + pathStart, group.pathEnd - pathStart);
+    place.at = std::max(place.at, group.pathEnd);
+    const std::size_t stop = handedLeft ? out.handed[place.handed].at : out.count;
+    for (; place.at < group.namesEnd && place.match < stop; ++place.match) {
+      const std::size_t length = std::char_traits<char>::length(out.text.data() + place.at);
+      InsertSorted(target,
+                   MakeFullPath(s.drive, directory, std::string_view(out.text.data() + place.at, length)),
+                   group.identity);
+      place.at += length + 1;
+    }
+    if (place.at >= group.namesEnd) ++place.group;
   }
 }
 
@@ -595,7 +634,7 @@ void WalkTree(const WalkSettings& settings, platform::DirHandle handle, std::str
   const int threads = std::min(settings.threads, kMostThreads);
   if (threads <= 1 || !settings.recurse) {
     WalkPiece(settings, nullptr, std::move(task), kHeldDirectories, false);
-    Join(out, out.paths.size(), target);
+    Join(settings, out, out.count, target);
     if (root != nullptr && settings.recurse) ListingCache::MarkKeptTrees(*root);
     return;
   }
@@ -606,10 +645,10 @@ void WalkTree(const WalkSettings& settings, platform::DirHandle handle, std::str
   } catch (const std::bad_alloc&) {
     EndOutOfMemory();
   }
-  std::size_t total = out.paths.size();
+  std::size_t total = out.count;
   for (const Output& piece : pool.Pieces())
-    total += piece.paths.size();
-  Join(out, total, target);
+    total += piece.count;
+  Join(settings, out, total, target);
   if (root != nullptr) ListingCache::MarkKeptTrees(*root);
 }
 

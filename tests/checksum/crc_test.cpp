@@ -118,7 +118,7 @@ TEST(RemoveLineEnds, KeepsEveryOtherByteInOrder) {
                                      "line one\r\nline two\nline three\r",
                                      std::string(47, 'x') + "\r\n" + "y"};
   for (std::size_t offset = 0; offset < 16; ++offset) {
-    for (std::size_t len : {0, 1, 7, 8, 9, 15, 16, 17, 31, 32, 33, 64, 65, 200, 4984}) {
+    for (std::size_t len : {0, 1, 7, 8, 9, 15, 16, 17, 31, 32, 33, 63, 64, 65, 127, 128, 129, 200, 4984}) {
       inputs.emplace_back(data.begin() + offset, data.begin() + offset + len);
     }
   }
@@ -192,18 +192,25 @@ TEST_F(ChecksumFile, CrLfAndLfTextDifferWholeButNotWithoutLineEnds) {
 // Several read blocks, with a CR LF pair split across the first block edge (1 MiB) and line ends at the
 // very first and last bytes.
 TEST_F(ChecksumFile, FileLargerThanOneRead) {
-  const std::vector<unsigned char> bytes = TestBytes(3 * 1024 * 1024 + 17, 3);
-  std::string content(bytes.begin(), bytes.end());
-  content[0] = '\n';
-  content[1024 * 1024 - 1] = '\r';
-  content[1024 * 1024] = '\n';
-  content.back() = '\r';
-  const std::string path = Write("big.bin", content);
-  std::uint32_t crc = 0;
-  ASSERT_EQ(ComputeChecksum(path, false, crc), 0);
-  EXPECT_EQ(crc, ReferenceCrc(content));
-  ASSERT_EQ(ComputeChecksum(path, true, crc), 0);
-  EXPECT_EQ(crc, ReferenceCrc(WithoutLineEnds(content)));
+  // Sizes about the read buffer's (256 KiB) and well past it, with a CR LF split between two reads.
+  constexpr std::size_t kRead = 256 * 1024;
+  for (const std::size_t size :
+       {kRead - 1, kRead, kRead + 1, 2 * kRead + 15, std::size_t{3 * 1024 * 1024 + 17}}) {
+    const std::vector<unsigned char> bytes = TestBytes(size, 3);
+    std::string content(bytes.begin(), bytes.end());
+    content[0] = '\n';
+    if (size > kRead) {
+      content[kRead - 1] = '\r';
+      content[kRead] = '\n';
+    }
+    content.back() = '\r';
+    const std::string path = Write("big.bin", content);
+    std::uint32_t crc = 0;
+    ASSERT_EQ(ComputeChecksum(path, false, crc), 0) << size;
+    EXPECT_EQ(crc, ReferenceCrc(content)) << size;
+    ASSERT_EQ(ComputeChecksum(path, true, crc), 0) << size;
+    EXPECT_EQ(crc, ReferenceCrc(WithoutLineEnds(content))) << size;
+  }
 }
 
 TEST_F(ChecksumFile, UnopenableLeavesTheChecksumAlone) {

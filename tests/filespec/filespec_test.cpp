@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,29 @@ TEST(ParseFilespec, QualifiersAreTakenFromAnywhereOneOfEachKindPerCycle) {
   EXPECT_TRUE(Steps("/sizeeq(0) /ad").empty());
 }
 
+TEST(ParseFilespec, EachCycleTakesTheQualifierTheScanFromItsTokenFinds) {
+  // The scan over the whole rest of the text, as it stands after each token and each qualifier taken: a
+  // keyword hidden by the character skipped after a '/' or '-' stays hidden, and what a cycle takes changes
+  // what the next one finds.
+  const struct {
+    const char* filespec;
+    Lines steps;
+  } rows[] = {
+      {"a --sizeeq(1) b -sizeeq(2) c", {"a 0/0 eq(2)|||", "b 0/0 eq(2)|||", "c 0/0 eq(2)|||"}},
+      {"a -x-sizeeq(1) b", {"a 0/0 eq(1)|||", "b 0/0 eq(1)|||"}},
+      {"a ---sizeeq(1) b", {"a 0/0 eq(1)|||", "b 0/0 eq(1)|||"}},
+      {"/ar-sizeeq(1) a", {"a 1/0 eq(1)|||"}},
+      {"/sizeeq(1) a /sizeeq(2) b /sizeeq(3) c", {"a 0/0 eq(1)|||", "b 0/0 eq(2)|||", "c 0/0 eq(3)|||"}},
+      {"a /size b /sizeeq(9) c", {"a 0/0  b /sizeeq(9)|||", "c 0/0  b /sizeeq(9)|||"}},
+      {"a /sizegt(1 b c", {"a 0/0 gt(1 b c|||"}},
+      {"'x /timeeq(1)' y /timeeq(2) z", {"x  0/0 |eq(1)||", "y 0/0 |eq(2)||", "z 0/0 |eq(2)||"}},
+      {"a /compeq(x(1)) /conteq(y) b /compeq(z) c",
+       {"a 0/0 ||eq(x(1))|eq(y)", "b 0/0 ||eq(z)|eq(y)", "c 0/0 ||eq(z)|eq(y)"}},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(Steps(row.filespec), row.steps) << row.filespec;
+}
+
 TEST(ParseFilespec, QualifierInsideAPathIsStillAQualifier) {
   EXPECT_EQ(Steps("c:\\up-size(2)\\*.c"), (Lines{Typed("c:\\up\\*.c 0/0 (2)|||")}));
   EXPECT_EQ(Steps("'a /timeeq(x) b'"), (Lines{"a  b 0/0 |eq(x)||"}));
@@ -149,6 +173,35 @@ TEST(TakeQualifier, NestedParenthesesUnclosedOperandsAndTheScanRule) {
     EXPECT_EQ(TakeQualifier(c.keyword, text, qualifier), c.found) << c.text;
     EXPECT_EQ(text, c.rest) << c.text;
     EXPECT_EQ(qualifier, c.qualifier) << c.text;
+  }
+}
+
+TEST(ParseFilespecScale, LongFilespecsParseInLinearTime) {
+  // Each token repeated 100,000 times. A parse that rescans or moves the rest of the text for every token
+  // takes minutes here; the real one a fraction of a second. Loose on purpose: std::clock is processor time
+  // on POSIX but wall time on Win32, and CI machines are busy.
+  constexpr std::size_t kRepeats = 100000;
+  const struct {
+    const char* token;
+    std::size_t stepsEach;
+  } rows[] = {
+      {"a.c ", 1},         {"'x y.c' ", 1}, {"/s ", 0}, {"/ar-h ", 0},
+      {"-name ", 0},       {"/size ", 0},  // a keyword with no operand anywhere is an unknown switch
+      {"--sizeeq(0) ", 0},
+  };
+  for (const auto& row : rows) {
+    std::string text;
+    for (std::size_t i = 0; i < kRepeats; ++i)
+      text += row.token;
+    const std::clock_t start = std::clock();
+    const std::size_t steps = ParseFilespec(text).size();
+    const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+#ifndef ZELVANE_SANITIZED
+    EXPECT_LT(seconds, 5.0) << row.token;
+#else
+    EXPECT_LT(seconds, 30.0) << row.token;
+#endif
+    EXPECT_EQ(steps, kRepeats * row.stepsEach) << row.token;
   }
 }
 

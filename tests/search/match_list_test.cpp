@@ -151,6 +151,15 @@ TEST(InsertSorted, LargeListsKeepEqualEntriesInInsertionOrder) {
   std::stable_sort(expected.begin(), expected.end(),
                    [](const std::string& a, const std::string& b) { return ComparePaths(a, b) < 0; });
   EXPECT_TRUE(Insert(paths) == expected);
+  // Read half way: the second half, sorted on its own threads, goes behind its equals of the first.
+  PathList list;
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    if (i == paths.size() / 2) {
+      EXPECT_EQ(Entries(list).size(), i);
+    }
+    InsertSorted(list, paths[i]);
+  }
+  EXPECT_TRUE(Entries(list) == expected);
 }
 
 TEST(MatchListScale, TwoHundredThousandEntriesInsertAndExcludeQuickly) {

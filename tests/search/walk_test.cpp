@@ -108,6 +108,8 @@ TEST_F(WalkThreads, FindTheOneThreadWalksEntriesInItsOrder) {
       {"/sizeeq(0) *.c *.H", "", true, ""},
       {"*.c", "", false, "a;A;src;missing;tools/t"},
       {"*", "*.c *.H Makefile", true, "b"},
+      {"*", "", false, ""},
+      {"*", "", true, ""},
   };
   const std::uint64_t sharedBefore = DirectoriesShared();
   for (const Search& s : searches) {
