@@ -160,6 +160,8 @@ void SearchDirectory(const RunSettings& ctx, const std::string& spec, std::uint3
   settings.drive = DrivePrefix(searchedPath);
   settings.threads = ctx.searchThreads > 0 ? ctx.searchThreads : Processors();
   settings.aliases = aliases;
+  // With recursion and no Xspec nothing removes a match, so only -c needs to know the directories.
+  settings.wantIdentity = !ctx.recurseSubdirs || !ctx.xspec.empty() || ctx.changeDir;
   ListingCache::Node* root = nullptr;
   if (listings != nullptr && IsFullyQualified(searchedPath)) root = &listings->Root(searchedPath);
   WalkTree(settings, dir, std::move(searchedPath), root, target);

@@ -219,7 +219,7 @@ bool ReadListing(const WalkSettings& s, Directory& dir) {
     return false;
   }
   // Which directory this is, however its path was spelled: what tells its matches from others'.
-  dir.identity = platform::IdentityOf(dir.handle);
+  dir.identity = s.wantIdentity ? platform::IdentityOf(dir.handle) : platform::DirIdentity{};
   if (node != nullptr) {
     node->listed = true;
     node->withAttributes = s.wantAttributes;

@@ -25,6 +25,9 @@ struct WalkSettings {
   // A name without wildcards may also be an entry's short (8.3) alias, where the file system gives them:
   // for the Xspec, where naming a file by its alias should keep it as surely as by its long name.
   bool aliases = false;
+  // Each directory's identity is asked of the system (a status call each): needed where matches are told
+  // apart by the file (duplicate removal, the exclusion) or -c checks the directory it enters.
+  bool wantIdentity = true;
 };
 
 // Searches the open directory `handle`, whose stored form is `path`, and with `recurse` every directory
