@@ -99,18 +99,29 @@ void DropWords(const std::vector<bool>& perFile, std::vector<std::vector<std::st
     if (perFile[w]) from[w].pop_back();
 }
 
-void Flatten(const std::vector<std::vector<std::string>>& values, std::vector<std::string>& out) {
+// The values in order, moved out: each is used once.
+void Flatten(std::vector<std::vector<std::string>>& values, std::vector<std::string>& out) {
   out.clear();
-  for (const std::vector<std::string>& word : values)
-    for (const std::string& value : word)
-      out.push_back(value);
+  for (std::vector<std::string>& word : values)
+    for (std::string& value : word)
+      out.push_back(std::move(value));
 }
 
-std::string Joined(const std::vector<std::string>& words) {
+// The values in order, joined by one blank.
+std::string Joined(const std::vector<std::vector<std::string>>& values) {
+  std::size_t size = 0;
+  for (const std::vector<std::string>& word : values)
+    for (const std::string& value : word)
+      size += value.size() + 1;
   std::string text;
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    if (i > 0) text += ' ';
-    text += words[i];
+  text.reserve(size);
+  bool first = true;
+  for (const std::vector<std::string>& word : values) {
+    for (const std::string& value : word) {
+      if (!first) text += ' ';
+      first = false;
+      text += value;
+    }
   }
   return text;
 }
@@ -174,11 +185,9 @@ std::size_t PrepareGroupWork(const RunSettings& ctx, const CommandTemplate& comm
   }
   if (taken <= 1) return 1;  // one file: exactly what a run of single files does
   work.command.clear();
-  std::vector<std::string> flat;
   for (std::size_t i = 0; i < handled; ++i) {
     WorkPart& part = work.parts[i];
-    Flatten(group[i].typed, flat);
-    const std::string text = Joined(flat);
+    const std::string text = Joined(group[i].typed);
     if (i > 0) work.command += ctx.breakChar;
     work.command += text;
     part.kind = ClassifyPart(text, shellMode);

@@ -12,7 +12,8 @@ namespace zelvane {
 
 void CollectMatches(const RunSettings& ctx, const std::string& spec, PathList& target, ListingCache* listings,
                     bool exclusion) {
-  for (const SearchStep& step : ParseFilespec(spec)) {
+  const std::vector<SearchStep> steps = ParseFilespec(spec);
+  for (const SearchStep& step : steps) {
     const QualifierSet& q = step.qualifiers;
     if (q.size.empty() && q.time.empty() && q.comp.empty() && q.cont.empty()) {
       // Nothing to test: the matches go straight into the target, in the order a search of their own
@@ -32,7 +33,10 @@ void CollectMatches(const RunSettings& ctx, const std::string& spec, PathList& t
     KeepEntries(found, keep);
     MoveEntries(found, target);
   }
-  if (!ctx.recurseSubdirs) RemoveDuplicates(target);
+  // One directory listed once holds each name once: only several specs, or several places one spec is
+  // searched in, can find a file twice.
+  const bool onePlace = steps.size() == 1 && (ctx.searchPath.empty() || IsFixedPath(steps.front().spec));
+  if (!ctx.recurseSubdirs && !onePlace) RemoveDuplicates(target);
 }
 
 void ExcludeMatches(const RunSettings& ctx, PathList& matches, ListingCache* listings) {
