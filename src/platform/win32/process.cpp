@@ -92,21 +92,6 @@ bool WriteAll(HANDLE h, const char* data, std::size_t size) {
   return true;
 }
 
-// The system's words for `error`, without the full stop and line end they come with.
-std::string ReasonFor(DWORD error) {
-  wchar_t* text = nullptr;
-  const DWORD n = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-      error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::wstring reason = n != 0 && text != nullptr ? std::wstring(text, n) : std::wstring();
-  if (text != nullptr) LocalFree(text);
-  while (!reason.empty() &&
-         (reason.back() == L'\r' || reason.back() == L'\n' || reason.back() == L' ' || reason.back() == L'.'))
-    reason.pop_back();
-  if (reason.empty()) return "error " + std::to_string(error);
-  return win32::Utf8(reason);
-}
-
 // The directory temporary files go to, without the separator that ends it (a drive's root keeps it).
 std::wstring TemporaryDirectory() {
   std::vector<wchar_t> dir(MAX_PATH + 1);
@@ -169,7 +154,7 @@ struct CaptureStream {
   }
 
   void SpillFailed(const std::wstring& dir, DWORD error) {
-    failure = "Could not write \"" + win32::Utf8(dir) + "\": " + ReasonFor(error) + ".\n";
+    failure = "Could not write \"" + win32::Utf8(dir) + "\": " + win32::ErrorText(error) + ".\n";
   }
 
   // Keeps `size` bytes: in memory while there is room, then in the temporary file; or writes them out.
