@@ -21,7 +21,7 @@ NameChar ReadNameChar(std::string_view text, std::size_t at) {
 }
 
 char32_t FoldChar(char32_t c) {
-  if (c < 0x80) return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c;
+  if (c < 0x80) return FoldAscii(static_cast<char>(c));
   const char32_t upper = UpperCase(c);
   return upper < 0x80 ? c : upper;
 }

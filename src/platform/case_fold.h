@@ -21,6 +21,12 @@ struct NameChar {
 // The character that starts at `at` (< text.size()).
 NameChar ReadNameChar(std::string_view text, std::size_t at);
 
+// The fold of an ASCII byte: A-Z onto a-z, every other byte as it is. The fast path of every comparison.
+inline unsigned char FoldAscii(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return (u >= 'A' && u <= 'Z') ? static_cast<unsigned char>(u - 'A' + 'a') : u;
+}
+
 // What the characters that differ from `c` only in case fold to. A-Z fold onto a-z; other characters to
 // their upper case, unless that is ASCII (a dotless i or a long s never equals an ASCII letter, so ASCII
 // names keep the fast path of byte comparison).

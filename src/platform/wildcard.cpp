@@ -9,10 +9,6 @@
 namespace zelvane::platform {
 namespace {
 
-char Fold(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 // Bytes of the character that starts at `at`: a whole UTF-8 sequence, so '?' stands for one character
 // of a name such as "日本.txt", not for one of its bytes; any byte that does not start a well-formed
 // sequence counts alone, so names in other encodings still match byte by byte.
@@ -28,7 +24,7 @@ bool SameChar(std::string_view pattern, std::size_t p, std::string_view name, st
   const auto y = static_cast<unsigned char>(name[n]);
   if (x < 0x80 && y < 0x80) {
     pLength = nLength = 1;
-    return Fold(pattern[p]) == Fold(name[n]);
+    return FoldAscii(pattern[p]) == FoldAscii(name[n]);
   }
   if (x < 0x80 || y < 0x80) return false;
   const NameChar a = ReadNameChar(pattern, p);

@@ -18,10 +18,7 @@
 namespace zelvane {
 namespace {
 
-inline unsigned char FoldByte(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return (u >= 'A' && u <= 'Z') ? static_cast<unsigned char>(u - 'A' + 'a') : u;
-}
+using platform::FoldAscii;
 
 // The folded form of a text (see AppendFolded), a byte at a time, from a place where a character begins.
 class FoldedBytes {
@@ -34,7 +31,7 @@ class FoldedBytes {
     const auto u = static_cast<unsigned char>(text_[at_]);
     if (u < 0x80) {
       ++at_;
-      return FoldByte(static_cast<char>(u));
+      return FoldAscii(static_cast<char>(u));
     }
     const std::size_t length = platform::ReadNameChar(text_, at_).length;
     held_.clear();
@@ -90,8 +87,8 @@ inline int Compare(std::string_view a, std::string_view b) {
     // way from the character the difference stands in.
     if (static_cast<unsigned char>(a[i]) >= 0x80 || static_cast<unsigned char>(b[i]) >= 0x80)
       return CompareFolded(a, b, CharacterStart(a, i));
-    const unsigned char x = FoldByte(a[i]);
-    const unsigned char y = FoldByte(b[i]);
+    const unsigned char x = FoldAscii(a[i]);
+    const unsigned char y = FoldAscii(b[i]);
     if (x != y) return x < y ? -1 : 1;
   }
   if (a.size() == b.size()) return 0;
@@ -139,7 +136,7 @@ std::uint64_t KeyBytes(const std::string& entry, std::size_t from) {
     std::memcpy(&raw, entry.data() + from, 8);
     if ((raw & 0x8080808080808080u) == 0) {
       for (std::size_t i = 0; i < 8; ++i)
-        key = (key << 8) | FoldByte(entry[from + i]);
+        key = (key << 8) | FoldAscii(entry[from + i]);
       return key;
     }
   }

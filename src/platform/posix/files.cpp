@@ -314,10 +314,14 @@ DirHandle OpenSubdirectory(DirHandle parent, const std::string& name) {
   return Opened(openat(parent->fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW));
 }
 
-DirIdentity IdentityOf(DirHandle dir) {
+DirIdentity posix::IdentityOfDescriptor(int fd) {
   struct stat st {};
-  if (dir == kNoDirectory || fstat(dir->fd, &st) != 0) return {};
+  if (fstat(fd, &st) != 0) return {};
   return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino), true};
+}
+
+DirIdentity IdentityOf(DirHandle dir) {
+  return dir == kNoDirectory ? DirIdentity{} : posix::IdentityOfDescriptor(dir->fd);
 }
 
 void CloseDirectory(DirHandle dir) {

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/directories.h"
+
 namespace zelvane::platform::posix {
 
 // The path as the OS takes it: unchanged. A '\' in a name is an ordinary character on POSIX; typed text had
@@ -34,6 +36,9 @@ int OpenParentInPieces(const std::string& path, std::string& last);
 
 // open(2) for a path of any length: in pieces, as above, when the system finds the path too long.
 int OpenAnyLength(const std::string& path, int flags);
+
+// The identity (device and inode) of the directory open as `fd`; unknown when it cannot be asked.
+DirIdentity IdentityOfDescriptor(int fd);
 
 // Win32 attribute bits of an entry named `name` whose status is `st`.
 std::uint32_t AttributesOf(const std::string& name, const struct stat& st);

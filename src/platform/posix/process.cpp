@@ -430,9 +430,7 @@ std::FILE* CreateTextFileIn(StartDirHandle dir, const std::string& name) {
 }
 
 DirIdentity StartDirectoryIdentity(StartDirHandle dir) {
-  struct stat st {};
-  if (dir == kNoStartDirectory || fstat(dir->fd, &st) != 0) return {};
-  return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino), true};
+  return dir == kNoStartDirectory ? DirIdentity{} : posix::IdentityOfDescriptor(dir->fd);
 }
 
 void CloseStartDirectory(StartDirHandle dir) {

@@ -279,12 +279,9 @@ DirIdentity IdentityOf(DirHandle dir) {
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return {};
-  BY_HANDLE_FILE_INFORMATION info{};
-  const bool ok = GetFileInformationByHandle(handle, &info) != 0;
+  const DirIdentity identity = win32::IdentityOfHandle(handle);
   CloseHandle(handle);
-  if (!ok) return {};
-  return {info.dwVolumeSerialNumber,
-          (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow, true};
+  return identity;
 }
 
 void CloseDirectory(DirHandle dir) {
@@ -378,14 +375,25 @@ std::FILE* win32::CreateTextFile(const std::string& path) {
       CreateFileW(OsPath(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return nullptr;
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_TEXT);
+  return StreamOver(h, _O_TEXT, "w+");
+}
+
+std::FILE* win32::StreamOver(HANDLE handle, int flags, const char* mode) {
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags);
   if (fd < 0) {
-    CloseHandle(h);
+    CloseHandle(handle);
     return nullptr;
   }
-  std::FILE* file = _fdopen(fd, "w+");
+  std::FILE* file = _fdopen(fd, mode);
   if (file == nullptr) _close(fd);
   return file;
+}
+
+DirIdentity win32::IdentityOfHandle(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(handle, &info)) return {};
+  return {info.dwVolumeSerialNumber,
+          (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow, true};
 }
 
 }  // namespace zelvane::platform

@@ -17,14 +17,7 @@ std::FILE* OpenForAppending(const std::string& path) {
     errno = GetLastError() == ERROR_PATH_NOT_FOUND ? ENOENT : EACCES;
     return nullptr;
   }
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_APPEND | _O_BINARY);
-  if (fd < 0) {
-    CloseHandle(h);
-    return nullptr;
-  }
-  std::FILE* file = _fdopen(fd, "ab");
-  if (file == nullptr) _close(fd);
-  return file;
+  return win32::StreamOver(h, _O_APPEND | _O_BINARY, "ab");
 }
 
 bool SyncToDisk(std::FILE* file) {

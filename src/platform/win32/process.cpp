@@ -629,10 +629,7 @@ std::FILE* CreateTextFileIn(StartDirHandle dir, const std::string& name) {
 }
 
 DirIdentity StartDirectoryIdentity(StartDirHandle dir) {
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (dir == kNoStartDirectory || !GetFileInformationByHandle(dir->handle, &info)) return {};
-  return {info.dwVolumeSerialNumber,
-          (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow, true};
+  return dir == kNoStartDirectory ? DirIdentity{} : win32::IdentityOfHandle(dir->handle);
 }
 
 void CloseStartDirectory(StartDirHandle dir) {

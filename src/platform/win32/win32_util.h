@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/directories.h"
+
 namespace zelvane::platform::win32 {
 
 // The system's OEM code page: the one the console's own commands write in when there is no console. Asked
@@ -53,6 +55,14 @@ std::wstring LocateProgram(const std::string& name);
 // Creates or truncates a text file ("w+", "\n" written as CR LF) that children do not inherit; nullptr
 // when it cannot.
 std::FILE* CreateTextFile(const std::string& path);
+
+// A stream over `handle` (which it takes over), in `mode` ("w+", "ab") with the run-time library's
+// `flags` (_O_TEXT, _O_APPEND | _O_BINARY); nullptr, and the handle closed, when it cannot be made.
+std::FILE* StreamOver(HANDLE handle, int flags, const char* mode);
+
+// The identity (volume serial number and file index) of an open file or directory; unknown when it
+// cannot be asked.
+DirIdentity IdentityOfHandle(HANDLE handle);
 
 // Zelvane's own text as it goes to a file or a pipe: UTF-8 (see MakeWrittenText), "\n" as CR LF.
 std::string RedirectedText(std::string_view text);
