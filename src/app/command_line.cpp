@@ -228,6 +228,8 @@ std::size_t ParseOptions(RunSettings& ctx, const std::vector<std::string>& args,
       ctx.logFile = TypedPath(Rest(text, 4));
     } else if (StartsWithWord(text, "Resume")) {
       ctx.resume = 1;
+    } else if (StartsWithWord(text, "Why")) {
+      ctx.why = 1;
     } else if (StartsWithWord(text, "KillAfter:")) {
       ctx.killAfter = std::max(0, DecimalValue(text.substr(10)));
     } else {

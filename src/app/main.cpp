@@ -19,6 +19,11 @@ int Run(int argc, char** argv) {
   RunContext ctx;
   const ParseResult parsed = ParseCommandLine(ctx.settings, argc, argv);
   if (parsed == ParseResult::Refused) return 1;
+  if (parsed != ParseResult::UsageShown && ctx.settings.why) {
+    // Nothing runs: the answer is the search's own account, whether or not a Command was given.
+    ExplainSearch(ctx.settings);
+    return 0;
+  }
   if (parsed != ParseResult::UsageShown) {
     ctx.MatchList = FindMatches(ctx.settings);
     if (parsed == ParseResult::CommandNotLocated) PrintUsage(ctx.settings);

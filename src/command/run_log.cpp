@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <vector>
 
+#include "command/stamps.h"
 #include "platform/file_time.h"
 #include "platform/files.h"
 
 namespace zelvane {
-namespace {
 
 void AppendEscaped(std::string& out, std::string_view field) {
   for (const char c : field) {
@@ -30,6 +30,8 @@ void AppendEscaped(std::string& out, std::string_view field) {
     }
   }
 }
+
+namespace {
 
 std::string Unescaped(std::string_view field) {
   std::string out;
@@ -126,20 +128,12 @@ std::unordered_set<std::string> SucceededFiles(std::string_view logText) {
   return done;
 }
 
-std::string LocalTimeText(int year, int month, int day, int hour, int minute, int second) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", year, month, day, hour, minute, second);
-  return text;
-}
-
 bool CurrentFileState(const std::string& path, std::uint64_t& size, std::string& time) {
   platform::FindData data;
   if (!platform::GetEntryData(path, data)) return false;
   size = data.size;
-  platform::SystemTime local;
-  if (!platform::FileTimeToLocalSystemTime(data.lastWriteTime, local)) return false;
-  time = LocalTimeText(local.year, local.month, local.day, local.hour, local.minute, local.second);
-  return true;
+  time = FileTimeText(data.lastWriteTime);
+  return !time.empty();
 }
 
 }  // namespace zelvane

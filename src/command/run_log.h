@@ -42,7 +42,8 @@ std::unordered_set<std::string> SucceededFiles(std::string_view logText);
 // The size and last-write time (local, as a log line holds it) of the file `path` now; false when it is gone.
 bool CurrentFileState(const std::string& path, std::uint64_t& size, std::string& time);
 
-// "YYYY-MM-DD HH:MM:SS" of a local time.
-std::string LocalTimeText(int year, int month, int day, int hour, int minute, int second);
+// Appends `field` with a tab, line end or backslash written as "\t", "\n", "\r" or "\\", so a field
+// never ends a column or a line, whatever a name holds.
+void AppendEscaped(std::string& out, std::string_view field);
 
 }  // namespace zelvane

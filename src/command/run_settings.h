@@ -45,6 +45,7 @@ struct RunSettings {
   int showProgress = 0;       // -Progress: a status line on standard error while it is a terminal
   std::string logFile;        // -Log:<file>: a line per file as it ends
   int resume = 0;             // -Resume: files the log says succeeded, unchanged since, are not run again
+  int why = 0;                // -Why: run nothing; say what the search made of every entry it looked at
   // Threads that read directories at once in the search; 0: one per processor. The result is the same
   // for any number (tests compare them).
   int searchThreads = 0;

@@ -66,4 +66,16 @@ FileStamp GetFileStamp(const RunSettings& ctx, const std::string& path) {
   return MakeFileStamp(data.size, local);
 }
 
+std::string LocalTimeText(int year, int month, int day, int hour, int minute, int second) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", year, month, day, hour, minute, second);
+  return text;
+}
+
+std::string FileTimeText(std::uint64_t fileTime) {
+  platform::SystemTime local;
+  if (!platform::FileTimeToLocalSystemTime(fileTime, local)) return {};
+  return LocalTimeText(local.year, local.month, local.day, local.hour, local.minute, local.second);
+}
+
 }  // namespace zelvane

@@ -42,4 +42,10 @@ FileStamp MakeFileStamp(std::uint64_t size, const platform::SystemTime& local);
 // cannot be found has size 0.
 FileStamp GetFileStamp(const RunSettings& ctx, const std::string& path);
 
+// "YYYY-MM-DD HH:MM:SS" of a local time: the form a /time literal takes, and the log writes.
+std::string LocalTimeText(int year, int month, int day, int hour, int minute, int second);
+
+// The same of a file time, in local time; empty when it has no local calendar time.
+std::string FileTimeText(std::uint64_t fileTime);
+
 }  // namespace zelvane

@@ -55,6 +55,17 @@ std::uint32_t AttributeBit(char letter) {
   }
 }
 
+}  // namespace
+
+char AttributeLetter(std::uint32_t bit) {
+  for (const char letter : std::string_view("acdhrst")) {
+    if (AttributeBit(letter) == bit) return letter;
+  }
+  return '?';
+}
+
+namespace {
+
 // Reads an attribute switch ("/ar-h") at the front of `text` into both masks; returns its length. A '-'
 // takes the next character as its letter whatever it is, a blank included, so "/ar- *.c" runs on.
 std::size_t ReadAttributeSwitch(std::string_view text, std::uint32_t& required, std::uint32_t& excluded) {

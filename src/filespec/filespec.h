@@ -39,6 +39,9 @@ std::vector<SearchStep> ParseFilespec(std::string_view spec);
 // Moves the first qualifier of kind `keyword` out of `specText` into `qualifierText`; false when none.
 bool TakeQualifier(std::string_view keyword, std::string& specText, std::string& qualifierText);
 
+// The letter of an attribute switch for one attribute bit ('d' for a directory), or '?'.
+char AttributeLetter(std::uint32_t bit);
+
 // Index at which the first token of `text` ends (its closing quote for a quoted token).
 std::size_t TokenEnd(std::string_view text);
 

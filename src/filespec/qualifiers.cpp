@@ -1,10 +1,12 @@
 #include "filespec/qualifiers.h"
 
+#include <cstdio>
 #include <limits>
 
 #include "checksum/checksum.h"
 #include "command/macros.h"
 #include "command/run_settings.h"
+#include "command/stamps.h"
 #include "filespec/timestamp.h"
 #include "platform/paths.h"
 
@@ -95,25 +97,43 @@ std::uint32_t OperandFileChecksum(const std::string& name, const platform::FindD
   return checksum;
 }
 
-}  // namespace
-
-bool PassesQualifiers(const RunSettings& ctx, const std::string& path, const QualifierSet& set) {
-  return TestQualifier(ctx, QualifierKind::kSize, path, set.size) &&
-         TestQualifier(ctx, QualifierKind::kTime, path, set.time) &&
-         TestQualifier(ctx, QualifierKind::kComp, path, set.comp) &&
-         TestQualifier(ctx, QualifierKind::kCont, path, set.cont);
+std::string ChecksumText(std::uint32_t checksum) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "0x%.8X", static_cast<unsigned>(checksum));
+  return buffer;
 }
 
-bool TestQualifier(const RunSettings& ctx, QualifierKind kind, const std::string& path,
-                   std::string_view text) {
+}  // namespace
+
+bool PassesQualifiers(const RunSettings& ctx, const std::string& path, const QualifierSet& set,
+                      QualifierFailure* failure) {
+  static constexpr struct {
+    QualifierKind kind;
+    std::string QualifierSet::*text;
+    const char* keyword;
+  } kOrder[] = {{QualifierKind::kSize, &QualifierSet::size, "/size"},
+                {QualifierKind::kTime, &QualifierSet::time, "/time"},
+                {QualifierKind::kComp, &QualifierSet::comp, "/comp"},
+                {QualifierKind::kCont, &QualifierSet::cont, "/cont"}};
+  for (const auto& q : kOrder) {
+    if (TestQualifier(ctx, q.kind, path, set.*q.text, failure)) continue;
+    if (failure != nullptr) failure->qualifier = q.keyword + set.*q.text;
+    return false;
+  }
+  return true;
+}
+
+bool TestQualifier(const RunSettings& ctx, QualifierKind kind, const std::string& path, std::string_view text,
+                   QualifierFailure* values) {
   if (text.empty()) return true;
+  if (values != nullptr) *values = QualifierFailure{};
   // The found file's own entry, by its exact name; only an operand the user typed may be a wildcard.
   platform::FindData entry;
   if (!platform::GetEntryData(path, entry)) return false;
   const std::size_t open = text.find('(');
   const std::string_view operand = open == std::string_view::npos ? std::string_view() : text.substr(open);
   // The comparison is made even when no operator follows: a bad timestamp still reports itself.
-  const int r = CompareOperand(ctx, kind, path, entry, operand);
+  const int r = CompareOperand(ctx, kind, path, entry, operand, values);
   return OperatorPasses(text, r);
 }
 
@@ -128,28 +148,42 @@ bool OperatorPasses(std::string_view text, int r) {
 }
 
 int CompareOperand(const RunSettings& ctx, QualifierKind kind, const std::string& path,
-                   const platform::FindData& entry, std::string_view operand) {
+                   const platform::FindData& entry, std::string_view operand, QualifierFailure* values) {
   // Without its parentheses (the last character is dropped whatever it is: an unclosed operand loses it).
   operand = operand.size() >= 2 ? operand.substr(1, operand.size() - 2) : std::string_view();
   const bool literal = !operand.empty() && IsDigit(operand[0]);
   OperandFile file;
 
   if (kind == QualifierKind::kSize || kind == QualifierKind::kTime) {
+    const bool size = kind == QualifierKind::kSize;
+    if (values != nullptr)
+      values->file = size ? std::to_string(entry.size) : FileTimeText(TimeOf(ctx, entry));
     if (!literal && !ResolveOperandFile(ctx, path, operand, false, false, file)) return -1;
-    if (kind == QualifierKind::kSize) return Sign(literal ? ReadSizeLiteral(operand) : file.size, entry.size);
-    return CompareTimes(ctx, literal ? ParseTimestamp(operand) : file.time, TimeOf(ctx, entry));
+    const std::uint64_t operandValue = literal ? (size ? ReadSizeLiteral(operand) : ParseTimestamp(operand))
+                                               : (size ? file.size : file.time);
+    if (values != nullptr) values->operand = size ? std::to_string(operandValue) : FileTimeText(operandValue);
+    return size ? Sign(operandValue, entry.size) : CompareTimes(ctx, operandValue, TimeOf(ctx, entry));
   }
 
   const bool eolBlind = kind == QualifierKind::kCont;
+  // The found file is read only when its checksum is compared, or asked for.
+  const auto foundChecksum = [&] {
+    std::uint32_t checksum = 0;
+    ComputeChecksum(path, eolBlind, checksum);
+    if (values != nullptr) values->file = ChecksumText(checksum);
+    return checksum;
+  };
   std::uint32_t operandChecksum = literal ? ReadChecksumLiteral(operand) : 0;
   if (operandChecksum == 0) {
     // A missing file counts as unequal to everything, but as equal when its name began with a digit.
-    if (!ResolveOperandFile(ctx, path, operand, true, eolBlind, file)) return literal ? 0 : -1;
+    if (!ResolveOperandFile(ctx, path, operand, true, eolBlind, file)) {
+      if (values != nullptr) foundChecksum();
+      return literal ? 0 : -1;
+    }
     operandChecksum = file.checksum;
   }
-  std::uint32_t foundChecksum = 0;
-  ComputeChecksum(path, eolBlind, foundChecksum);
-  return Sign(operandChecksum, foundChecksum);
+  if (values != nullptr) values->operand = ChecksumText(operandChecksum);
+  return Sign(operandChecksum, foundChecksum());
 }
 
 bool ResolveOperandFile(const RunSettings& ctx, const std::string& path, std::string_view operand,

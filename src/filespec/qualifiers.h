@@ -18,14 +18,25 @@ struct RunSettings;
 
 enum class QualifierKind { kSize, kTime, kComp, kCont };
 
+// What a qualifier that failed compared, as a person reads it: the qualifier as typed ("/sizegt(100)"),
+// the found file's value and the operand's (sizes in bytes, times as "YYYY-MM-DD HH:MM:SS" in local time,
+// checksums as $k writes them). `file` is empty when the file could no longer be looked up, `operand`
+// when no operand file was found.
+struct QualifierFailure {
+  std::string qualifier;
+  std::string file;
+  std::string operand;
+};
+
 // True when the file passes the size, time, comp and cont texts, tested in that order; the first failure
-// ends the test. An empty text passes.
-bool PassesQualifiers(const RunSettings& ctx, const std::string& path, const QualifierSet& set);
+// ends the test, and with `failure` says what it compared. An empty text passes.
+bool PassesQualifiers(const RunSettings& ctx, const std::string& path, const QualifierSet& set,
+                      QualifierFailure* failure = nullptr);
 
 // One qualifier text of one kind. False when the file can no longer be looked up or the text begins with
-// no known operator.
-bool TestQualifier(const RunSettings& ctx, QualifierKind kind, const std::string& path,
-                   std::string_view text);
+// no known operator. With `values`, the two values compared are written there.
+bool TestQualifier(const RunSettings& ctx, QualifierKind kind, const std::string& path, std::string_view text,
+                   QualifierFailure* values = nullptr);
 
 // Whether comparison result `r` satisfies the operator at the start of `text` ("eq", "ne", "gte", "lte",
 // "gt", "lt", tried in this order, case-sensitive, only the beginning compared). False when the text
@@ -33,9 +44,11 @@ bool TestQualifier(const RunSettings& ctx, QualifierKind kind, const std::string
 bool OperatorPasses(std::string_view text, int r);
 
 // The sign of (operand value - found file's value): -1, 0 or +1. `operand` is the text from the first '('
-// to the end, parentheses included. `entry` is the found file's directory entry.
+// to the end, parentheses included. `entry` is the found file's directory entry. With `values`, the
+// two values compared are written there.
 int CompareOperand(const RunSettings& ctx, QualifierKind kind, const std::string& path,
-                   const platform::FindData& entry, std::string_view operand);
+                   const platform::FindData& entry, std::string_view operand,
+                   QualifierFailure* values = nullptr);
 
 // What a file-name operand gives.
 struct OperandFile {

@@ -6,16 +6,19 @@
 #include "command/run_settings.h"
 #include "filespec/filespec.h"
 #include "filespec/qualifiers.h"
+#include "platform/console.h"
 #include "search/search.h"
+#include "search/why.h"
 
 namespace zelvane {
 
 void CollectMatches(const RunSettings& ctx, const std::string& spec, PathList& target, ListingCache* listings,
-                    bool exclusion) {
+                    bool exclusion, WhyLog* why) {
   const std::vector<SearchStep> steps = ParseFilespec(spec);
   for (const SearchStep& step : steps) {
     const QualifierSet& q = step.qualifiers;
-    if (q.size.empty() && q.time.empty() && q.comp.empty() && q.cont.empty()) {
+    if (why != nullptr) why->step = step.spec;
+    if (why == nullptr && q.size.empty() && q.time.empty() && q.comp.empty() && q.cont.empty()) {
       // Nothing to test: the matches go straight into the target, in the order a search of their own
       // followed by a move would give them.
       SearchSpec(ctx, step.spec, step.requiredAttributes, step.excludedAttributes, ctx.recurseSubdirs, target,
@@ -24,35 +27,62 @@ void CollectMatches(const RunSettings& ctx, const std::string& spec, PathList& t
     }
     PathList found;
     SearchSpec(ctx, step.spec, step.requiredAttributes, step.excludedAttributes, ctx.recurseSubdirs, found,
-               listings, exclusion);
+               listings, exclusion, why);
     // Only the entries of this search are tested, each once, in list order.
     const std::vector<std::string>& entries = Entries(found);
     std::vector<bool> keep(entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i)
-      keep[i] = PassesQualifiers(ctx, entries[i], q);
+    QualifierFailure failure;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      keep[i] = PassesQualifiers(ctx, entries[i], q, why != nullptr ? &failure : nullptr);
+      if (why == nullptr) continue;
+      if (keep[i]) {
+        why->matches.push_back({entries[i], found.directories[i], step.spec, why->lines.size()});
+        continue;
+      }
+      // The qualifier, then the file's value and the operand's.
+      std::string detail = failure.qualifier;
+      if (failure.file.empty()) {
+        detail += ": the file is gone";
+      } else {
+        detail += ": file ";
+        detail += failure.file;
+        detail += failure.operand.empty() ? ", no operand file" : ", operand ";
+        detail += failure.operand;
+      }
+      why->Add(entries[i], "qualifier", std::move(detail));
+    }
     KeepEntries(found, keep);
     MoveEntries(found, target);
   }
   // One directory listed once holds each name once: only several specs, or several places one spec is
   // searched in, can find a file twice.
   const bool onePlace = steps.size() == 1 && (ctx.searchPath.empty() || IsFixedPath(steps.front().spec));
-  if (!ctx.recurseSubdirs && !onePlace) RemoveDuplicates(target);
+  const bool removesDuplicates = !ctx.recurseSubdirs && !onePlace;
+  if (why != nullptr) why->removesDuplicates = removesDuplicates;
+  if (removesDuplicates) RemoveDuplicates(target);
 }
 
-void ExcludeMatches(const RunSettings& ctx, PathList& matches, ListingCache* listings) {
+void ExcludeMatches(const RunSettings& ctx, PathList& matches, ListingCache* listings, WhyLog* why) {
   PathList scratch;
-  CollectMatches(ctx, ctx.xspec, scratch, listings, /*exclusion=*/true);
+  CollectMatches(ctx, ctx.xspec, scratch, listings, /*exclusion=*/true, why);
   RemoveSameFiles(matches, scratch);
 }
 
-PathList FindMatches(const RunSettings& ctx) {
+PathList FindMatches(const RunSettings& ctx, WhyLog* filespecWhy, WhyLog* xspecWhy) {
   std::unique_ptr<ListingCache> listings;
   if (ParseFilespec(ctx.filespec).size() > 1 || !ctx.xspec.empty())
     listings = std::make_unique<ListingCache>();
   PathList matches;
-  CollectMatches(ctx, ctx.filespec, matches, listings.get());
-  ExcludeMatches(ctx, matches, listings.get());
+  CollectMatches(ctx, ctx.filespec, matches, listings.get(), false, filespecWhy);
+  ExcludeMatches(ctx, matches, listings.get(), xspecWhy);
   return matches;
+}
+
+void ExplainSearch(const RunSettings& ctx) {
+  WhyLog filespec;
+  WhyLog xspec;
+  FindMatches(ctx, &filespec, &xspec);
+  platform::WriteOut(WhyText(filespec, xspec));
 }
 
 }  // namespace zelvane

@@ -311,32 +311,46 @@ std::string FileKey(std::string_view path, const platform::DirIdentity& director
   return key;
 }
 
+void Removals::Add(std::string key) {
+  const std::size_t j = next_.size();
+  next_.push_back(kNone);
+  const auto [chain, added] = chains_.try_emplace(std::move(key), Chain{j, j});
+  if (added) return;
+  if (chain->second.head == kNone) {
+    chain->second.head = j;
+  } else {
+    next_[chain->second.tail] = j;
+  }
+  chain->second.tail = j;
+}
+
+std::size_t Removals::Take(const std::string& key) {
+  const auto found = chains_.find(key);
+  if (found == chains_.end() || found->second.head == kNone) return kNone;
+  const std::size_t j = found->second.head;
+  found->second.head = next_[j];
+  return j;
+}
+
 void RemoveDuplicates(PathList& list) {
   const std::vector<std::string>& entries = Entries(list);
   std::vector<bool> keep(entries.size(), true);
-  std::unordered_set<std::string> seen;
-  seen.reserve(entries.size());
+  FirstOfEachFile rule(entries.size());
   for (std::size_t i = 0; i < entries.size(); ++i)
-    keep[i] = seen.insert(FileKey(entries[i], list.directories[i])).second;
+    keep[i] = rule.Add(FileKey(entries[i], list.directories[i]), i) == i;
   KeepEntries(list, keep);
 }
 
 void RemoveSameFiles(PathList& list, PathList& scratch) {
   const std::vector<std::string>& removals = Entries(scratch);
   if (removals.empty() || Count(list) == 0) return;
-  // How many entries each file of the scratch list may still remove; the earliest of the list go.
-  std::unordered_map<std::string, std::size_t> pending;
-  pending.reserve(removals.size());
+  Removals rule;
   for (std::size_t j = 0; j < removals.size(); ++j)
-    ++pending[FileKey(removals[j], scratch.directories[j])];
+    rule.Add(FileKey(removals[j], scratch.directories[j]));
   const std::vector<std::string>& entries = Entries(list);
   std::vector<bool> keep(entries.size(), true);
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    const auto found = pending.find(FileKey(entries[i], list.directories[i]));
-    if (found == pending.end() || found->second == 0) continue;
-    --found->second;
-    keep[i] = false;
-  }
+  for (std::size_t i = 0; i < entries.size(); ++i)
+    keep[i] = rule.Take(FileKey(entries[i], list.directories[i])) == Removals::kNone;
   KeepEntries(list, keep);
 }
 

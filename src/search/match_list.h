@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/directories.h"
@@ -48,6 +49,40 @@ void MoveEntries(PathList& from, PathList& to);
 // same key are the same file however their paths are spelled. An entry without a known directory is keyed
 // by its whole text, letters folded and separators made alike.
 std::string FileKey(std::string_view path, const platform::DirIdentity& directory);
+
+// The rule of duplicates, over entries taken in list order by their FileKey: the first of each file stays
+// and every later one is a duplicate of it. The list's removal and -Why's account of it both go by this.
+class FirstOfEachFile {
+ public:
+  explicit FirstOfEachFile(std::size_t entries) { first_.reserve(entries); }
+  // The index of the first entry with this key; `index` itself when it is the first.
+  std::size_t Add(std::string key, std::size_t index) {
+    return first_.try_emplace(std::move(key), index).first->second;
+  }
+
+ private:
+  std::unordered_map<std::string, std::size_t> first_;
+};
+
+// The rule of the exclusion: each removal, in order, takes out the earliest entry of its file that no
+// removal before it took, and at most one.
+class Removals {
+ public:
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  // The next removal, numbered from 0, by the FileKey of its file.
+  void Add(std::string key);
+  bool Empty() const { return next_.empty(); }
+  // The removal that takes out the next entry (in list order) with this key, or kNone: it stays.
+  std::size_t Take(const std::string& key);
+
+ private:
+  struct Chain {
+    std::size_t head;  // the next removal of this file not used yet, or kNone
+    std::size_t tail;  // its last removal
+  };
+  std::unordered_map<std::string, Chain> chains_;
+  std::vector<std::size_t> next_;  // the removal of the same file after each, or kNone
+};
 
 // Removes each entry that is the same file as an entry before it: the first of each file stays.
 void RemoveDuplicates(PathList& list);

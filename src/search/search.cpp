@@ -10,6 +10,7 @@
 #include "platform/paths.h"
 #include "platform/processes.h"
 #include "search/walk.h"
+#include "search/why.h"
 
 namespace zelvane {
 namespace {
@@ -89,11 +90,11 @@ ListingCache::Node* ListingCache::FindChild(Node& parent, const std::string& nam
 
 void SearchSpec(const RunSettings& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                 std::uint32_t excludedAttributes, int recurse, PathList& target, ListingCache* listings,
-                bool aliases) {
+                bool aliases, WhyLog* why) {
   if (spec.empty()) return;
   if (IsFixedPath(spec) || ctx.searchPath.empty()) {
-    SearchDirectory(ctx, spec, requiredAttributes, excludedAttributes, recurse, target, listings, {},
-                    aliases);
+    SearchDirectory(ctx, spec, requiredAttributes, excludedAttributes, recurse, target, listings, {}, aliases,
+                    why);
     return;
   }
   const std::string& path = ctx.searchPath;
@@ -107,7 +108,7 @@ void SearchSpec(const RunSettings& ctx, const std::string& spec, std::uint32_t r
     std::string base;
     if (platform::ResolveDirectory(path.substr(pos, end - pos), base)) {
       SearchDirectory(ctx, spec, requiredAttributes, excludedAttributes, recurse, target, listings, base,
-                      aliases);
+                      aliases, why);
     }
     pos = end + 1;
   }
@@ -115,7 +116,7 @@ void SearchSpec(const RunSettings& ctx, const std::string& spec, std::uint32_t r
 
 void SearchDirectory(const RunSettings& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                      std::uint32_t excludedAttributes, int recurse, PathList& target, ListingCache* listings,
-                     const std::string& base, bool aliases) {
+                     const std::string& base, bool aliases, WhyLog* why) {
   const SpecParts parts = SplitSpec(StripQuotes(spec));
   if (parts.pattern.empty()) return;
   std::string remembered = base;
@@ -145,8 +146,11 @@ void SearchDirectory(const RunSettings& ctx, const std::string& spec, std::uint3
   if (dir == platform::kNoDirectory) {
     // A directory that is not there, or not for this user, has no matches; one that cannot be read for
     // another reason would make the run act on less than the user named.
-    if (platform::LastDirectoryFailure() != platform::DirFailure::Refused)
+    if (why != nullptr) {
+      why->Add(searchedPath, "unreadable", platform::LastDirectoryFailureText());
+    } else if (platform::LastDirectoryFailure() != platform::DirFailure::Refused) {
       EndUnreadableDirectory(searchedPath, platform::LastDirectoryFailureText());
+    }
     return;
   }
 
@@ -158,10 +162,12 @@ void SearchDirectory(const RunSettings& ctx, const std::string& spec, std::uint3
   settings.depthFirst = ctx.depthFirst != 0;
   settings.wantAttributes = (requiredAttributes | excludedAttributes) != 0;
   settings.drive = DrivePrefix(searchedPath);
-  settings.threads = ctx.searchThreads > 0 ? ctx.searchThreads : Processors();
+  // -Why notes entries as they are looked at, which one walker does in the order of the walk.
+  settings.threads = why != nullptr ? 1 : ctx.searchThreads > 0 ? ctx.searchThreads : Processors();
   settings.aliases = aliases;
   // With recursion and no Xspec nothing removes a match, so only -c needs to know the directories.
   settings.wantIdentity = !ctx.recurseSubdirs || !ctx.xspec.empty() || ctx.changeDir;
+  settings.why = why;
   ListingCache::Node* root = nullptr;
   if (listings != nullptr && IsFullyQualified(searchedPath)) root = &listings->Root(searchedPath);
   WalkTree(settings, dir, std::move(searchedPath), root, target);

@@ -14,6 +14,7 @@
 namespace zelvane {
 
 struct RunSettings;
+struct WhyLog;
 
 // Directory listings kept while the Filespec and the Xspec are searched, so that several specs over the
 // same directory read each directory of its tree once. A directory is known by the path its search began
@@ -56,10 +57,11 @@ struct ListingCache {
 // Searches one Filespec entry (along the search path of -S, and with `recurse` below it), inserting the full
 // path of every match into `target`; the current directory never changes. With `listings`,
 // directories read by an earlier spec of the same search are not read again.
-// With `aliases`, a name without wildcards also finds the entry whose short (8.3) name it is.
+// With `aliases`, a name without wildcards also finds the entry whose short (8.3) name it is. With `why`,
+// every entry looked at that is no match is noted there, and a directory that cannot be read too.
 void SearchSpec(const RunSettings& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                 std::uint32_t excludedAttributes, int recurse, PathList& target,
-                ListingCache* listings = nullptr, bool aliases = false);
+                ListingCache* listings = nullptr, bool aliases = false, WhyLog* why = nullptr);
 
 // Searches the directory of one Filespec entry, taken from `base` (a full path; empty: the current
 // directory), and with `recurse` every
@@ -71,7 +73,7 @@ void SearchSpec(const RunSettings& ctx, const std::string& spec, std::uint32_t r
 void SearchDirectory(const RunSettings& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                      std::uint32_t excludedAttributes, int recurse, PathList& target,
                      ListingCache* listings = nullptr, const std::string& base = std::string(),
-                     bool aliases = false);
+                     bool aliases = false, WhyLog* why = nullptr);
 
 // A Filespec entry taken apart: drive ("C:", only where the platform has drive letters), directory (through
 // its last

@@ -29,9 +29,11 @@
 #include <vector>
 
 #include "command/execute.h"
+#include "filespec/filespec.h"
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/threads.h"
+#include "search/why.h"
 
 namespace zelvane {
 namespace {
@@ -124,9 +126,13 @@ Directory Enter(const WalkSettings& s, platform::DirHandle handle, std::size_t p
 // A directory the walk cannot read for any reason but permission or its being gone ends the run before a
 // command starts: the matches would be less than the tree. `parentPath` and `name` give its path.
 void CheckRefused(const WalkSettings& s, std::string_view parentPath, std::string_view name) {
-  if (platform::LastDirectoryFailure() == platform::DirFailure::Refused) return;
+  if (s.why == nullptr && platform::LastDirectoryFailure() == platform::DirFailure::Refused) return;
   std::string path =
       name.empty() ? s.drive + std::string(parentPath) : MakeFullPath(s.drive, parentPath, name);
+  if (s.why != nullptr) {
+    s.why->Add(std::move(path), "unreadable", platform::LastDirectoryFailureText());
+    return;
+  }
   EndUnreadableDirectory(path, platform::LastDirectoryFailureText());
 }
 
@@ -228,6 +234,37 @@ bool ReadListing(const WalkSettings& s, Directory& dir) {
   return true;
 }
 
+// What the name pattern and the attribute switches make of one entry.
+enum class Fate { Match, DotName, NoMatch, Attribute };
+
+Fate FateOf(const WalkSettings& s, const platform::DirEntry& e, bool exactOnly) {
+  // Names beginning with '.' are never matches: this also keeps "." and ".." out.
+  if (e.name.empty() || e.name[0] == '.') return Fate::DotName;
+  if (exactOnly ? e.name != s.pattern : !platform::MatchesPattern(s.pattern, e.name)) return Fate::NoMatch;
+  if ((e.attributes & s.required) != s.required || (e.attributes & s.excluded) != 0) return Fate::Attribute;
+  return Fate::Match;
+}
+
+// -Why's note of an entry that is no match, and of a directory the walk does not enter.
+void NoteFate(const WalkSettings& s, std::string_view searchedPath, const platform::DirEntry& e, Fate fate) {
+  WhyLog& why = *s.why;
+  if (fate != Fate::Match) {
+    std::string detail = why.step;
+    const char* verdict = fate == Fate::DotName ? "dot-name" : "no-match";
+    if (fate == Fate::Attribute) {
+      // The first attribute that decided it, as the switch spells it.
+      const std::uint32_t missing = s.required & ~e.attributes;
+      const std::uint32_t bits = missing != 0 ? missing : e.attributes & s.excluded;
+      detail = missing != 0 ? "missing " : "has ";
+      detail += AttributeLetter(bits & (~bits + 1));
+      verdict = "attribute";
+    }
+    why.Add(MakeFullPath(s.drive, searchedPath, e.name), verdict, std::move(detail));
+  }
+  if (s.recurse && fate != Fate::DotName && e.isDirectory && e.isLink)
+    why.Add(MakeFullPath(s.drive, searchedPath, e.name), "link", "not entered");
+}
+
 void AddMatches(const WalkSettings& s, std::string_view searchedPath, const Directory& dir, Output& out) {
   const std::vector<platform::DirEntry>& entries = dir.Entries();
   // A name without wildcards is looked up exactly first, and only when that fails without regard to case.
@@ -270,11 +307,9 @@ void AddMatches(const WalkSettings& s, std::string_view searchedPath, const Dire
       add(e.name);
       continue;
     }
-    // Names beginning with '.' are never matches: this also keeps "." and ".." out.
-    if (e.name.empty() || e.name[0] == '.') continue;
-    if (exactOnly ? e.name != s.pattern : !platform::MatchesPattern(s.pattern, e.name)) continue;
-    if ((e.attributes & s.required) != s.required || (e.attributes & s.excluded) != 0) continue;
-    add(e.name);
+    const Fate fate = FateOf(s, e, exactOnly);
+    if (s.why != nullptr) NoteFate(s, searchedPath, e, fate);
+    if (fate == Fate::Match) add(e.name);
   }
 }
 

@@ -12,6 +12,8 @@
 
 namespace zelvane {
 
+struct WhyLog;
+
 // What stays the same for every directory of one walk.
 struct WalkSettings {
   std::string_view pattern;  // the name pattern of the Filespec entry
@@ -28,6 +30,9 @@ struct WalkSettings {
   // Each directory's identity is asked of the system (a status call each): needed where matches are told
   // apart by the file (duplicate removal, the exclusion) or -c checks the directory it enters.
   bool wantIdentity = true;
+  // -Why: every entry looked at that is no match, and every directory not entered, is noted there, and a
+  // directory that cannot be read no longer ends the run. Only for a walk on one thread.
+  WhyLog* why = nullptr;
 };
 
 // Searches the open directory `handle`, whose stored form is `path`, and with `recurse` every directory
