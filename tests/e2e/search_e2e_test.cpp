@@ -96,6 +96,78 @@ TEST_F(SearchE2e, TheSameFileHoweverItsPathIsSpelled) {
   EXPECT_EQ(Paths({"./keep ../d/keep other"}, In(d)), Lines({"d/../d/keep", "d/other"}));
 }
 
+// -Why runs nothing and accounts for every entry each Filespec entry looked at, in the list's order; its
+// "match" lines are exactly the files a run would visit.
+TEST_F(SearchE2e, WhySaysWhatBecameOfEveryEntryLookedAt) {
+  for (const char* f : {"a.txt", "b.log", ".h.txt", "sub/c.txt", "sub/.git/d.txt"})
+    dir_.WriteFile(f);
+  dir_.WriteFile("big.txt", std::string(5000, 'x'));
+  std::string link;  // the lines a linked directory adds, where the platform makes one here
+#ifndef _WIN32
+  fs::create_directory_symlink("sub", dir_ / "lnk");
+  link = "no-match\t" + dir_ / "lnk" + "\t*.txt\nlink\t" + dir_ / "lnk" + "\tnot entered\n";
+#endif
+  const auto line = [&](const char* verdict, const std::string& relative, const std::string& detail) {
+    std::string text = verdict;
+    text += '\t';
+    text += dir_ / relative;
+    text += '\t';
+    text += detail;
+    text += '\n';
+    return text;
+  };
+  const auto matchesOf = [](const std::string& why) {
+    std::string paths;
+    for (std::size_t at = 0; at < why.size(); at = why.find('\n', at) + 1) {
+      if (why.compare(at, 6, "match\t") != 0) continue;
+      const std::size_t start = at + 6;
+      paths += why.substr(start, why.find('\t', start) - start) + "\n";
+    }
+    return paths;
+  };
+  struct Row {
+    std::vector<std::string> args;
+    std::string expected;
+  };
+  const Row rows[] = {
+      // Dot names, names the pattern misses, a qualifier with both values, a link not entered.
+      {{"/sizelt(1000) *.txt", "-s"},
+       line("dot-name", ".h.txt", "*.txt") + line("match", "a.txt", "*.txt") +
+           line("no-match", "b.log", "*.txt") +
+           line("qualifier", "big.txt", "/sizelt(1000): file 5000, operand 1000") + link +
+           line("no-match", "sub", "*.txt") + line("dot-name", "sub/.git", "*.txt") +
+           line("match", "sub/c.txt", "*.txt")},
+      // Each entry's own lines; the same file found again is a duplicate of the first; the Xspec's entry.
+      {{"*.txt big.txt", "-xa.txt"},
+       line("dot-name", ".h.txt", "*.txt") + line("dot-name", ".h.txt", "big.txt") +
+           line("excluded", "a.txt", "a.txt") + line("no-match", "a.txt", "big.txt") +
+           line("no-match", "b.log", "*.txt") + line("no-match", "b.log", "big.txt") +
+           line("match", "big.txt", "*.txt") + line("duplicate", "big.txt", dir_ / "big.txt") +
+           (link.empty() ? "" : line("no-match", "lnk", "*.txt") + line("no-match", "lnk", "big.txt")) +
+           line("no-match", "sub", "*.txt") + line("no-match", "sub", "big.txt")},
+      // An attribute switch names the attribute that left an entry out.
+      {{"/a-d *"},
+       line("dot-name", ".h.txt", "*") + line("match", "a.txt", "*") + line("match", "b.log", "*") +
+           line("match", "big.txt", "*") + (link.empty() ? "" : line("attribute", "lnk", "has d")) +
+           line("attribute", "sub", "has d")},
+  };
+  for (const Row& row : rows) {
+    std::vector<std::string> args = row.args;
+    args.push_back("-Why");
+    const RunResult r = RunZelvane(dir_, args);
+    EXPECT_EQ(r.out, row.expected) << row.args[0];
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(matchesOf(r.out), Paths(row.args)) << row.args[0];
+  }
+  // Nothing runs, whatever Command follows.
+  EXPECT_EQ(matchesOf(RunZelvane(dir_, {"a.txt", "-Why", "-n", "touch", "ran"}).out), dir_ / "a.txt\n");
+  EXPECT_FALSE(fs::exists(dir_ / "ran"));
+#ifndef _WIN32  // the system's own words
+  EXPECT_EQ(RunZelvane(dir_, {"a.txt/*.c", "-Why"}).out, line("unreadable", "a.txt/", "Not a directory"));
+#endif
+}
+
 #ifndef _WIN32  // POSIX symbolic links, case twins and names made by the narrow calls
 TEST_F(SearchE2e, CaseTwinsAreTwoFilesAndALinkedDirectoryIsOne) {
   for (const char* f : {"d/A.txt", "d/a.txt", "d/keep"})

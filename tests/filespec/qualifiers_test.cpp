@@ -9,6 +9,7 @@
 #include <string>
 
 #include "command/run_settings.h"
+#include "command/stamps.h"
 #include "platform/file_time.h"
 #include "platform/files.h"
 #include "platform/paths.h"
@@ -163,6 +164,37 @@ TEST_F(OperandFileTest, KindsAreTestedInOrderUntilTheFirstFailure) {
   EXPECT_FALSE(TestQualifier(ctx_, QualifierKind::kTime, dir_ / "gone.c", "gt(2001-13-01)"));
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_TRUE(PassesQualifiers(ctx_, dir_ / "gone.c", QualifierSet{}));
+}
+
+// What -Why says of a failed qualifier: which one, and the two values it compared, as a person reads them.
+TEST_F(OperandFileTest, AFailureSaysWhichQualifierAndBothValues) {
+  dir_.WriteFile("a.c", "data");
+  dir_.WriteFile("old.c", "x");
+  SetWriteTime("a.c", 1000);
+  SetWriteTime("old.c", 2000);
+  const std::string path = dir_ / "a.c";
+  struct Row {
+    QualifierSet set;
+    QualifierFailure expected;
+  };
+  const std::string aTime = FileTimeText(FileTimeOf(1000));
+  const Row rows[] = {
+      {{"gt(10)", "", "", ""}, {"/sizegt(10)", "4", "10"}},
+      {{"", "gte(old.c)", "", ""}, {"/timegte(old.c)", aTime, FileTimeText(FileTimeOf(2000))}},
+      {{"", "", "eq(0x1)", ""}, {"/compeq(0x1)", "0xADF3F363", "0x00000001"}},
+      {{"", "", "", "eq(none.c)"}, {"/conteq(none.c)", "0xADF3F363", ""}},
+  };
+  for (const Row& row : rows) {
+    QualifierFailure failure;
+    EXPECT_FALSE(PassesQualifiers(ctx_, path, row.set, &failure));
+    EXPECT_EQ(failure.qualifier, row.expected.qualifier);
+    EXPECT_EQ(failure.file, row.expected.file) << row.expected.qualifier;
+    EXPECT_EQ(failure.operand, row.expected.operand) << row.expected.qualifier;
+  }
+  QualifierFailure gone;
+  EXPECT_FALSE(PassesQualifiers(ctx_, dir_ / "gone.c", {"gt(1)", "", "", ""}, &gone));
+  EXPECT_EQ(gone.qualifier, "/sizegt(1)");
+  EXPECT_EQ(gone.file, "");
 }
 
 }  // namespace

@@ -134,6 +134,23 @@ TEST(RemoveSameFiles, EachScratchEntryRemovesTheFirstEntryOfItsFile) {
   EXPECT_EQ(Entries(list), (std::vector<std::string>{"/w/d/a.c", "/w/d/A.c", "/w/d/b.c"}));
 }
 
+// The exclusion's rule, which -Why's account goes by too: removals of one file are used in their order,
+// each once, however they interleave with other files'.
+TEST(Removals, EachRemovalTakesOneEntryOfItsFileInOrder) {
+  Removals rule;
+  for (const char* key : {"a", "b", "a"})
+    rule.Add(key);
+  EXPECT_EQ(rule.Take("a"), 0u);
+  EXPECT_EQ(rule.Take("x"), Removals::kNone);
+  EXPECT_EQ(rule.Take("a"), 2u);
+  EXPECT_EQ(rule.Take("a"), Removals::kNone);
+  EXPECT_EQ(rule.Take("b"), 1u);
+  FirstOfEachFile firsts(3);
+  EXPECT_EQ(firsts.Add("a", 0), 0u);
+  EXPECT_EQ(firsts.Add("b", 1), 1u);
+  EXPECT_EQ(firsts.Add("a", 2), 0u);
+}
+
 // Large lists are sorted in runs on several threads; equal entries still keep their insertion order.
 TEST(InsertSorted, LargeListsKeepEqualEntriesInInsertionOrder) {
   std::vector<std::string> paths;
