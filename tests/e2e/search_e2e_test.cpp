@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "command/run_log.h"
 #include "e2e/e2e_fixture.h"
 
 namespace zelvane::test {
@@ -105,23 +106,29 @@ TEST_F(SearchE2e, WhySaysWhatBecameOfEveryEntryLookedAt) {
   std::string link;  // the lines a linked directory adds, where the platform makes one here
 #ifndef _WIN32
   fs::create_directory_symlink("sub", dir_ / "lnk");
-  link = "no-match\t" + dir_ / "lnk" + "\t*.txt\nlink\t" + dir_ / "lnk" + "\tnot entered\n";
 #endif
   const auto line = [&](const char* verdict, const std::string& relative, const std::string& detail) {
+    // Fields escaped as the log escapes them: every backslash of a Win32 path doubled.
     std::string text = verdict;
     text += '\t';
-    text += dir_ / relative;
+    AppendEscaped(text, dir_ / relative);
     text += '\t';
-    text += detail;
+    AppendEscaped(text, detail);
     text += '\n';
     return text;
   };
+#ifndef _WIN32
+  link = line("no-match", "lnk", "*.txt") + line("link", "lnk", "not entered");
+#endif
   const auto matchesOf = [](const std::string& why) {
     std::string paths;
     for (std::size_t at = 0; at < why.size(); at = why.find('\n', at) + 1) {
       if (why.compare(at, 6, "match\t") != 0) continue;
       const std::size_t start = at + 6;
-      paths += why.substr(start, why.find('\t', start) - start) + "\n";
+      std::string path = why.substr(start, why.find('\t', start) - start);
+      for (std::size_t i = path.find("\\\\"); i != std::string::npos; i = path.find("\\\\", i + 1))
+        path.erase(i, 1);
+      paths += path + "\n";
     }
     return paths;
   };
