@@ -33,6 +33,9 @@ namespace {
 // Children watched at once: what WaitForMultipleObjects takes, the same on both targets so runs are alike.
 constexpr int kMaxSlots = 64;
 
+// Log lines held at most before they are written, when nothing else makes the run write them sooner.
+constexpr std::size_t kLogHeld = 64 * 1024;
+
 // How long the commands of a run that got an ending signal have to end before they are killed.
 constexpr int kGraceMs = 2000;
 
@@ -235,7 +238,10 @@ class Engine {
         }
       }
       job.opened = true;
-      if (asks_) EraseStatus();
+      if (asks_) {
+        EraseStatus();
+        FlushLog();
+      }
       if (asks_ && !Confirmed(job.work.command)) {
         job.skipped = true;
         Finish(job);
@@ -275,6 +281,7 @@ class Engine {
       // Asked of the system only for a start it refused: a part naming no program leaves it unasked.
       bool tooLong = false;
       if (part.kind == PartKind::Shell || !part.args.empty()) {
+        FlushLog();
         child = platform::StartChild(ChildStartFor(job, part));
         tooLong = child == platform::kNoChild && platform::WasTooLong();
         if (child == platform::kNoChild && platform::WasShortage() && OthersHoldResources(&job)) {
@@ -443,6 +450,7 @@ class Engine {
       // Rounded up, so the wait never ends just before the time it waits for.
       timeout = static_cast<int>(std::clamp<long long>(left.count() + 1, 0, 24LL * 3600 * 1000));
     }
+    FlushLog();
     const platform::WaitResult ended = platform::WaitForAny(running_, reading, timeout);
     if (ended.signal) {
       // The run ends as the signal asks, but not before its commands have ended and what they printed
@@ -565,10 +573,22 @@ class Engine {
     stopping_ = true;
   }
 
-  // Writes one line through, in one write, so an interrupted run leaves whole lines.
+  // Lines are held until the run is about to start a command, wait, or ask, and then written whole in one
+  // write: a file's line is out before anything else happens, so an interrupted run leaves whole lines
+  // and loses none of a file whose command ran, while a run of internal echoes makes one write for many
+  // files rather than one each.
   void Log(const std::string& line) {
+    logPending_ += line;
+    if (logPending_.size() >= kLogHeld) FlushLog();
+  }
+
+  void FlushLog() {
+    if (log_ == nullptr || logPending_.empty()) return;
     errno = 0;
-    if (std::fwrite(line.data(), 1, line.size(), log_) == line.size() && std::fflush(log_) == 0) return;
+    const bool written = std::fwrite(logPending_.data(), 1, logPending_.size(), log_) == logPending_.size() &&
+                         std::fflush(log_) == 0;
+    logPending_.clear();
+    if (written) return;
     LogFailed(errno);
     std::fclose(log_);
     log_ = nullptr;
@@ -598,6 +618,7 @@ class Engine {
   }
 
   void CloseLog() {
+    FlushLog();
     if (log_ == nullptr) return;
     if (!platform::SyncToDisk(log_)) LogFailed(errno);
     std::fclose(log_);
@@ -705,6 +726,7 @@ class Engine {
   std::size_t next_ = 0;      // the first file of the list not yet taken
   bool quit_ = false;         // -QuitOnFail saw its n-th failure
   std::FILE* log_ = nullptr;  // -Log
+  std::string logPending_;    // its lines not written yet
   static constexpr std::chrono::milliseconds kStatusEvery{100};
   std::size_t statusShown_ = 0;  // the length of the status line on the terminal now
   std::string statusText_;       // what it shows
