@@ -424,6 +424,9 @@ TEST(JobsE2E, LogSaysWhatBecameOfEachFileAndResumeRunsTheRest) {
   // Its last part never ran (the -xo file could not be written): not done, though the first succeeded.
   RunZelvane(dir, {"1.tmp", "-n", "-Log:cut.log", "-xo/dev/full", "true;echo x;true"});
   EXPECT_EQ(LogSummary(dir.ReadFile("cut.log")), "1 1.tmp not started\n");
+  // Lines are held only until the next command starts: each command sees every earlier file's line.
+  r = RunZelvane(dir, {"1.tmp 2.tmp 3.tmp", "-n", "-Log:seen.log", "wc", "-l", "seen.log"});
+  EXPECT_EQ(r.out, "1 seen.log\n2 seen.log\n3 seen.log\n");
 #endif
   // A log that cannot be written is reported, and nothing runs.
   r = RunZelvane(dir, {"*.tmp", "-n", "-Log:" + (dir / "no/such/dir/run.log"), "echo", "$n"});
