@@ -6,7 +6,8 @@
 Builds every tree it needs in a temporary directory (deterministic names and contents) and removes it
 afterwards. Needs find, and for some pairs fdfind (Debian's fd-find) and python3's zlib; the walk group sets the walk
 beside bench/min_walk.cpp when it is built (`cmake --build build --target min_walk`).
-Groups: walk, specs, exec, gather, output, crc, scale. With --load N, N busy processes run beside the exec group, as
+Groups: walk, specs, exec, gather, output, crc, scale, and (only when named, for it starts 100,000 processes a
+round) log. With --load N, N busy processes run beside the exec group, as
 other work on the machine would.
 """
 import argparse
@@ -177,6 +178,28 @@ def main():
                 cmds["fd"] = [fd, "-e", "txt", "-X", "/bin/true"]
             cmds["zelvane-j0"] = [zelvane, "*.txt", "-n", "-Jobs:0", "-Gather", "/bin/true", "$f"]
             compare(f"Many files to one command: {count} files", cmds, root, args.rounds, results)
+            shutil.rmtree(root)
+
+        if "log" in groups:
+            # The cost of -Log: a line and a status call per file, against the commands it records.
+            root = os.path.join(work, "log")
+            os.makedirs(root)
+            count = 10000 if args.quick else 100000
+            for k in range(count // 1000):
+                os.makedirs(os.path.join(root, f"d{k:03d}"))
+                for j in range(1000):
+                    open(os.path.join(root, f"d{k:03d}", f"f{j:03d}.txt"), "w").close()
+            os.sync()
+            log = os.path.join(work, "run.log")
+            run_one = ["-n", "-Jobs:0", "/bin/true", "$f"]
+            compare(f"-Log over {count} files, one process each, {os.cpu_count()} at once",
+                    {"zelvane": [zelvane, "*.txt", "-s", *run_one],
+                     "with-log": [zelvane, "*.txt", "-s", f"-Log:{log}", *run_one]}, root, args.rounds, results)
+            echo = ["-n", "echo", "$f"]
+            compare(f"-Log over {count} files, internal echo only (no process to weigh it against)",
+                    {"zelvane": [zelvane, "*.txt", "-s", *echo],
+                     "with-log": [zelvane, "*.txt", "-s", f"-Log:{log}", *echo]}, root, args.rounds, results)
+            os.remove(log)
             shutil.rmtree(root)
 
         if "output" in groups:
