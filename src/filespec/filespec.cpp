@@ -85,25 +85,29 @@ std::size_t ReadAttributeSwitch(std::string_view text, std::uint32_t& required, 
   return i;
 }
 
+// Where the qualifier whose '/' or '-' stands at `start` ends: the parenthesis that closes its operand (the
+// last character, when none does). npos when no '(' follows.
+std::size_t QualifierEnd(std::string_view text, std::size_t start) {
+  const std::size_t open = text.find('(', start + 1);
+  if (open == std::string_view::npos) return open;
+  int depth = 0;
+  for (std::size_t i = open + 1; i < text.size(); ++i) {
+    if (text[i] == '(') {
+      ++depth;
+    } else if (text[i] == ')') {
+      if (depth == 0) return i;
+      --depth;
+    }
+  }
+  return text.size() - 1;
+}
+
 // Moves the qualifier whose '/' or '-' stands at `start` out of `specText`, up to the parenthesis that
 // closes its operand (the end, when none does); false when no '(' follows.
 bool TakeQualifierAt(std::string_view keyword, std::string& specText, std::size_t start,
                      std::string& qualifierText) {
-  const std::size_t open = specText.find('(', start + 1);
-  if (open == std::string::npos) return false;
-  std::size_t close = specText.size() - 1;
-  int depth = 0;
-  for (std::size_t i = open + 1; i < specText.size(); ++i) {
-    if (specText[i] == '(') {
-      ++depth;
-    } else if (specText[i] == ')') {
-      if (depth == 0) {
-        close = i;
-        break;
-      }
-      --depth;
-    }
-  }
+  const std::size_t close = QualifierEnd(specText, start);
+  if (close == std::string::npos) return false;
   const std::size_t textStart = start + 1 + keyword.size();
   qualifierText = specText.substr(textStart, close + 1 - textStart);
   specText.erase(start, close + 1 - start);
@@ -114,44 +118,118 @@ bool IsSwitchChar(char c) {
   return c == '/' || c == '-';
 }
 
-// Where TakeQualifier's scan, begun at `from`, would find `keyword`, found without the scan: the scan
-// steps over the character after every '/' or '-' it lands on, so it lands on a '/' or '-' exactly when
-// the run of '/' and '-' before it (back to `from`) is even. npos when it would find none.
-std::size_t FindQualifier(std::string_view text, std::string_view keyword, std::size_t from) {
-  for (std::size_t at = from; at < text.size();) {
+// Whether TakeQualifier's scan, begun at `from`, lands on the '/' or '-' at `sign`: it steps over the
+// character after every '/' or '-' it lands on, so it lands there exactly when the run of '/' and '-'
+// before it (back to `from`) is even.
+bool ScanLandsOn(std::string_view text, std::size_t sign, std::size_t from) {
+  if (sign < from || !IsSwitchChar(text[sign])) return false;
+  std::size_t run = 0;
+  while (sign - run > from && IsSwitchChar(text[sign - run - 1]))
+    ++run;
+  return run % 2 == 0;
+}
+
+// Where TakeQualifier's scan, begun at `from`, would find `keyword`, found without the scan, looking at
+// occurrences whose sign stands at `start` or later. npos when it would find none.
+std::size_t FindQualifier(std::string_view text, std::string_view keyword, std::size_t from,
+                          std::size_t start) {
+  for (std::size_t at = start; at < text.size();) {
     const std::size_t word = text.find(keyword, at + 1);
     if (word == std::string_view::npos) return word;
     at = word;
-    const std::size_t sign = word - 1;
-    if (sign < from || !IsSwitchChar(text[sign])) continue;
-    std::size_t run = 0;
-    while (sign - run > from && IsSwitchChar(text[sign - run - 1]))
-      ++run;
-    if (run % 2 == 0) return sign;
+    if (ScanLandsOn(text, word - 1, from)) return word - 1;
   }
   return std::string_view::npos;
 }
 
-// The qualifiers a parse has still to take, each kind's next one found once and kept until the text
-// changes or the parse passes it: a long Filespec is read in time linear in its length, plus that of the
-// text after each qualifier taken.
+// Whether the scan from `from` finds `keyword` with its sign at `sign`.
+bool QualifierAt(std::string_view text, std::string_view keyword, std::size_t from, std::size_t sign) {
+  return sign + 1 < text.size() && text.compare(sign + 1, keyword.size(), keyword) == 0 &&
+         ScanLandsOn(text, sign, from);
+}
+
+// The qualifiers a parse has still to take, each kind's next one found once and kept while the parse goes
+// on: a long Filespec is read in time linear in its length.
+//
+// A qualifier is taken out of the text by moving what stands between the parse's place and it to the right
+// over it, never the rest of the text, so what follows it keeps its place and what was found there stays
+// found. Only two places can show a qualifier that was not there before: one that spans the join, and one
+// after a run of '/' and '-' that begins at the join, since the scan's steps over such a run now count
+// from further back.
 class PendingQualifiers {
  public:
-  explicit PendingQualifiers(const std::string& text) { Reset(text); }
-
-  // After the text has changed.
-  void Reset(const std::string& text) {
+  explicit PendingQualifiers(const std::string& text) {
     next_.fill(kUnknown);
     lastOpen_ = text.rfind('(');
   }
-  // Where the scan from `from` finds `keyword` (kind k), or npos.
-  std::size_t Next(std::size_t k, std::string_view keyword, const std::string& text, std::size_t from) {
+
+  // Where the scan from `from` finds kind `k`, or npos.
+  std::size_t Next(std::size_t k, const std::string& text, std::size_t from) {
     // The parse moves on only past whole tokens, never into a run of '/' and '-', so what the scan would
     // find from further on is what it found before, unless the parse has passed it.
     if (next_[k] == kUnknown || (next_[k] != std::string::npos && next_[k] < from))
-      next_[k] = FindQualifier(text, keyword, from);
+      next_[k] = FindQualifier(text, kKeywords[k], from, from);
     return next_[k];
   }
+
+  // Takes the qualifier of kind `taken` at `at` out of `text` into `qualifierText`: [pos, at) moves right
+  // over it, and `pos` with it. False when no '(' follows it.
+  bool Take(std::size_t taken, std::string& text, std::size_t& pos, std::size_t at,
+            std::string& qualifierText) {
+    const std::size_t close = QualifierEnd(text, at);
+    if (close == std::string::npos) return false;
+    const std::size_t textStart = at + 1 + kKeywords[taken].size();
+    qualifierText.assign(text, textStart, close + 1 - textStart);
+    const std::size_t removed = close + 1 - at;
+    const std::size_t join = close + 1;
+    std::copy_backward(text.begin() + static_cast<std::ptrdiff_t>(pos),
+                       text.begin() + static_cast<std::ptrdiff_t>(at),
+                       text.begin() + static_cast<std::ptrdiff_t>(join));
+    const std::size_t oldPos = pos;
+    pos += removed;
+    for (std::size_t k = 0; k < next_.size(); ++k) {
+      std::size_t& found = next_[k];
+      if (found == kUnknown) continue;
+      if (found != std::string::npos && found < oldPos) {
+        found = kUnknown;  // passed before this cycle asked for it: found again when it is asked
+        continue;
+      }
+      if (found != std::string::npos && found < at) {
+        found += removed;  // before the qualifier taken: moved with the text
+        continue;
+      }
+      const std::string_view keyword = kKeywords[k];
+      // What the scan found after the join stays found; one found inside what was taken is looked for
+      // again after it. The place after a run of '/' and '-' that begins at the join is decided below.
+      if (found != std::string::npos && found <= close) found = FindQualifier(text, keyword, join, join);
+      std::size_t run = 0;
+      while (join + run < text.size() && IsSwitchChar(text[join + run]))
+        ++run;
+      if (run > 0 && found == join + run - 1 && !QualifierAt(text, keyword, pos, found)) {
+        found = FindQualifier(text, keyword, pos, found + 1);
+      }
+      // Earlier candidates: across the join, then after the run that begins there.
+      std::size_t first = found;
+      const std::size_t span = keyword.size() + 1;
+      for (std::size_t sign = std::max(pos, join > span ? join - span : 0); sign < join; ++sign) {
+        if (QualifierAt(text, keyword, pos, sign)) {
+          first = sign;
+          break;
+        }
+      }
+      if (first == found && run > 0 && QualifierAt(text, keyword, pos, join + run - 1))
+        first = std::min(first, join + run - 1);
+      found = first;
+    }
+    if (lastOpen_ != std::string::npos && lastOpen_ >= oldPos && lastOpen_ < at) {
+      lastOpen_ += removed;
+    } else if (lastOpen_ != std::string::npos && lastOpen_ >= at && lastOpen_ <= close) {
+      lastOpen_ = text.rfind('(');
+      if (lastOpen_ != std::string::npos && lastOpen_ < pos) lastOpen_ = std::string::npos;
+    }
+    return true;
+  }
+
   // Whether a '(' stands after `at`.
   bool OpenAfter(std::size_t at) const { return lastOpen_ != std::string::npos && lastOpen_ > at; }
 
@@ -215,6 +293,7 @@ std::vector<SearchStep> ParseFilespec(std::string_view spec) {
   std::vector<SearchStep> steps;
   std::string text(spec);
   // What is left to parse is text[pos, end): the front is never erased, so each token costs its length.
+  // What stands before `pos` is no longer read.
   std::size_t pos = 0;
   PendingQualifiers pending(text);
   // At most one step per token: room for them all at once, so a long Filespec's steps are written once
@@ -232,10 +311,9 @@ std::vector<SearchStep> ParseFilespec(std::string_view spec) {
                                                             &QualifierSet::comp, &QualifierSet::cont};
   while (pos < text.size()) {
     for (std::size_t k = 0; k < kinds.size(); ++k) {
-      const std::size_t at = pending.Next(k, kKeywords[k], text, pos);
+      const std::size_t at = pending.Next(k, text, pos);
       if (at == std::string::npos || !pending.OpenAfter(at)) continue;
-      TakeQualifierAt(kKeywords[k], text, at, qualifiers.*kinds[k]);
-      pending.Reset(text);
+      pending.Take(k, text, pos, at, qualifiers.*kinds[k]);
     }
     const std::size_t first = text.find_first_not_of(" \t", pos);
     pos = first == std::string::npos ? text.size() : first;

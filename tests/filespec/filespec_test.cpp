@@ -185,9 +185,17 @@ TEST(ParseFilespecScale, LongFilespecsParseInLinearTime) {
     const char* token;
     std::size_t stepsEach;
   } rows[] = {
-      {"a.c ", 1},         {"'x y.c' ", 1}, {"/s ", 0}, {"/ar-h ", 0},
-      {"-name ", 0},       {"/size ", 0},  // a keyword with no operand anywhere is an unknown switch
+      {"a.c ", 1},
+      {"'x y.c' ", 1},
+      {"/s ", 0},
+      {"/ar-h ", 0},
+      {"-name ", 0},
+      {"/size ", 0},  // a keyword with no operand anywhere is an unknown switch
       {"--sizeeq(0) ", 0},
+      // Qualifiers among the specs, each taken out where it stands.
+      {"a.c /sizeeq(0) ", 1},
+      {"/timegt(2001-01-01) b.c /ar ", 1},
+      {"/sizeeq(0)/compeq(0x1)c.c ", 1},
   };
   for (const auto& row : rows) {
     std::string text;
