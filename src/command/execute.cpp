@@ -34,7 +34,7 @@ namespace {
 constexpr int kMaxSlots = 64;
 
 // Log lines held at most before they are written, when nothing else makes the run write them sooner.
-constexpr std::size_t kLogHeld = 64 * 1024;
+constexpr std::size_t kLogHeld = std::size_t{64} * 1024;
 
 // How long the commands of a run that got an ending signal have to end before they are killed.
 constexpr int kGraceMs = 2000;
