@@ -1,6 +1,7 @@
 #include "search/collect.h"
 
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "command/run_settings.h"
@@ -11,6 +12,34 @@
 #include "search/why.h"
 
 namespace zelvane {
+namespace {
+
+// Where the walk of one Filespec entry looked at each of its matches: the lines it kept for them (those
+// without a verdict) from `from` on, by path, each path's in the order the walk found them, which is the
+// order its copies keep in the list.
+class MatchPlaces {
+ public:
+  MatchPlaces(const WhyLog& why, std::size_t from) {
+    for (std::size_t k = from; k < why.lines.size(); ++k) {
+      if (why.lines[k].verdict == nullptr) places_[why.lines[k].path].at.push_back(k);
+    }
+  }
+  // The next line kept for `path`, or npos when none is.
+  std::size_t Take(const std::string& path) {
+    const auto found = places_.find(path);
+    if (found == places_.end() || found->second.next == found->second.at.size()) return std::string::npos;
+    return found->second.at[found->second.next++];
+  }
+
+ private:
+  struct Places {
+    std::vector<std::size_t> at;
+    std::size_t next = 0;
+  };
+  std::unordered_map<std::string, Places> places_;
+};
+
+}  // namespace
 
 void CollectMatches(const RunSettings& ctx, const std::string& spec, PathList& target, ListingCache* listings,
                     bool exclusion, WhyLog* why) {
@@ -26,17 +55,26 @@ void CollectMatches(const RunSettings& ctx, const std::string& spec, PathList& t
       continue;
     }
     PathList found;
+    const std::size_t stepLines = why != nullptr ? why->lines.size() : 0;
     SearchSpec(ctx, step.spec, step.requiredAttributes, step.excludedAttributes, ctx.recurseSubdirs, found,
                listings, exclusion, why);
     // Only the entries of this search are tested, each once, in list order.
     const std::vector<std::string>& entries = Entries(found);
     std::vector<bool> keep(entries.size());
     QualifierFailure failure;
+    std::unique_ptr<MatchPlaces> places;
+    if (why != nullptr) places = std::make_unique<MatchPlaces>(*why, stepLines);
     for (std::size_t i = 0; i < entries.size(); ++i) {
       keep[i] = PassesQualifiers(ctx, entries[i], q, why != nullptr ? &failure : nullptr);
       if (why == nullptr) continue;
+      // Each match's line stands where the walk looked at it, among the lines of the entries around it.
+      std::size_t looked = places->Take(entries[i]);
+      if (looked == std::string::npos) {
+        looked = why->lines.size();
+        why->Add(entries[i], nullptr, {});
+      }
       if (keep[i]) {
-        why->matches.push_back({entries[i], found.directories[i], step.spec, why->lines.size()});
+        why->matches.push_back({entries[i], found.directories[i], step.spec, looked});
         continue;
       }
       // The qualifier, then the file's value and the operand's.
@@ -49,7 +87,8 @@ void CollectMatches(const RunSettings& ctx, const std::string& spec, PathList& t
         detail += failure.operand.empty() ? ", no operand file" : ", operand ";
         detail += failure.operand;
       }
-      why->Add(entries[i], "qualifier", std::move(detail));
+      why->lines[looked].verdict = "qualifier";
+      why->lines[looked].detail = std::move(detail);
     }
     KeepEntries(found, keep);
     MoveEntries(found, target);

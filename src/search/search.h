@@ -58,7 +58,8 @@ struct ListingCache {
 // path of every match into `target`; the current directory never changes. With `listings`,
 // directories read by an earlier spec of the same search are not read again.
 // With `aliases`, a name without wildcards also finds the entry whose short (8.3) name it is. With `why`,
-// every entry looked at that is no match is noted there, and a directory that cannot be read too.
+// every entry looked at is noted there (a match as the place of its line), and a directory that cannot be
+// read too.
 void SearchSpec(const RunSettings& ctx, const std::string& spec, std::uint32_t requiredAttributes,
                 std::uint32_t excludedAttributes, int recurse, PathList& target,
                 ListingCache* listings = nullptr, bool aliases = false, WhyLog* why = nullptr);

@@ -245,7 +245,8 @@ Fate FateOf(const WalkSettings& s, const platform::DirEntry& e, bool exactOnly) 
   return Fate::Match;
 }
 
-// -Why's note of an entry that is no match, and of a directory the walk does not enter.
+// -Why's note of an entry looked at (a match's only the place its line will take), and of a directory the
+// walk does not enter.
 void NoteFate(const WalkSettings& s, std::string_view searchedPath, const platform::DirEntry& e, Fate fate) {
   WhyLog& why = *s.why;
   if (fate != Fate::Match) {
@@ -260,6 +261,9 @@ void NoteFate(const WalkSettings& s, std::string_view searchedPath, const platfo
       verdict = "attribute";
     }
     why.Add(MakeFullPath(s.drive, searchedPath, e.name), verdict, std::move(detail));
+  } else {
+    // A match's fate is decided once the list is made: its place is kept here, where it was looked at.
+    why.Add(MakeFullPath(s.drive, searchedPath, e.name), nullptr, {});
   }
   if (s.recurse && fate != Fate::DotName && e.isDirectory && e.isLink)
     why.Add(MakeFullPath(s.drive, searchedPath, e.name), "link", "not entered");

@@ -30,8 +30,8 @@ struct WalkSettings {
   // Each directory's identity is asked of the system (a status call each): needed where matches are told
   // apart by the file (duplicate removal, the exclusion) or -c checks the directory it enters.
   bool wantIdentity = true;
-  // -Why: every entry looked at that is no match, and every directory not entered, is noted there, and a
-  // directory that cannot be read no longer ends the run. Only for a walk on one thread.
+  // -Why: every entry looked at (a match as the place of its line), and every directory not entered, is
+  // noted there, and a directory that cannot be read no longer ends the run. Only for a walk on one thread.
   WhyLog* why = nullptr;
 };
 

@@ -45,11 +45,12 @@ std::string WhyText(WhyLog& filespec, WhyLog& xspec) {
   lines.reserve(filespec.lines.size() + filespec.matches.size());
   for (std::size_t i = 0; i < filespec.lines.size(); ++i) {
     const WhyLog::Line& line = filespec.lines[i];
+    if (line.verdict == nullptr) continue;  // a match's place: its line follows
     lines.push_back({&line.path, line.verdict, &line.detail, i});
   }
   // A directory the Xspec could not read leaves the exclusion short: that is part of the answer too.
   for (const WhyLog::Line& line : xspec.lines) {
-    if (std::string_view(line.verdict) == "unreadable")
+    if (line.verdict != nullptr && std::string_view(line.verdict) == "unreadable")
       lines.push_back({&line.path, line.verdict, &line.detail, filespec.lines.size()});
   }
 

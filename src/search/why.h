@@ -15,7 +15,7 @@ namespace zelvane {
 struct WhyLog {
   struct Line {
     std::string path;
-    const char* verdict;
+    const char* verdict;  // null: the place kept for a match, whose line the account writes
     std::string detail;
   };
   // An entry that passed its Filespec entry's pattern, attribute switches and qualifiers.
@@ -23,7 +23,7 @@ struct WhyLog {
     std::string path;
     platform::DirIdentity directory;
     std::string step;
-    std::size_t looked;  // the lines noted before it: where it stands among entries that compare equal
+    std::size_t looked;  // its place among the lines: where it stands among entries that compare equal
   };
   std::string step;  // the Filespec entry being searched, as the parse gives it
   std::vector<Line> lines;

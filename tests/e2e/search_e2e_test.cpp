@@ -169,6 +169,14 @@ TEST_F(SearchE2e, WhySaysWhatBecameOfEveryEntryLookedAt) {
   }
   // Nothing runs, whatever Command follows.
   EXPECT_EQ(matchesOf(RunZelvane(dir_, {"a.txt", "-Why", "-n", "touch", "ran"}).out), dir_ / "a.txt\n");
+  // Each entry's line for a name stands where it looked at it, a match's as much as any: the first entry's
+  // match before the second's no-match, and that before the third's duplicate.
+  dir_.WriteFile("two/x.c");
+  dir_.WriteFile("two/y.c");
+  EXPECT_EQ(RunZelvane(dir_, {"two/x.c two/y.c two/x.c", "-Why"}).out,
+            line("match", "two/x.c", "two/x.c") + line("no-match", "two/x.c", "two/y.c") +
+                line("duplicate", "two/x.c", dir_ / "two/x.c") + line("no-match", "two/y.c", "two/x.c") +
+                line("match", "two/y.c", "two/y.c") + line("no-match", "two/y.c", "two/x.c"));
   EXPECT_FALSE(fs::exists(dir_ / "ran"));
 #ifndef _WIN32  // the system's own words
   EXPECT_EQ(RunZelvane(dir_, {"a.txt/*.c", "-Why"}).out, line("unreadable", "a.txt/", "Not a directory"));
