@@ -531,28 +531,8 @@ class Engine {
   // cannot be opened is reported as a failed write and nothing runs.
   bool OpenLog() {
     if (ctx_.resume) {
-      std::string text;
-      const platform::FileHandle file = platform::OpenForReading(ctx_.logFile);
-      if (file != platform::kNoFile) {
-        text.resize(platform::FileSizeOf(file));
-        std::size_t got = 0;
-        while (got < text.size()) {
-          const std::int64_t n = platform::ReadBytes(file, text.data() + got, text.size() - got);
-          if (n <= 0) break;
-          got += static_cast<std::size_t>(n);
-        }
-        text.resize(got);
-        platform::CloseFile(file);
-      }
-      const std::unordered_set<std::string> succeeded = SucceededFiles(text);
-      done_.assign(paths_->size(), false);
-      std::uint64_t size = 0;
-      std::string time;
-      for (std::size_t i = 0; i < paths_->size(); ++i) {
-        done_[i] = CurrentFileState((*paths_)[i], size, time) &&
-                   succeeded.count(ResumeKey((*paths_)[i], size, time));
-        if (done_[i]) ++resumed_;
-      }
+      done_ = DoneFiles(ctx_.logFile, *paths_);
+      resumed_ = static_cast<int>(std::count(done_.begin(), done_.end(), true));
     }
     errno = 0;
     log_ = platform::OpenForAppending(ctx_.logFile);

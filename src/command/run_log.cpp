@@ -128,6 +128,19 @@ std::unordered_set<std::string> SucceededFiles(std::string_view logText) {
   return done;
 }
 
+std::vector<bool> DoneFiles(const std::string& logFile, const std::vector<std::string>& paths) {
+  std::string text;
+  if (!platform::ReadWholeFile(logFile, text)) text.clear();
+  const std::unordered_set<std::string> succeeded = SucceededFiles(text);
+  std::vector<bool> done(paths.size(), false);
+  if (succeeded.empty()) return done;
+  std::uint64_t size = 0;
+  std::string time;
+  for (std::size_t i = 0; i < paths.size(); ++i)
+    done[i] = CurrentFileState(paths[i], size, time) && succeeded.count(ResumeKey(paths[i], size, time)) != 0;
+  return done;
+}
+
 bool CurrentFileState(const std::string& path, std::uint64_t& size, std::string& time) {
   platform::FindData data;
   if (!platform::GetEntryData(path, data)) return false;

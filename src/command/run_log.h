@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 namespace zelvane {
 
@@ -38,6 +39,10 @@ std::string ResumeKey(std::string_view path, std::uint64_t size, std::string_vie
 
 // The keys of every file the log text says succeeded (exit code 0).
 std::unordered_set<std::string> SucceededFiles(std::string_view logText);
+
+// For each of `paths`: whether the log `logFile` says it succeeded and it has not changed since (-Resume).
+// A log that cannot be read says nothing is done.
+std::vector<bool> DoneFiles(const std::string& logFile, const std::vector<std::string>& paths);
 
 // The size and last-write time (local, as a log line holds it) of the file `path` now; false when it is gone.
 bool CurrentFileState(const std::string& path, std::uint64_t& size, std::string& time);

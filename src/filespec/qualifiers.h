@@ -18,7 +18,8 @@ struct RunSettings;
 
 enum class QualifierKind { kSize, kTime, kComp, kCont };
 
-// What a qualifier that failed compared, as a person reads it: the qualifier as typed ("/sizegt(100)"),
+// What a qualifier that failed compared, as a person reads it: the qualifier ("/sizegt(100)", written with
+// '/' whichever sign was typed),
 // the found file's value and the operand's (sizes in bytes, times as "YYYY-MM-DD HH:MM:SS" in local time,
 // checksums as $k writes them). `file` is empty when the file could no longer be looked up, `operand`
 // when no operand file was found.

@@ -2,8 +2,10 @@
 
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
+#include "command/run_log.h"
 #include "command/run_settings.h"
 #include "filespec/filespec.h"
 #include "filespec/qualifiers.h"
@@ -120,8 +122,17 @@ PathList FindMatches(const RunSettings& ctx, WhyLog* filespecWhy, WhyLog* xspecW
 void ExplainSearch(const RunSettings& ctx) {
   WhyLog filespec;
   WhyLog xspec;
-  FindMatches(ctx, &filespec, &xspec);
-  platform::WriteOut(WhyText(filespec, xspec));
+  PathList matches = FindMatches(ctx, &filespec, &xspec);
+  // -Resume passes over what the log says is done: that is an answer too.
+  std::unordered_set<std::string> done;
+  if (ctx.resume && !ctx.logFile.empty()) {
+    const std::vector<std::string>& entries = Entries(matches);
+    const std::vector<bool> isDone = DoneFiles(ctx.logFile, entries);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      if (isDone[i]) done.insert(entries[i]);
+    }
+  }
+  platform::WriteOut(WhyText(filespec, xspec, done));
 }
 
 }  // namespace zelvane

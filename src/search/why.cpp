@@ -16,6 +16,8 @@ void PutInListOrder(std::vector<WhyLog::Match>& matches) {
   });
 }
 
+const std::string kDone = "the log says it succeeded, and it is unchanged since";
+
 struct Ordered {
   const std::string* path;
   const char* verdict;
@@ -25,7 +27,7 @@ struct Ordered {
 
 }  // namespace
 
-std::string WhyText(WhyLog& filespec, WhyLog& xspec) {
+std::string WhyText(WhyLog& filespec, WhyLog& xspec, const std::unordered_set<std::string>& done) {
   // The Xspec's list as the exclusion takes it: its duplicates gone where its search removes them.
   PutInListOrder(xspec.matches);
   Removals removals;
@@ -69,6 +71,8 @@ std::string WhyText(WhyLog& filespec, WhyLog& xspec) {
     const std::size_t by = removals.Take(key);
     if (by != Removals::kNone) {
       lines.push_back({&m.path, "excluded", removedBy[by], m.looked});
+    } else if (done.count(m.path) != 0) {
+      lines.push_back({&m.path, "done", &kDone, m.looked});
     } else {
       lines.push_back({&m.path, "match", &m.step, m.looked});
     }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/directories.h"
@@ -40,6 +41,7 @@ struct WhyLog {
 // each match's final fate among them, in the order of the match list (entries that compare equal in the
 // order they were looked at). One line each: verdict, path and detail, tab-separated, a tab, line end or
 // backslash in a field escaped as the log escapes it.
-std::string WhyText(WhyLog& filespec, WhyLog& xspec);
+// A match in `done` (-Resume: the log says it succeeded, unchanged since) is said to be done instead.
+std::string WhyText(WhyLog& filespec, WhyLog& xspec, const std::unordered_set<std::string>& done = {});
 
 }  // namespace zelvane

@@ -181,6 +181,13 @@ TEST_F(SearchE2e, WhySaysWhatBecameOfEveryEntryLookedAt) {
 #ifndef _WIN32  // the system's own words
   EXPECT_EQ(RunZelvane(dir_, {"a.txt/*.c", "-Why"}).out, line("unreadable", "a.txt/", "Not a directory"));
 #endif
+  // With -Resume, a file the log says succeeded is done, not run again.
+  RunZelvane(dir_, {"a.txt", "-n", "-Log:" + (dir_ / "w.log"), "echo", "$n"});
+  const std::string resumed = RunZelvane(dir_, {"*.txt", "-Why", "-Resume", "-Log:" + (dir_ / "w.log")}).out;
+  EXPECT_NE(resumed.find(line("done", "a.txt", "the log says it succeeded, and it is unchanged since")),
+            std::string::npos)
+      << resumed;
+  EXPECT_NE(resumed.find(line("match", "big.txt", "*.txt")), std::string::npos) << resumed;
 }
 
 #ifndef _WIN32  // POSIX symbolic links, case twins and names made by the narrow calls
