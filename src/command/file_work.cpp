@@ -68,6 +68,45 @@ void PrepareFileWork(const RunSettings& ctx, const CommandTemplate& command, con
   }
 }
 
+bool EchoesAlone(const RunSettings& ctx, const CommandTemplate& command) {
+  if (!ctx.shell.empty()) return false;
+  for (const CommandPart& part : command.parts) {
+    // A part with nothing typed is empty for every file: the Command ends there.
+    if (part.text.empty()) return true;
+    const TemplatePiece& first = part.text.front();
+    if (first.macro != '\0' || !IsInternalEcho(first.text)) return false;
+  }
+  return true;
+}
+
+void PrepareEchoTexts(const RunSettings& ctx, const CommandTemplate& command, const std::string& path,
+                      int fileNumber, int totalCount, std::vector<std::string>& texts) {
+  thread_local FileMacros file;
+  PrepareFileMacros(ctx, path, file);
+  file.fileNumber = fileNumber;
+  file.totalCount = totalCount;
+  const MacroValue macros = MacroValues(ctx, file);
+  std::size_t handled = 0;
+  for (const CommandPart& part : command.parts) {
+    if (part.text.empty()) break;
+    if (handled == texts.size()) texts.emplace_back();
+    std::string& text = texts[handled++];
+    // What follows "echo ", without the part's expansion ever being made whole.
+    text.assign(part.text.front().text, 5);
+    for (std::size_t i = 1; i < part.text.size(); ++i) {
+      const TemplatePiece& piece = part.text[i];
+      if (piece.macro != '\0') {
+        macros(piece.macro, text);
+      } else {
+        text += piece.text;
+      }
+    }
+    platform::MakeWrittenText(text);
+    if (!ctx.noCrLf) text += '\n';
+  }
+  texts.resize(handled);
+}
+
 namespace {
 
 // One part of a group: for each word, its values, one per file for a word of the file and one otherwise.
