@@ -95,6 +95,7 @@ class Engine {
     paths_ = &paths;
     if (!ctx_.logFile.empty() && !OpenLog()) return lastResult_;
     if (echoesAlone_) {
+      const platform::OutputHold hold;
       while (!stopping_ && next_ < paths.size())
         EchoFile();
     } else {
