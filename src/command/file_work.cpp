@@ -8,6 +8,16 @@
 #include "platform/files.h"
 
 namespace zelvane {
+namespace {
+
+// What an internal echo writes of the text after "echo ": the bytes standard output would get, which the
+// -xo file gets too, and the line end unless -nocrlf.
+void FinishEchoText(const RunSettings& ctx, std::string& text) {
+  platform::MakeWrittenText(text);
+  if (!ctx.noCrLf) text += '\n';
+}
+
+}  // namespace
 
 FileWork PrepareFileWork(const RunSettings& ctx, const CommandTemplate& command, const std::string& path,
                          int fileNumber, int totalCount) {
@@ -47,9 +57,7 @@ void PrepareFileWork(const RunSettings& ctx, const CommandTemplate& command, con
     part.args.clear();
     if (part.kind == WorkPart::Kind::InternalEcho) {
       part.text = InternalEchoText(expanded.text);
-      // The -xo file gets the bytes standard output would.
-      platform::MakeWrittenText(part.text);
-      if (!ctx.noCrLf) part.text += '\n';
+      FinishEchoText(ctx, part.text);
     } else {
       part.text = expanded.text;
       if (part.kind == WorkPart::Kind::Program) part.args = expanded.args;
@@ -101,8 +109,7 @@ void PrepareEchoTexts(const RunSettings& ctx, const CommandTemplate& command, co
         text += piece.text;
       }
     }
-    platform::MakeWrittenText(text);
-    if (!ctx.noCrLf) text += '\n';
+    FinishEchoText(ctx, text);
   }
   texts.resize(handled);
 }
