@@ -765,11 +765,10 @@ class Engine {
 }  // namespace
 
 StopRequest CheckForStop(const RunSettings& ctx, std::string& warning) {
-  if (platform::KeyWaiting()) {
-    const int key = platform::ReadKey();
-    if (key == static_cast<unsigned char>(ctx.abortKey)) return StopRequest::AbortKey;
-    // Another key belongs to the next reader, such as a confirmation prompt.
-    if (key >= 0) platform::PushBackKey(key);
+  // Another key belongs to the next reader, such as a confirmation prompt: it is left where it waits.
+  if (platform::WaitingKey() == static_cast<unsigned char>(ctx.abortKey)) {
+    platform::ReadKey();
+    return StopRequest::AbortKey;
   }
   if (!ctx.stopFile.empty() && platform::NameExists(ctx.stopFile)) {
     if (!platform::RemoveFile(ctx.stopFile))
