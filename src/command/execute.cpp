@@ -89,29 +89,37 @@ class Engine {
         captured_(slots_ > 1 || statusWidth_ > 0),
         oneFile_(captured_ && platform::OutputAndErrorAreOneFile()),
         asks_(ctx.confirm && !ctx.batch),
+        echoesAlone_(!captured_ && !asks_ && ctx.outputFile.empty() && !ctx.changeDir &&
+                     ctx.logFile.empty() && !ctx.gather && EchoesAlone(ctx, command)),
         windowLimit_(static_cast<std::size_t>(slots_) * 2 + 16) {}
 
   int Run(const std::vector<std::string>& paths, const std::vector<platform::DirIdentity>& directories) {
     if (captured_) platform::DeferEndingSignals();
     paths_ = &paths;
     if (!ctx_.logFile.empty() && !OpenLog()) return lastResult_;
-    for (;;) {
-      RetryWaiting();
-      Release();
-      while (!stopping_ && next_ < paths.size() && running_.size() < static_cast<std::size_t>(slots_) &&
-             window_.size() < windowLimit_ && !AnyWaiting()) {
-        // A question waits until every earlier block is out, and its answer is acted on before the next.
-        if (asks_ && !window_.empty()) break;
-        SkipDone();
-        if (next_ >= paths.size()) break;
-        const platform::DirIdentity listed =
-            next_ < directories.size() ? directories[next_] : platform::DirIdentity{};
-        if (StartFile(listed) == Started::Wait) break;
+    if (echoesAlone_) {
+      const platform::OutputHold hold;
+      while (!stopping_ && next_ < paths.size())
+        EchoFile();
+    } else {
+      for (;;) {
+        RetryWaiting();
         Release();
+        while (!stopping_ && next_ < paths.size() && running_.size() < static_cast<std::size_t>(slots_) &&
+               window_.size() < windowLimit_ && !AnyWaiting()) {
+          // A question waits until every earlier block is out, and its answer is acted on before the next.
+          if (asks_ && !window_.empty()) break;
+          SkipDone();
+          if (next_ >= paths.size()) break;
+          const platform::DirIdentity listed =
+              next_ < directories.size() ? directories[next_] : platform::DirIdentity{};
+          if (StartFile(listed) == Started::Wait) break;
+          Release();
+        }
+        SkipDone();
+        if (window_.empty() && (stopping_ || next_ >= paths.size())) break;
+        Wait();
       }
-      SkipDone();
-      if (window_.empty() && (stopping_ || next_ >= paths.size())) break;
-      Wait();
     }
     EraseStatus();
     CloseLog();
@@ -123,7 +131,12 @@ class Engine {
     // A signal that came after the last wait still ends the run as that signal.
     if (captured_ && !signalled_ && platform::WaitForAny({}, {}, 0).signal) signalled_ = true;
     if (!stopWarning_.empty()) platform::WriteErr(stopWarning_);
-    if (aborted_) platform::WriteOut("Aborting at user's request after " + lastReleased_ + ".\n");
+    if (aborted_) {
+      std::string message = "Aborting at user's request after ";
+      if (lastReleased_ < paths.size()) message += paths[lastReleased_];
+      message += ".\n";
+      platform::WriteOut(message);
+    }
     if (signalled_) {
       platform::FlushOutput();
       platform::EndBySignal();
@@ -358,7 +371,30 @@ class Engine {
     platform::CloseCaptureInput(job.capture);
     lastResult_ = job.result;
     if (log_ != nullptr) WriteLog(job);
-    // Output nobody sees ends the run before anything else is looked at.
+    LookForStop();
+  }
+
+  // A file of a Command of internal echoes alone, one at a time, with no question, -xo file, directory, log
+  // or group to see to: what Prepare, Advance, Finish and Release do for such a file, without a job to hold
+  // it, since nothing of it outlives its parts. A run over every file of a large tree is mostly this.
+  void EchoFile() {
+    const int number = progress_.fileNumber + 1;
+    // The paths' text lies scattered over memory, and each is read once: asked for a few files ahead, it is
+    // there when its turn comes, rather than waited for then.
+    if (next_ + 16 < paths_->size()) __builtin_prefetch((*paths_)[next_ + 16].data());
+    PrepareEchoTexts(ctx_, command_, (*paths_)[next_], number, progress_.totalCount, echoTexts_);
+    progress_.fileNumber = number;
+    lastReleased_ = next_++;
+    for (const std::string& text : echoTexts_)
+      platform::WriteOut(text);
+    lastResult_ = 0;
+    ++filesDone_;
+    LookForStop();
+  }
+
+  // After each file: output nobody sees ends the run before anything else is looked at; then the abort key
+  // and the Stop file.
+  void LookForStop() {
     if (platform::OutputFailed()) stopping_ = true;
     if (stopping_) return;
     // Between two files only: a running command always finishes.
@@ -414,7 +450,7 @@ class Engine {
       if (!written || platform::OutputFailed()) stopping_ = true;
       if (!done) return;
       platform::CloseCapture(job.capture);
-      lastReleased_ = job.work.path;
+      lastReleased_ = job.first;
       filesDone_ += static_cast<int>(job.files);
       Recycle(std::move(job));
       window_.pop_front();
@@ -691,10 +727,11 @@ class Engine {
   RunProgress& progress_;
   const CommandTemplate& command_;
   const int slots_;
-  const int statusWidth_;  // -Progress on a terminal this wide; 0: no status line
-  const bool captured_;    // each file's output goes to a capture of its own
-  const bool oneFile_;     // standard output and standard error are one file: one pipe keeps their order
-  const bool asks_;        // -p without -Batch
+  const int statusWidth_;   // -Progress on a terminal this wide; 0: no status line
+  const bool captured_;     // each file's output goes to a capture of its own
+  const bool oneFile_;      // standard output and standard error are one file: one pipe keeps their order
+  const bool asks_;         // -p without -Batch
+  const bool echoesAlone_;  // every file takes the short way of EchoFile
   const std::size_t windowLimit_;  // files taken but not yet written out: bounds what is held
   std::deque<Job> window_;         // in list order; references stay valid while both ends change
   std::vector<Job> spare_;         // written-out files whose storage the next ones take
@@ -722,18 +759,18 @@ class Engine {
   Clock::time_point graceEnd_;
   std::string stopWarning_;
   std::string spillMessage_;
-  std::string lastReleased_;
+  std::size_t lastReleased_ = static_cast<std::size_t>(-1);  // the index of the file written out last
+  std::vector<std::string> echoTexts_;                       // EchoFile's parts, kept from file to file
   int lastResult_ = 0;
 };
 
 }  // namespace
 
 StopRequest CheckForStop(const RunSettings& ctx, std::string& warning) {
-  if (platform::KeyWaiting()) {
-    const int key = platform::ReadKey();
-    if (key == static_cast<unsigned char>(ctx.abortKey)) return StopRequest::AbortKey;
-    // Another key belongs to the next reader, such as a confirmation prompt.
-    if (key >= 0) platform::PushBackKey(key);
+  // Another key belongs to the next reader, such as a confirmation prompt: it is left where it waits.
+  if (platform::WaitingKey() == static_cast<unsigned char>(ctx.abortKey)) {
+    platform::ReadKey();
+    return StopRequest::AbortKey;
   }
   if (!ctx.stopFile.empty() && platform::NameExists(ctx.stopFile)) {
     if (!platform::RemoveFile(ctx.stopFile))

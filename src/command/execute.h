@@ -28,7 +28,8 @@ struct RunProgress {
 // What the checks between two files found.
 enum class StopRequest { None, AbortKey, StopFile };
 
-// Reads a waiting key (pushing back any but the abort key), then looks for the Stop file and deletes it.
+// Takes a waiting key if it is the abort key (any other is left waiting), then looks for the Stop file and
+// deletes it.
 // `warning` receives the text for standard error when the Stop file could not be deleted.
 StopRequest CheckForStop(const RunSettings& ctx, std::string& warning);
 

@@ -8,6 +8,16 @@
 #include "platform/files.h"
 
 namespace zelvane {
+namespace {
+
+// What an internal echo writes of the text after "echo ": the bytes standard output would get, which the
+// -xo file gets too, and the line end unless -nocrlf.
+void FinishEchoText(const RunSettings& ctx, std::string& text) {
+  platform::MakeWrittenText(text);
+  if (!ctx.noCrLf) text += '\n';
+}
+
+}  // namespace
 
 FileWork PrepareFileWork(const RunSettings& ctx, const CommandTemplate& command, const std::string& path,
                          int fileNumber, int totalCount) {
@@ -47,9 +57,7 @@ void PrepareFileWork(const RunSettings& ctx, const CommandTemplate& command, con
     part.args.clear();
     if (part.kind == WorkPart::Kind::InternalEcho) {
       part.text = InternalEchoText(expanded.text);
-      // The -xo file gets the bytes standard output would.
-      platform::MakeWrittenText(part.text);
-      if (!ctx.noCrLf) part.text += '\n';
+      FinishEchoText(ctx, part.text);
     } else {
       part.text = expanded.text;
       if (part.kind == WorkPart::Kind::Program) part.args = expanded.args;
@@ -66,6 +74,44 @@ void PrepareFileWork(const RunSettings& ctx, const CommandTemplate& command, con
     work.notPassed = "Cannot pass \"" + MacroText(ctx, file, 'f') +
                      "\" to a command: Windows reads that name as another file.\n";
   }
+}
+
+bool EchoesAlone(const RunSettings& ctx, const CommandTemplate& command) {
+  if (!ctx.shell.empty()) return false;
+  for (const CommandPart& part : command.parts) {
+    // A part with nothing typed is empty for every file: the Command ends there.
+    if (part.text.empty()) return true;
+    const TemplatePiece& first = part.text.front();
+    if (first.macro != '\0' || !IsInternalEcho(first.text)) return false;
+  }
+  return true;
+}
+
+void PrepareEchoTexts(const RunSettings& ctx, const CommandTemplate& command, const std::string& path,
+                      int fileNumber, int totalCount, std::vector<std::string>& texts) {
+  thread_local FileMacros file;
+  PrepareFileMacros(ctx, path, file);
+  file.fileNumber = fileNumber;
+  file.totalCount = totalCount;
+  const MacroValue macros = MacroValues(ctx, file);
+  std::size_t handled = 0;
+  for (const CommandPart& part : command.parts) {
+    if (part.text.empty()) break;
+    if (handled == texts.size()) texts.emplace_back();
+    std::string& text = texts[handled++];
+    // What follows "echo ", without the part's expansion ever being made whole.
+    text.assign(part.text.front().text, 5);
+    for (std::size_t i = 1; i < part.text.size(); ++i) {
+      const TemplatePiece& piece = part.text[i];
+      if (piece.macro != '\0') {
+        macros(piece.macro, text);
+      } else {
+        text += piece.text;
+      }
+    }
+    FinishEchoText(ctx, text);
+  }
+  texts.resize(handled);
 }
 
 namespace {

@@ -45,6 +45,17 @@ FileWork PrepareFileWork(const RunSettings& ctx, const CommandTemplate& command,
 void PrepareFileWork(const RunSettings& ctx, const CommandTemplate& command, const std::string& path,
                      int fileNumber, int totalCount, FileWork& work);
 
+// Whether the Command is internal echo alone for every file: no shell, and each part up to the first empty
+// one begins with "echo " or "echo\t" as typed, before any macro, so no file's name can make a part a
+// program or end the Command early.
+bool EchoesAlone(const RunSettings& ctx, const CommandTemplate& command);
+
+// For a Command that EchoesAlone: what each handled part writes for the file, exactly the WorkPart::text
+// PrepareFileWork gives it, into `texts`, reusing its storage. Reads the file's stamp and checksums only
+// when the Command needs them.
+void PrepareEchoTexts(const RunSettings& ctx, const CommandTemplate& command, const std::string& path,
+                      int fileNumber, int totalCount, std::vector<std::string>& texts);
+
 // How far a group of files handed to one command (-Gather) may grow.
 struct GroupLimits {
   std::size_t most = 0;                            // files at most; 0: no number

@@ -23,6 +23,8 @@ void LowerCase(std::string& text) {
 }
 
 void ReplaceSeparators(std::string& text, std::size_t from, char separator) {
+  // Where '/' alone separates, putting '/' for it changes nothing: the rule on POSIX, asked for every file.
+  if (separator == '/' && !IsSeparator('\\')) return;
   for (std::size_t i = from; i < text.size(); ++i) {
     if (IsSeparator(text[i])) text[i] = separator;
   }

@@ -17,10 +17,10 @@ int Take(int& slot) {
 
 }  // namespace
 
-bool KeyWaiting() {
-  if (pushedBack >= 0 || lookahead >= 0) return true;
-  lookahead = keys::TakeWaitingKey();
-  return lookahead >= 0;
+int WaitingKey() {
+  if (pushedBack >= 0) return pushedBack;
+  if (lookahead < 0) lookahead = keys::TakeWaitingKey();
+  return lookahead;
 }
 
 int ReadKey() {

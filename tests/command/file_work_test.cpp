@@ -89,6 +89,54 @@ TEST(PrepareFileWork, ExpandsTheNumbersTheOutputFileAndDirectory) {
   EXPECT_EQ(PrepareFileWork(ctx, command, "/X/C.txt", 3, 12).directory, "");
 }
 
+// A Command of internal echoes alone takes a short way for each file: only where no file's name could make
+// a part anything else, and then with the very texts the parts of PrepareFileWork would write.
+TEST(PrepareEchoTexts, OnlyForEchoesAloneAndThenAsPrepareFileWork) {
+  struct Case {
+    std::string command;
+    bool shell;
+    bool echoesAlone;
+  };
+  const Case cases[] = {
+      {"echo $f", false, true},
+      {"ECHO\t[$e] $c/$C;echo $b;", false, true},  // an empty part ends the Command
+      {"echo $n;;prog $f", false, true},           // ... and what follows is never handled
+      {";prog", false, true},
+      {"echo $e$e", false, true},  // empty for a name without an extension, still an echo
+      {"echo $n", true, false},    // a shell takes every part
+      {"echo $n;prog", false, false},
+      {"echo$n", false, false},
+      {"ech$e o", false, false},
+      {"$n", false, false},         // a file named "echo x" would make it an echo, another a program
+      {"echo a;$e", false, false},  // may be empty, and end the Command, for one file but not another
+      {"  echo x", false, false},
+  };
+  const std::string paths[] = {"/X/Mixed Case.TXT", "/x/noext", "bare.c", "/x/semi;colon $f.txt"};
+  for (const Case& c : cases) {
+    for (const bool noCrLf : {false, true}) {
+      RunSettings ctx;
+      ctx.startDir = "/start";
+      ctx.pathSeparator = '|';
+      ctx.lowercase = 1;
+      ctx.noCrLf = noCrLf ? 1 : 0;
+      ctx.shell = c.shell ? "/bin/sh" : "";
+      const CommandTemplate command = ParseCommandTemplate(c.command, ';', '$', !c.shell);
+      EXPECT_EQ(EchoesAlone(ctx, command), c.echoesAlone) << c.command;
+      if (!c.echoesAlone) continue;
+      std::vector<std::string> texts;
+      for (int n = 0; n < 4; ++n) {
+        const FileWork work = PrepareFileWork(ctx, command, paths[n], n + 1, 4);
+        PrepareEchoTexts(ctx, command, paths[n], n + 1, 4, texts);
+        ASSERT_EQ(texts.size(), work.parts.size()) << c.command << " for " << paths[n];
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+          EXPECT_EQ(work.parts[i].kind, Kind::InternalEcho) << c.command << " for " << paths[n];
+          EXPECT_EQ(texts[i], work.parts[i].text) << c.command << " for " << paths[n];
+        }
+      }
+    }
+  }
+}
+
 // -Gather: the words of the file stand once per file, the others once; the group ends at the limits.
 TEST(PrepareGroupWork, RepeatsTheFilesWordsAndEndsWhereItMust) {
   struct Case {

@@ -159,6 +159,11 @@ const std::vector<ParityRow> kParityRows = {
     {"InternalEchoNoLineEnd",
      kUneven,
      {"*.txt", "-n", "-nocrlf", "echo [$n];" + kPrinter + " sleep:$b;echo ."}},
+    // One at a time, internal echoes alone take a short way of their own.
+    {"InternalEchoesAlone",
+     kNested,
+     {"*.txt", "-s", "-n", "-e", "-lowercase", "ECHO\t$c of $C: $r$n;echo [$e];"}},
+    {"InternalEchoesAloneNoLineEnd", kNested, {"*.txt", "-s", "-n", "-nocrlf", "-sep|", "echo <$r$b>"}},
     {"OutputFileReadByLaterPart",
      {"a.s", "b.s", "c.s"},
      {"*.s", "-n", "-xo$b.out", "echo $n;/bin/cat $b.out;echo end $n"}},

@@ -153,7 +153,29 @@ void FlushOutput() {
   std::fflush(stdout);
 }
 
+namespace {
+
+thread_local bool holdsOutput = false;  // this thread has locked stdout (OutputHold)
+
+}  // namespace
+
+OutputHold::OutputHold() {
+  flockfile(stdout);
+  holdsOutput = true;
+}
+
+OutputHold::~OutputHold() {
+  holdsOutput = false;
+  funlockfile(stdout);
+}
+
 void WriteOut(std::string_view text) {
+#ifdef __GLIBC__
+  if (holdsOutput) {
+    fwrite_unlocked(text.data(), 1, text.size(), stdout);
+    return;
+  }
+#endif
   std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
@@ -171,6 +193,9 @@ int ErrorTerminalWidth() {
 }
 
 bool OutputFailed() {
+#ifdef __GLIBC__
+  if (holdsOutput) return ferror_unlocked(stdout) != 0;
+#endif
   return std::ferror(stdout) != 0;
 }
 

@@ -36,8 +36,11 @@ bool StartUp() {
   std::signal(SIGCHLD, SIG_DFL);
   posix::InstallTerminalGuards();
   // A file or a pipe takes the output in large writes; a terminal keeps its line buffering. Every child
-  // start, key read and message on standard error flushes first, so the order of lines is the same.
-  if (isatty(STDOUT_FILENO) == 0) std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+  // start, key read and message on standard error flushes first, so the order of lines is the same. The
+  // buffer is given: without one the C library takes the file's block size (4 KiB for a pipe), whatever
+  // size is asked for.
+  static char outputBuffer[1 << 16];
+  if (isatty(STDOUT_FILENO) == 0) std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
   std::string dir;
   return GetCurrentDir(dir);
 }

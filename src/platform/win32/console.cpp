@@ -120,6 +120,10 @@ void WriteErr(std::string_view text) {
   std::fflush(stderr);
 }
 
+// The run-time library's own lock is left to it.
+OutputHold::OutputHold() = default;
+OutputHold::~OutputHold() = default;
+
 bool OutputFailed() {
   return standardOutput.consoleFailed || std::ferror(stdout) != 0;
 }
