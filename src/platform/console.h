@@ -51,6 +51,10 @@ int ErrorTerminalWidth();
 // flush its output each time a user has typed another key ahead.
 int WaitingKey();
 
+// Whether the keys come from a terminal or console, that is from a person typing, rather than a pipe or a
+// file.
+bool KeysFromTerminal();
+
 // Reads one key without echo, the pushed-back one first. Returns -1 at the end of input (no key).
 int ReadKey();
 

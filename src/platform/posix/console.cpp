@@ -199,6 +199,10 @@ bool OutputFailed() {
   return std::ferror(stdout) != 0;
 }
 
+bool KeysFromTerminal() {
+  return IsTerminal();
+}
+
 namespace keys {
 
 int TakeWaitingKey() {

@@ -128,6 +128,10 @@ bool OutputFailed() {
   return standardOutput.consoleFailed || std::ferror(stdout) != 0;
 }
 
+bool KeysFromTerminal() {
+  return IsConsole(GetStdHandle(STD_INPUT_HANDLE));
+}
+
 // ---------------------------------------------------------------------------------------------------------
 
 namespace keys {
