@@ -70,60 +70,117 @@ void PrepareFileWork(const RunSettings& ctx, const CommandTemplate& command, con
 
 namespace {
 
-// One part of a group: for each word, its values, one per file for a word of the file and one otherwise.
+// One word of a part of a group, and its values: one per file for a word of the file (IsPerFileWord), one
+// otherwise. Without a shell the values are the program's arguments; they are also the text a shell gets
+// and the echo shows unless the word was typed with quotes or backslashes, whose typed form is then
+// expanded apart for the text. Most words have none, so most files expand each word once.
+struct GroupWord {
+  const TemplateText* word = nullptr;   // without a shell: the word as the program gets it
+  const TemplateText* typed = nullptr;  // the word as typed, when its values are not the text
+  bool perFile = false;
+  std::vector<std::string> values;  // of `word`
+  std::string text;                 // of `typed`: the values joined by one blank
+  std::size_t typedCount = 0;       // values in `text`
+  std::string value, typedValue;    // the file's, until it is known to fit
+};
+
 struct GroupPart {
-  std::vector<std::vector<std::string>> typed;  // from the words as typed: the text
-  std::vector<std::vector<std::string>> words;  // from the words without quotes: the arguments
-  std::vector<bool> typedPerFile, wordsPerFile;
+  std::vector<GroupWord> words;
   std::size_t cost = 0;
 };
 
-// Expands the words of `from` that the file adds (every word for the group's first file, only the words of
-// the file for the others) onto `into`; returns what they cost when `counts`.
-std::size_t AddWords(const std::vector<TemplateText>& from, const std::vector<bool>& perFile,
-                     const MacroValue& macros, bool firstFile, bool shellLine, const GroupLimits& limits,
-                     bool counts, std::vector<std::vector<std::string>>& into) {
+GroupPart MakeGroupPart(const CommandPart& part, bool shellMode) {
+  GroupPart group;
+  if (shellMode) {
+    group.words.resize(part.typedWords.size());
+    for (std::size_t w = 0; w < part.typedWords.size(); ++w) {
+      group.words[w].typed = &part.typedWords[w];
+      group.words[w].perFile = IsPerFileWord(part.typedWords[w]);
+    }
+    return group;
+  }
+  // Both splits find the same words, in the same places.
+  group.words.resize(part.words.size());
+  for (std::size_t w = 0; w < part.words.size(); ++w) {
+    GroupWord& g = group.words[w];
+    g.word = &part.words[w];
+    g.perFile = IsPerFileWord(part.words[w]);
+    if (w < part.typedWords.size() && part.typedWords[w] != part.words[w]) g.typed = &part.typedWords[w];
+  }
+  return group;
+}
+
+// Expands the words the file adds (every word for the group's first file, only the words of the file for
+// the others) into their `value`s; returns what they take of the room.
+std::size_t ExpandWords(GroupPart& group, const MacroValue& macros, bool firstFile, bool shellMode,
+                        const GroupLimits& limits) {
   std::size_t cost = 0;
-  for (std::size_t w = 0; w < from.size(); ++w) {
-    if (!firstFile && !perFile[w]) continue;
-    std::string& value = into[w].emplace_back();
-    ExpandText(from[w], macros, value);
-    if (counts && limits.cost != nullptr) cost += limits.cost(value, shellLine);
+  for (GroupWord& g : group.words) {
+    if (!firstFile && !g.perFile) continue;
+    if (g.word != nullptr) {
+      ExpandText(*g.word, macros, g.value);
+      if (limits.cost != nullptr) cost += limits.cost(g.value, false);
+    }
+    if (g.typed != nullptr) {
+      ExpandText(*g.typed, macros, g.typedValue);
+      if (shellMode && limits.cost != nullptr) cost += limits.cost(g.typedValue, true);
+    }
   }
   return cost;
 }
 
-// Takes back what AddWords added for a file that is not in the group after all.
-void DropWords(const std::vector<bool>& perFile, std::vector<std::vector<std::string>>& from) {
-  for (std::size_t w = 0; w < from.size(); ++w)
-    if (perFile[w]) from[w].pop_back();
+// Keeps what ExpandWords expanded: the file is in the group.
+void KeepWords(GroupPart& group, bool firstFile) {
+  for (GroupWord& g : group.words) {
+    if (!firstFile && !g.perFile) continue;
+    if (g.word != nullptr) g.values.push_back(g.value);
+    if (g.typed != nullptr) {
+      if (g.typedCount++ > 0) g.text += ' ';
+      g.text += g.typedValue;
+    }
+  }
 }
 
-// The values in order, moved out: each is used once.
-void Flatten(std::vector<std::vector<std::string>>& values, std::vector<std::string>& out) {
-  out.clear();
-  for (std::vector<std::string>& word : values)
-    for (std::string& value : word)
-      out.push_back(std::move(value));
-}
-
-// The values in order, joined by one blank.
-std::string Joined(const std::vector<std::vector<std::string>>& values) {
+// The text of the part: every word's values, in order, joined by one blank.
+std::string JoinedText(const GroupPart& group) {
   std::size_t size = 0;
-  for (const std::vector<std::string>& word : values)
-    for (const std::string& value : word)
-      size += value.size() + 1;
+  for (const GroupWord& g : group.words) {
+    if (g.typed != nullptr) {
+      size += g.text.size() + 1;
+    } else {
+      for (const std::string& value : g.values)
+        size += value.size() + 1;
+    }
+  }
   std::string text;
   text.reserve(size);
   bool first = true;
-  for (const std::vector<std::string>& word : values) {
-    for (const std::string& value : word) {
-      if (!first) text += ' ';
-      first = false;
-      text += value;
+  const auto add = [&](const std::string& value) {
+    if (!first) text += ' ';
+    first = false;
+    text += value;
+  };
+  for (const GroupWord& g : group.words) {
+    if (g.typed != nullptr) {
+      add(g.text);
+    } else {
+      for (const std::string& value : g.values)
+        add(value);
     }
   }
   return text;
+}
+
+// The values in order, moved out: each is used once.
+void Flatten(GroupPart& group, std::vector<std::string>& out) {
+  std::size_t count = 0;
+  for (const GroupWord& g : group.words)
+    count += g.values.size();
+  out.clear();
+  out.reserve(count);
+  for (GroupWord& g : group.words)
+    for (std::string& value : g.values)
+      out.push_back(std::move(value));
 }
 
 }  // namespace
@@ -138,18 +195,13 @@ std::size_t PrepareGroupWork(const RunSettings& ctx, const CommandTemplate& comm
   if (!work.notPassed.empty()) return 1;
   const bool shellMode = !ctx.shell.empty();
   const std::size_t handled = work.parts.size();
-  std::vector<GroupPart> group(handled);
-  for (std::size_t i = 0; i < handled; ++i) {
-    const CommandPart& part = command.parts[i];
-    group[i].typed.resize(part.typedWords.size());
-    group[i].words.resize(part.words.size());
-    for (const TemplateText& word : part.typedWords)
-      group[i].typedPerFile.push_back(IsPerFileWord(word));
-    for (const TemplateText& word : part.words)
-      group[i].wordsPerFile.push_back(IsPerFileWord(word));
-  }
+  std::vector<GroupPart> group;
+  group.reserve(handled);
+  for (std::size_t i = 0; i < handled; ++i)
+    group.push_back(MakeGroupPart(command.parts[i], shellMode));
   const std::size_t room = shellMode ? limits.shellRoom : limits.wordRoom;
   FileMacros file;
+  const MacroValue macros = MacroValues(ctx, file);
   std::vector<std::size_t> added(handled);
   std::size_t taken = 0;
   for (std::size_t j = first; j < paths.size(); ++j) {
@@ -161,33 +213,23 @@ std::size_t PrepareGroupWork(const RunSettings& ctx, const CommandTemplate& comm
     PrepareFileMacros(ctx, paths[j], file);
     file.fileNumber = firstNumber + static_cast<int>(taken);
     file.totalCount = totalCount;
-    const MacroValue macros = MacroValues(ctx, file);
     bool fits = true;
     for (std::size_t i = 0; i < handled; ++i) {
-      const CommandPart& part = command.parts[i];
-      GroupPart& g = group[i];
-      added[i] =
-          AddWords(part.typedWords, g.typedPerFile, macros, taken == 0, true, limits, shellMode, g.typed);
-      if (!shellMode)
-        added[i] += AddWords(part.words, g.wordsPerFile, macros, taken == 0, false, limits, true, g.words);
-      if (taken > 0 && g.cost + added[i] > room) fits = false;
+      added[i] = ExpandWords(group[i], macros, taken == 0, shellMode, limits);
+      if (taken > 0 && group[i].cost + added[i] > room) fits = false;
     }
-    if (!fits) {
-      for (GroupPart& g : group) {
-        DropWords(g.typedPerFile, g.typed);
-        DropWords(g.wordsPerFile, g.words);
-      }
-      break;
-    }
-    for (std::size_t i = 0; i < handled; ++i)
+    if (!fits) break;
+    for (std::size_t i = 0; i < handled; ++i) {
+      KeepWords(group[i], taken == 0);
       group[i].cost += added[i];
+    }
     ++taken;
   }
   if (taken <= 1) return 1;  // one file: exactly what a run of single files does
   work.command.clear();
   for (std::size_t i = 0; i < handled; ++i) {
     WorkPart& part = work.parts[i];
-    const std::string text = Joined(group[i].typed);
+    std::string text = JoinedText(group[i]);
     if (i > 0) work.command += ctx.breakChar;
     work.command += text;
     part.kind = ClassifyPart(text, shellMode);
@@ -196,8 +238,8 @@ std::size_t PrepareGroupWork(const RunSettings& ctx, const CommandTemplate& comm
       part.text = InternalEchoText(text);
       if (!ctx.noCrLf) part.text += '\n';
     } else {
-      part.text = text;
-      if (part.kind == WorkPart::Kind::Program) Flatten(group[i].words, part.args);
+      part.text = std::move(text);
+      if (part.kind == WorkPart::Kind::Program) Flatten(group[i], part.args);
     }
   }
   return taken;

@@ -145,6 +145,27 @@ TEST(PrepareGroupWork, RepeatsTheFilesWordsAndEndsWhereItMust) {
       {"gzip -9 $f", false, false, 0, 21, 1, {{Kind::Program, "gzip -9 /d/a.c", {"gzip", "-9", "/d/a.c"}}}},
       // The first file is taken whatever it costs: the system then says the line is too long.
       {"gzip -9 $f", false, false, 0, 1, 1, {{Kind::Program, "gzip -9 /d/a.c", {"gzip", "-9", "/d/a.c"}}}},
+      // Each word's values together, in the order of the words.
+      {"p $n $b",
+       false,
+       false,
+       0,
+       kAll,
+       3,
+       {{Kind::Program, "p a.c b.c c.c a b c", {"p", "a.c", "b.c", "c.c", "a", "b", "c"}}}},
+      // Without a shell a quoted word's text keeps its quotes, its arguments do not.
+      {"p \"x $n\" -o",
+       false,
+       false,
+       0,
+       kAll,
+       3,
+       {{Kind::Program, "p \"x a.c\" \"x b.c\" \"x c.c\" -o", {"p", "x a.c", "x b.c", "x c.c", "-o"}}}},
+      // ...and only the arguments take room: "p" 2 and each name 4 leave the third file out, and nothing of
+      // it.
+      {"p \"$n\"", false, false, 0, 10, 2, {{Kind::Program, "p \"a.c\" \"b.c\"", {"p", "a.c", "b.c"}}}},
+      // With a shell the line as typed takes the room: "echo" 5, each "a.c" with its quotes 6.
+      {"echo \"$n\"", true, false, 0, 17, 2, {{Kind::Shell, "echo \"a.c\" \"b.c\"", {}}}},
       // With -c a group ends where the directory changes.
       {"gzip $n", false, true, 0, kAll, 2, {{Kind::Program, "gzip a.c b.c", {"gzip", "a.c", "b.c"}}}},
   };
