@@ -70,56 +70,76 @@ void PrepareFileWork(const RunSettings& ctx, const CommandTemplate& command, con
 
 namespace {
 
-// One word of a part of a group, and its values: one per file for a word of the file (IsPerFileWord), one
-// otherwise. Without a shell the values are the program's arguments; they are also the text a shell gets
-// and the echo shows unless the word was typed with quotes or backslashes, whose typed form is then
-// expanded apart for the text. Most words have none, so most files expand each word once.
+// One word of a part of a group: a value for each file when it holds a macro of its file (IsPerFileWord),
+// else one. Without a shell the values are the program's arguments; they are also the text a shell gets and
+// the echo shows unless the word was typed with quotes or backslashes, whose typed form is then expanded
+// apart for the text. Most words have none, so most files expand each word once.
 struct GroupWord {
   const TemplateText* word = nullptr;   // without a shell: the word as the program gets it
   const TemplateText* typed = nullptr;  // the word as typed, when its values are not the text
   bool perFile = false;
-  std::vector<std::string> values;  // of `word`
-  std::string text;                 // of `typed`: the values joined by one blank
-  std::size_t typedCount = 0;       // values in `text`
-  std::string value, typedValue;    // the file's, until it is known to fit
+  std::string text;            // of `typed`: the values joined by one blank
+  std::size_t typedCount = 0;  // values in `text`
+  std::string typedValue;      // the file's, until it is known to fit
+  std::string value;           // the one value of a word after the first word of the file
 };
 
+// One part of a group. Its arguments are kept as they come, in `values`: those of the words before the
+// first word of the file, then each file's values of the words of the file, file after file. They are put
+// in the order of the words once the group is complete, which for a part with one word of the file (most)
+// moves nothing.
 struct GroupPart {
   std::vector<GroupWord> words;
+  std::size_t lead = 0;       // words before the first word of the file
+  std::size_t fileWords = 0;  // words of the file
+  std::vector<std::string> values;
   std::size_t cost = 0;
 };
 
-GroupPart MakeGroupPart(const CommandPart& part, bool shellMode) {
+// Whether the words of the file hold no macro but $f: then a file whose path $f shows as it stands needs
+// nothing else worked out.
+bool PathOnly(const TemplateText& word) {
+  return std::all_of(word.begin(), word.end(),
+                     [](const TemplatePiece& piece) { return piece.macro == '\0' || piece.macro == 'f'; });
+}
+
+GroupPart MakeGroupPart(const CommandPart& part, bool shellMode, bool& pathOnly) {
   GroupPart group;
-  if (shellMode) {
-    group.words.resize(part.typedWords.size());
-    for (std::size_t w = 0; w < part.typedWords.size(); ++w) {
-      group.words[w].typed = &part.typedWords[w];
-      group.words[w].perFile = IsPerFileWord(part.typedWords[w]);
-    }
-    return group;
-  }
   // Both splits find the same words, in the same places.
-  group.words.resize(part.words.size());
-  for (std::size_t w = 0; w < part.words.size(); ++w) {
+  const std::size_t count = shellMode ? part.typedWords.size() : part.words.size();
+  group.words.resize(count);
+  group.lead = count;
+  for (std::size_t w = 0; w < count; ++w) {
     GroupWord& g = group.words[w];
-    g.word = &part.words[w];
-    g.perFile = IsPerFileWord(part.words[w]);
-    if (w < part.typedWords.size() && part.typedWords[w] != part.words[w]) g.typed = &part.typedWords[w];
+    if (shellMode) {
+      g.typed = &part.typedWords[w];
+    } else {
+      g.word = &part.words[w];
+      if (w < part.typedWords.size() && part.typedWords[w] != part.words[w]) g.typed = &part.typedWords[w];
+    }
+    g.perFile = IsPerFileWord(g.word != nullptr ? *g.word : *g.typed);
+    if (!g.perFile) continue;
+    group.lead = std::min(group.lead, w);
+    ++group.fileWords;
+    if (g.word != nullptr && !PathOnly(*g.word)) pathOnly = false;
+    if (g.typed != nullptr && !PathOnly(*g.typed)) pathOnly = false;
   }
   return group;
 }
 
 // Expands the words the file adds (every word for the group's first file, only the words of the file for
-// the others) into their `value`s; returns what they take of the room.
-std::size_t ExpandWords(GroupPart& group, const MacroValue& macros, bool firstFile, bool shellMode,
-                        const GroupLimits& limits) {
+// the others); returns what they take of the room. Its arguments are added to `values` at once, and taken
+// back by DropFile when the file does not fit; its typed values wait for KeepFile.
+std::size_t ExpandFile(GroupPart& group, const MacroValue& macros, bool firstFile, bool shellMode,
+                       const GroupLimits& limits) {
   std::size_t cost = 0;
-  for (GroupWord& g : group.words) {
+  for (std::size_t w = 0; w < group.words.size(); ++w) {
+    GroupWord& g = group.words[w];
     if (!firstFile && !g.perFile) continue;
     if (g.word != nullptr) {
-      ExpandText(*g.word, macros, g.value);
-      if (limits.cost != nullptr) cost += limits.cost(g.value, false);
+      std::string& value = g.perFile || w < group.lead ? group.values.emplace_back() : g.value;
+      ExpandText(*g.word, macros, value);
+      if (limits.cost != nullptr) cost += limits.cost(value, false);
     }
     if (g.typed != nullptr) {
       ExpandText(*g.typed, macros, g.typedValue);
@@ -129,29 +149,51 @@ std::size_t ExpandWords(GroupPart& group, const MacroValue& macros, bool firstFi
   return cost;
 }
 
-// Keeps what ExpandWords expanded: the file is in the group.
-void KeepWords(GroupPart& group, bool firstFile) {
+void DropFile(GroupPart& group, bool shellMode) {
+  if (!shellMode) group.values.resize(group.values.size() - group.fileWords);
+}
+
+void KeepFile(GroupPart& group, bool firstFile) {
   for (GroupWord& g : group.words) {
-    if (!firstFile && !g.perFile) continue;
-    if (g.word != nullptr) g.values.push_back(g.value);
-    if (g.typed != nullptr) {
-      if (g.typedCount++ > 0) g.text += ' ';
-      g.text += g.typedValue;
-    }
+    if (g.typed == nullptr || (!firstFile && !g.perFile)) continue;
+    if (g.typedCount++ > 0) g.text += ' ';
+    g.text += g.typedValue;
   }
 }
 
-// The text of the part: every word's values, in order, joined by one blank.
-std::string JoinedText(const GroupPart& group) {
-  std::size_t size = 0;
-  for (const GroupWord& g : group.words) {
-    if (g.typed != nullptr) {
-      size += g.text.size() + 1;
-    } else {
-      for (const std::string& value : g.values)
-        size += value.size() + 1;
+// The arguments of a group of `files` files in the order of the words, moved out: each is used once.
+std::vector<std::string> ArgumentsInOrder(GroupPart& group, std::size_t files) {
+  std::vector<std::string> args;
+  if (group.fileWords <= 1) {
+    args = std::move(group.values);
+  } else {
+    args.reserve(group.values.size() + group.words.size());
+    for (std::size_t i = 0; i < group.lead; ++i)
+      args.push_back(std::move(group.values[i]));
+  }
+  std::size_t column = 0;
+  for (std::size_t w = group.lead; w < group.words.size(); ++w) {
+    GroupWord& g = group.words[w];
+    if (g.word == nullptr) continue;
+    if (!g.perFile) {
+      args.push_back(std::move(g.value));
+    } else if (group.fileWords > 1) {
+      for (std::size_t f = 0; f < files; ++f)
+        args.push_back(std::move(group.values[group.lead + f * group.fileWords + column]));
+      ++column;
     }
   }
+  return args;
+}
+
+// The text of the part: every word's values in order, joined by one blank; `args` in the order of the
+// words.
+std::string JoinedText(const GroupPart& group, const std::vector<std::string>& args, std::size_t files) {
+  std::size_t size = 0;
+  for (const GroupWord& g : group.words)
+    if (g.typed != nullptr) size += g.text.size() + 1;
+  for (const std::string& value : args)
+    size += value.size() + 1;
   std::string text;
   text.reserve(size);
   bool first = true;
@@ -160,27 +202,18 @@ std::string JoinedText(const GroupPart& group) {
     first = false;
     text += value;
   };
+  std::size_t next = 0;
   for (const GroupWord& g : group.words) {
+    const std::size_t count = g.word == nullptr ? 0 : g.perFile ? files : 1;
     if (g.typed != nullptr) {
       add(g.text);
     } else {
-      for (const std::string& value : g.values)
-        add(value);
+      for (std::size_t i = next; i < next + count; ++i)
+        add(args[i]);
     }
+    next += count;
   }
   return text;
-}
-
-// The values in order, moved out: each is used once.
-void Flatten(GroupPart& group, std::vector<std::string>& out) {
-  std::size_t count = 0;
-  for (const GroupWord& g : group.words)
-    count += g.values.size();
-  out.clear();
-  out.reserve(count);
-  for (GroupWord& g : group.words)
-    for (std::string& value : g.values)
-      out.push_back(std::move(value));
 }
 
 }  // namespace
@@ -197,11 +230,14 @@ std::size_t PrepareGroupWork(const RunSettings& ctx, const CommandTemplate& comm
   const std::size_t handled = work.parts.size();
   std::vector<GroupPart> group;
   group.reserve(handled);
+  bool pathOnly = true;
   for (std::size_t i = 0; i < handled; ++i)
-    group.push_back(MakeGroupPart(command.parts[i], shellMode));
+    group.push_back(MakeGroupPart(command.parts[i], shellMode, pathOnly));
   const std::size_t room = shellMode ? limits.shellRoom : limits.wordRoom;
   FileMacros file;
   const MacroValue macros = MacroValues(ctx, file);
+  const std::string* path = nullptr;
+  const MacroValue pathAlone = [&path](char, std::string& out) { out += *path; };
   std::vector<std::size_t> added(handled);
   std::size_t taken = 0;
   for (std::size_t j = first; j < paths.size(); ++j) {
@@ -210,17 +246,25 @@ std::size_t PrepareGroupWork(const RunSettings& ctx, const CommandTemplate& comm
     // A name the system would read as another file's starts a group of its own, which is then skipped.
     if (taken > 0 && platform::SystemRewritesName(paths[j])) break;
     if (taken > 0 && ctx.changeDir && FileDirectory(ctx, paths[j]) != work.directory) break;
-    PrepareFileMacros(ctx, paths[j], file);
-    file.fileNumber = firstNumber + static_cast<int>(taken);
-    file.totalCount = totalCount;
+    path = &paths[j];
+    const bool alone = taken > 0 && pathOnly && PathShowsAsItIs(ctx, paths[j]);
+    if (!alone) {
+      PrepareFileMacros(ctx, paths[j], file);
+      file.fileNumber = firstNumber + static_cast<int>(taken);
+      file.totalCount = totalCount;
+    }
     bool fits = true;
     for (std::size_t i = 0; i < handled; ++i) {
-      added[i] = ExpandWords(group[i], macros, taken == 0, shellMode, limits);
+      added[i] = ExpandFile(group[i], alone ? pathAlone : macros, taken == 0, shellMode, limits);
       if (taken > 0 && group[i].cost + added[i] > room) fits = false;
     }
-    if (!fits) break;
+    if (!fits) {
+      for (GroupPart& g : group)
+        DropFile(g, shellMode);
+      break;
+    }
     for (std::size_t i = 0; i < handled; ++i) {
-      KeepWords(group[i], taken == 0);
+      KeepFile(group[i], taken == 0);
       group[i].cost += added[i];
     }
     ++taken;
@@ -229,7 +273,8 @@ std::size_t PrepareGroupWork(const RunSettings& ctx, const CommandTemplate& comm
   work.command.clear();
   for (std::size_t i = 0; i < handled; ++i) {
     WorkPart& part = work.parts[i];
-    std::string text = JoinedText(group[i]);
+    std::vector<std::string> args = ArgumentsInOrder(group[i], taken);
+    std::string text = JoinedText(group[i], args, taken);
     if (i > 0) work.command += ctx.breakChar;
     work.command += text;
     part.kind = ClassifyPart(text, shellMode);
@@ -239,7 +284,7 @@ std::size_t PrepareGroupWork(const RunSettings& ctx, const CommandTemplate& comm
       if (!ctx.noCrLf) part.text += '\n';
     } else {
       part.text = std::move(text);
-      if (part.kind == WorkPart::Kind::Program) Flatten(group[i], part.args);
+      if (part.kind == WorkPart::Kind::Program) part.args = std::move(args);
     }
   }
   return taken;

@@ -192,6 +192,50 @@ TEST(PrepareGroupWork, RepeatsTheFilesWordsAndEndsWhereItMust) {
   }
 }
 
+// A group hands each file's words over exactly as a run of single files would, however the settings show
+// the names (some paths are taken as they stand, the others through all their macros).
+TEST(PrepareGroupWork, GivesEachFileTheWordsASingleFileGets) {
+  struct Setting {
+    const char* name;
+    int lowercase;
+    char separator;
+    int shortNames;
+  };
+  const Setting settings[] = {
+      {"native", 0, '/', 0}, {"-sep\\", 0, '\\', 0},    {"-sep:", 0, ':', 0},
+      {"no -sep", 0, 0, 0},  {"-lowercase", 1, '/', 0}, {"-8", 0, '/', 1},
+  };
+  // A bare name, a backslash (a separator on Win32 only), a drive and a network volume.
+  const std::vector<std::string> paths{"/D/A.c", "/d/b.c",          "B.c",  "/d\\x.c",
+                                       "C:/y.c", "//srv/share/z.c", "C:q.c"};
+  for (const std::string commandText : {"p $f", "p x$f -o $f.bak", "p $f $n"}) {
+    for (const Setting& setting : settings) {
+      RunSettings ctx;
+      ctx.startDir = "/start";
+      ctx.lowercase = setting.lowercase;
+      ctx.pathSeparator = setting.separator;
+      ctx.useShortNames = setting.shortNames;
+      const CommandTemplate command = ParseCommandTemplate(commandText, ';', '$', true);
+      std::vector<std::vector<std::string>> single;
+      for (const std::string& path : paths)
+        single.push_back(PrepareFileWork(ctx, command, path, 1, 1).parts.at(0).args);
+      std::vector<std::string> expected;
+      for (std::size_t w = 0; w < single.front().size(); ++w) {
+        for (const std::vector<std::string>& args : single) {
+          expected.push_back(args.at(w));
+          if (!IsPerFileWord(command.parts[0].words[w])) break;  // once
+        }
+      }
+      GroupLimits limits;
+      limits.wordRoom = 1000;
+      limits.cost = [](std::string_view word, bool) { return word.size() + 1; };
+      FileWork work;
+      ASSERT_EQ(PrepareGroupWork(ctx, command, paths, 0, 1, 1, limits, work), paths.size()) << setting.name;
+      EXPECT_EQ(work.parts.at(0).args, expected) << commandText << ", " << setting.name;
+    }
+  }
+}
+
 // A name the system would read as another file's is handed to no command: the whole Command gives way to
 // the message, unless it is internal echo alone, which hands the name to no one.
 TEST(PrepareFileWork, ANameTheSystemRewritesIsPassedToNoCommand) {
