@@ -84,17 +84,24 @@ struct GroupWord {
   std::string value;           // the one value of a word after the first word of the file
 };
 
-// One part of a group. Its arguments are kept as they come, in `values`: those of the words before the
-// first word of the file, then each file's values of the words of the file, file after file. They are put
-// in the order of the words once the group is complete, which for a part with one word of the file (most)
-// moves nothing.
+// One part of a group. Its arguments are kept as they come, in the first `used` of `values`: those of the
+// words before the first word of the file, then each file's values of the words of the file, file after
+// file. They are put in the order of the words once the group is complete, which for a part with one word of
+// the file (most) moves nothing. The strings after `used` are those of an earlier group, whose storage the
+// values take.
 struct GroupPart {
   std::vector<GroupWord> words;
   std::size_t lead = 0;       // words before the first word of the file
   std::size_t fileWords = 0;  // words of the file
   std::vector<std::string> values;
+  std::size_t used = 0;
   std::size_t cost = 0;
 };
+
+std::string& NextValue(GroupPart& group) {
+  if (group.used == group.values.size()) group.values.emplace_back();
+  return group.values[group.used++];
+}
 
 // Whether the words of the file hold no macro but $f: then a file whose path $f shows as it stands needs
 // nothing else worked out.
@@ -137,7 +144,7 @@ std::size_t ExpandFile(GroupPart& group, const MacroValue& macros, bool firstFil
     GroupWord& g = group.words[w];
     if (!firstFile && !g.perFile) continue;
     if (g.word != nullptr) {
-      std::string& value = g.perFile || w < group.lead ? group.values.emplace_back() : g.value;
+      std::string& value = g.perFile || w < group.lead ? NextValue(group) : g.value;
       ExpandText(*g.word, macros, value);
       if (limits.cost != nullptr) cost += limits.cost(value, false);
     }
@@ -150,7 +157,7 @@ std::size_t ExpandFile(GroupPart& group, const MacroValue& macros, bool firstFil
 }
 
 void DropFile(GroupPart& group, bool shellMode) {
-  if (!shellMode) group.values.resize(group.values.size() - group.fileWords);
+  if (!shellMode) group.used -= group.fileWords;
 }
 
 void KeepFile(GroupPart& group, bool firstFile) {
@@ -163,6 +170,7 @@ void KeepFile(GroupPart& group, bool firstFile) {
 
 // The arguments of a group of `files` files in the order of the words, moved out: each is used once.
 std::vector<std::string> ArgumentsInOrder(GroupPart& group, std::size_t files) {
+  group.values.resize(group.used);
   std::vector<std::string> args;
   if (group.fileWords <= 1) {
     args = std::move(group.values);
@@ -186,15 +194,16 @@ std::vector<std::string> ArgumentsInOrder(GroupPart& group, std::size_t files) {
   return args;
 }
 
-// The text of the part: every word's values in order, joined by one blank; `args` in the order of the
-// words.
-std::string JoinedText(const GroupPart& group, const std::vector<std::string>& args, std::size_t files) {
+// The text of the part into `text`: every word's values in order, joined by one blank; `args` in the order
+// of the words.
+void JoinText(const GroupPart& group, const std::vector<std::string>& args, std::size_t files,
+              std::string& text) {
   std::size_t size = 0;
   for (const GroupWord& g : group.words)
     if (g.typed != nullptr) size += g.text.size() + 1;
   for (const std::string& value : args)
     size += value.size() + 1;
-  std::string text;
+  text.clear();
   text.reserve(size);
   bool first = true;
   const auto add = [&](const std::string& value) {
@@ -213,7 +222,6 @@ std::string JoinedText(const GroupPart& group, const std::vector<std::string>& a
     }
     next += count;
   }
-  return text;
 }
 
 }  // namespace
@@ -221,6 +229,13 @@ std::string JoinedText(const GroupPart& group, const std::vector<std::string>& a
 std::size_t PrepareGroupWork(const RunSettings& ctx, const CommandTemplate& command,
                              const std::vector<std::string>& paths, std::size_t first, int firstNumber,
                              int totalCount, const GroupLimits& limits, FileWork& work) {
+  // The arguments of the group `work` held before (a run hands a done job's work on to a later one): this
+  // group's values take their storage, so a run makes new strings only for a group longer than the last.
+  std::vector<std::vector<std::string>> earlier;
+  for (WorkPart& part : work.parts) {
+    earlier.push_back(std::move(part.args));
+    part.args.clear();
+  }
   // The first file decides which parts are handled (an empty part ends the Command), the -xo name and the
   // directory, exactly as a run of single files would.
   PrepareFileWork(ctx, command, paths[first], firstNumber, totalCount, work);
@@ -231,8 +246,10 @@ std::size_t PrepareGroupWork(const RunSettings& ctx, const CommandTemplate& comm
   std::vector<GroupPart> group;
   group.reserve(handled);
   bool pathOnly = true;
-  for (std::size_t i = 0; i < handled; ++i)
+  for (std::size_t i = 0; i < handled; ++i) {
     group.push_back(MakeGroupPart(command.parts[i], shellMode, pathOnly));
+    if (i < earlier.size()) group[i].values = std::move(earlier[i]);
+  }
   const std::size_t room = shellMode ? limits.shellRoom : limits.wordRoom;
   FileMacros file;
   const MacroValue macros = MacroValues(ctx, file);
@@ -274,17 +291,17 @@ std::size_t PrepareGroupWork(const RunSettings& ctx, const CommandTemplate& comm
   for (std::size_t i = 0; i < handled; ++i) {
     WorkPart& part = work.parts[i];
     std::vector<std::string> args = ArgumentsInOrder(group[i], taken);
-    std::string text = JoinedText(group[i], args, taken);
+    // Into the part's own strings, which keep the storage of the group before.
+    JoinText(group[i], args, taken, part.text);
     if (i > 0) work.command += ctx.breakChar;
-    work.command += text;
-    part.kind = ClassifyPart(text, shellMode);
+    work.command += part.text;
+    part.kind = ClassifyPart(part.text, shellMode);
     part.args.clear();
     if (part.kind == WorkPart::Kind::InternalEcho) {
-      part.text = InternalEchoText(text);
+      part.text.assign(InternalEchoText(part.text));
       if (!ctx.noCrLf) part.text += '\n';
-    } else {
-      part.text = std::move(text);
-      if (part.kind == WorkPart::Kind::Program) part.args = std::move(args);
+    } else if (part.kind == WorkPart::Kind::Program) {
+      part.args = std::move(args);
     }
   }
   return taken;

@@ -170,6 +170,8 @@ TEST(PrepareGroupWork, RepeatsTheFilesWordsAndEndsWhereItMust) {
       {"gzip $n", false, true, 0, kAll, 2, {{Kind::Program, "gzip a.c b.c", {"gzip", "a.c", "b.c"}}}},
   };
   const std::vector<std::string> paths{"/d/a.c", "/d/b.c", "/e/c.c"};
+  // One work for every row, as a run hands a done job's work on to the next: nothing of a row may stay.
+  FileWork work;
   for (const Case& c : cases) {
     RunSettings ctx;
     ctx.startDir = "/start";
@@ -181,7 +183,6 @@ TEST(PrepareGroupWork, RepeatsTheFilesWordsAndEndsWhereItMust) {
     limits.most = c.most;
     limits.wordRoom = limits.shellRoom = c.room;
     limits.cost = [](std::string_view word, bool) { return word.size() + 1; };
-    FileWork work;
     EXPECT_EQ(PrepareGroupWork(ctx, command, paths, 0, 1, 3, limits, work), c.taken) << c.command;
     ASSERT_EQ(work.parts.size(), c.parts.size()) << c.command;
     for (std::size_t i = 0; i < c.parts.size(); ++i) {
