@@ -156,6 +156,20 @@ std::size_t ExpandFile(GroupPart& group, const MacroValue& macros, bool firstFil
   return cost;
 }
 
+// Room in `values` for as many files as the room takes when each costs what the first did (no more than
+// `files`), so a long group does not move its values again and again while it grows. Called once the first
+// file is in.
+void ReserveFiles(GroupPart& group, std::size_t files, std::size_t room, const GroupLimits& limits) {
+  if (group.fileWords == 0) return;
+  std::size_t cost = 0;
+  if (limits.cost != nullptr) {
+    for (std::size_t k = group.used - group.fileWords; k < group.used; ++k)
+      cost += limits.cost(group.values[k], false);
+  }
+  if (cost > 0) files = std::min(files, room / cost + 1);
+  group.values.reserve(group.lead + group.fileWords * files);
+}
+
 void DropFile(GroupPart& group, bool shellMode) {
   if (!shellMode) group.used -= group.fileWords;
 }
@@ -256,6 +270,9 @@ std::size_t PrepareGroupWork(const RunSettings& ctx, const CommandTemplate& comm
   const std::string* path = nullptr;
   const MacroValue pathAlone = [&path](char, std::string& out) { out += *path; };
   std::vector<std::size_t> added(handled);
+  // The most files the group can take whatever they cost.
+  std::size_t most = std::min(paths.size(), std::max(limits.end, first + 1)) - first;
+  if (limits.most != 0) most = std::min(most, limits.most);
   std::size_t taken = 0;
   for (std::size_t j = first; j < paths.size(); ++j) {
     if (limits.most != 0 && taken == limits.most) break;
@@ -288,6 +305,7 @@ std::size_t PrepareGroupWork(const RunSettings& ctx, const CommandTemplate& comm
     for (std::size_t i = 0; i < handled; ++i) {
       KeepFile(group[i], taken == 0);
       group[i].cost += added[i];
+      if (taken == 0 && !shellMode) ReserveFiles(group[i], most, room, limits);
     }
     ++taken;
   }
