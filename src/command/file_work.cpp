@@ -313,7 +313,9 @@ std::size_t PrepareGroupWork(const RunSettings& ctx, const CommandTemplate& comm
   work.command.clear();
   for (std::size_t i = 0; i < handled; ++i) {
     WorkPart& part = work.parts[i];
-    std::vector<std::string> args = ArgumentsInOrder(group[i], taken);
+    // With a shell the words are text alone.
+    std::vector<std::string> args;
+    if (!shellMode) args = ArgumentsInOrder(group[i], taken);
     // Into the part's own strings, which keep the storage of the group before.
     JoinText(group[i], args, taken, part.text);
     if (i > 0) work.command += ctx.breakChar;
