@@ -164,6 +164,7 @@ TEST(PrepareGroupWork, RepeatsTheFilesWordsAndEndsWhereItMust) {
       // ...and only the arguments take room: "p" 2 and each name 4 leave the third file out, and nothing of
       // it.
       {"p \"$n\"", false, false, 0, 10, 2, {{Kind::Program, "p \"a.c\" \"b.c\"", {"p", "a.c", "b.c"}}}},
+      // With a shell two words of the file are text alone, in the order of the words.
       {"echo $n $b", true, false, 0, kAll, 3, {{Kind::Shell, "echo a.c b.c c.c a b c", {}}}},
       // With a shell the line as typed takes the room: "echo" 5, each "a.c" with its quotes 6.
       {"echo \"$n\"", true, false, 0, 17, 2, {{Kind::Shell, "echo \"a.c\" \"b.c\"", {}}}},
