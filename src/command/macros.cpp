@@ -304,6 +304,22 @@ FileMacros PrepareFileMacros(const RunSettings& ctx, const std::string& path) {
   return file;
 }
 
+bool PathShowsAsItIs(const RunSettings& ctx, const std::string& path) {
+  if (ctx.useShortNames || ctx.lowercase) return false;
+  // -sep changes nothing when every separator of the path is its character already.
+  if (ctx.pathSeparator != 0) {
+    for (const char c : {'/', '\\'}) {
+      if (c != ctx.pathSeparator && IsSeparator(c) && path.find(c) != std::string::npos) return false;
+    }
+  }
+  // A separator at or after the volume ends the directory, which a bare name lacks.
+  const std::size_t volume = VolumeOf(path).length;
+  for (std::size_t i = path.size(); i > volume; --i) {
+    if (IsSeparator(path[i - 1])) return true;
+  }
+  return false;
+}
+
 std::string FileDirectory(const RunSettings& ctx, const std::string& path) {
   const MacroParts parts = SplitMacroParts(path);
   if (parts.directory.empty()) return ctx.startDir;

@@ -52,6 +52,10 @@ FileMacros PrepareFileMacros(const RunSettings& ctx, const std::string& path);
 // The same into `file`, reusing its storage; nothing of the file it held before is kept.
 void PrepareFileMacros(const RunSettings& ctx, const std::string& path, FileMacros& file);
 
+// Whether $f shows `path` exactly as it stands, so a Command that needs nothing else of the file can use it
+// without PrepareFileMacros: not a bare name, and no -8, no -lowercase and no separator that -sep replaces.
+bool PathShowsAsItIs(const RunSettings& ctx, const std::string& path);
+
 // The directory the file `path` lies in, as the match list holds it: the path up to its last separator
 // (that separator kept), or the start directory for a bare name. Display options (-8, -lowercase, -sep)
 // change what the macros show, never this.

@@ -54,7 +54,7 @@ std::string QuoteCommandWord(std::string_view word) {
   return out;
 }
 
-std::string QuotedCommandLine(const std::vector<std::string>& args) {
+std::string QuotedCommandLine(std::span<const std::string> args) {
   std::string line;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (i > 0) line += ' ';

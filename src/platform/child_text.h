@@ -3,6 +3,7 @@
 // rule is written once and tested without starting anything.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -24,7 +25,7 @@ std::string QuoteCommandWord(std::string_view word);
 // is quoted; a quote inside is escaped, and the backslashes before a quote or the closing quote are
 // doubled. The program's name (args[0]) is split by another rule, without escapes, so it is only put in
 // quotes.
-std::string QuotedCommandLine(const std::vector<std::string>& args);
+std::string QuotedCommandLine(std::span<const std::string> args);
 
 // The environment `base` ("NAME=value" entries) with `overrides` replacing or adding variables, the
 // overrides last. Names are compared exactly, or without regard to ASCII case with `ignoreCase` (Win32,

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdio>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -111,8 +112,9 @@ struct ChildStart {
   std::string shell;
   std::string commandText;
   // Otherwise the program and its arguments, looked up as the platform does (on POSIX a name holding '/' as
-  // given, any other along PATH).
-  std::vector<std::string> args;
+  // given, any other along PATH). Held by the caller until StartChild returns: a group's vector of a
+  // hundred thousand words is not copied for one start.
+  std::span<const std::string> args;
   // Where it starts; kNoStartDirectory: the process's current directory.
   StartDirHandle directory = kNoStartDirectory;
   // Variables given to this child only, over the process's environment.

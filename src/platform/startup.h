@@ -9,7 +9,8 @@ namespace zelvane::platform {
 // its module handle or command line); the caller then prints the fatal message and ends with status 1.
 // On POSIX it also settles the signals: SIGPIPE ignored (a write to a closed pipe fails instead of killing
 // the run), SIGCHLD at its default (an inherited "ignore" would hide every child's exit status), and a
-// terminal switched to raw input restored before a signal ends or stops the process.
+// terminal switched to raw input restored before a signal ends or stops the process. With glibc, memory the
+// run frees is kept for its next allocations rather than handed back to the system at once.
 bool StartUp();
 
 // The whole command line as typed. On POSIX, which only has the argument vector, it is argv[0] and every

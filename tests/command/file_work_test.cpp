@@ -193,10 +193,35 @@ TEST(PrepareGroupWork, RepeatsTheFilesWordsAndEndsWhereItMust) {
       {"gzip -9 $f", false, false, 0, 21, 1, {{Kind::Program, "gzip -9 /d/a.c", {"gzip", "-9", "/d/a.c"}}}},
       // The first file is taken whatever it costs: the system then says the line is too long.
       {"gzip -9 $f", false, false, 0, 1, 1, {{Kind::Program, "gzip -9 /d/a.c", {"gzip", "-9", "/d/a.c"}}}},
+      // Each word's values together, in the order of the words.
+      {"p $n $b",
+       false,
+       false,
+       0,
+       kAll,
+       3,
+       {{Kind::Program, "p a.c b.c c.c a b c", {"p", "a.c", "b.c", "c.c", "a", "b", "c"}}}},
+      // Without a shell a quoted word's text keeps its quotes, its arguments do not.
+      {"p \"x $n\" -o",
+       false,
+       false,
+       0,
+       kAll,
+       3,
+       {{Kind::Program, "p \"x a.c\" \"x b.c\" \"x c.c\" -o", {"p", "x a.c", "x b.c", "x c.c", "-o"}}}},
+      // ...and only the arguments take room: "p" 2 and each name 4 leave the third file out, and nothing of
+      // it.
+      {"p \"$n\"", false, false, 0, 10, 2, {{Kind::Program, "p \"a.c\" \"b.c\"", {"p", "a.c", "b.c"}}}},
+      // With a shell two words of the file are text alone, in the order of the words.
+      {"echo $n $b", true, false, 0, kAll, 3, {{Kind::Shell, "echo a.c b.c c.c a b c", {}}}},
+      // With a shell the line as typed takes the room: "echo" 5, each "a.c" with its quotes 6.
+      {"echo \"$n\"", true, false, 0, 17, 2, {{Kind::Shell, "echo \"a.c\" \"b.c\"", {}}}},
       // With -c a group ends where the directory changes.
       {"gzip $n", false, true, 0, kAll, 2, {{Kind::Program, "gzip a.c b.c", {"gzip", "a.c", "b.c"}}}},
   };
   const std::vector<std::string> paths{"/d/a.c", "/d/b.c", "/e/c.c"};
+  // One work for every row, as a run hands a done job's work on to the next: nothing of a row may stay.
+  FileWork work;
   for (const Case& c : cases) {
     RunSettings ctx;
     ctx.startDir = "/start";
@@ -208,13 +233,56 @@ TEST(PrepareGroupWork, RepeatsTheFilesWordsAndEndsWhereItMust) {
     limits.most = c.most;
     limits.wordRoom = limits.shellRoom = c.room;
     limits.cost = [](std::string_view word, bool) { return word.size() + 1; };
-    FileWork work;
     EXPECT_EQ(PrepareGroupWork(ctx, command, paths, 0, 1, 3, limits, work), c.taken) << c.command;
     ASSERT_EQ(work.parts.size(), c.parts.size()) << c.command;
     for (std::size_t i = 0; i < c.parts.size(); ++i) {
       EXPECT_EQ(work.parts[i].kind, c.parts[i].kind) << c.command << " part " << i;
       EXPECT_EQ(work.parts[i].text, c.parts[i].text) << c.command << " part " << i;
       EXPECT_EQ(work.parts[i].args, c.parts[i].args) << c.command << " part " << i;
+    }
+  }
+}
+
+// A group hands each file's words over exactly as a run of single files would, however the settings show
+// the names (some paths are taken as they stand, the others through all their macros).
+TEST(PrepareGroupWork, GivesEachFileTheWordsASingleFileGets) {
+  struct Setting {
+    const char* name;
+    int lowercase;
+    char separator;
+    int shortNames;
+  };
+  const Setting settings[] = {
+      {"native", 0, '/', 0}, {"-sep\\", 0, '\\', 0},    {"-sep:", 0, ':', 0},
+      {"no -sep", 0, 0, 0},  {"-lowercase", 1, '/', 0}, {"-8", 0, '/', 1},
+  };
+  // A bare name, a backslash (a separator on Win32 only), a drive and a network volume.
+  const std::vector<std::string> paths{"/D/A.c", "/d/b.c",          "B.c",  "/d\\x.c",
+                                       "C:/y.c", "//srv/share/z.c", "C:q.c"};
+  for (const std::string commandText : {"p $f", "p x$f -o $f.bak", "p $f $n"}) {
+    for (const Setting& setting : settings) {
+      RunSettings ctx;
+      ctx.startDir = "/start";
+      ctx.lowercase = setting.lowercase;
+      ctx.pathSeparator = setting.separator;
+      ctx.useShortNames = setting.shortNames;
+      const CommandTemplate command = ParseCommandTemplate(commandText, ';', '$', true);
+      std::vector<std::vector<std::string>> single;
+      for (const std::string& path : paths)
+        single.push_back(PrepareFileWork(ctx, command, path, 1, 1).parts.at(0).args);
+      std::vector<std::string> expected;
+      for (std::size_t w = 0; w < single.front().size(); ++w) {
+        for (const std::vector<std::string>& args : single) {
+          expected.push_back(args.at(w));
+          if (!IsPerFileWord(command.parts[0].words[w])) break;  // once
+        }
+      }
+      GroupLimits limits;
+      limits.wordRoom = 1000;
+      limits.cost = [](std::string_view word, bool) { return word.size() + 1; };
+      FileWork work;
+      ASSERT_EQ(PrepareGroupWork(ctx, command, paths, 0, 1, 1, limits, work), paths.size()) << setting.name;
+      EXPECT_EQ(work.parts.at(0).args, expected) << commandText << ", " << setting.name;
     }
   }
 }

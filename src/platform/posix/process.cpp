@@ -17,6 +17,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -483,8 +484,9 @@ int ForkInDirectory(pid_t& pid, const std::string& program, std::vector<char*>& 
 #endif
 
 ChildHandle StartChild(const ChildStart& start) {
-  const std::vector<std::string> args =
-      start.shell.empty() ? start.args : ShellArguments(start.shell, start.commandText, /*posixShells=*/true);
+  std::vector<std::string> shellArgs;
+  if (!start.shell.empty()) shellArgs = ShellArguments(start.shell, start.commandText, /*posixShells=*/true);
+  const std::span<const std::string> args = start.shell.empty() ? start.args : shellArgs;
   if (args.empty()) return Failed(kNoChild, ENOENT);
   EnsureWakePipe();
   std::vector<char*> argv;
