@@ -635,6 +635,9 @@ class Engine {
     entry.command = job.work.command;
     for (std::size_t i = 0; i < job.files && log_ != nullptr; ++i) {
       entry.number = job.firstNumber + static_cast<int>(i);
+      // A group's command is written once, on its first file's line: written on every line, a group of
+      // 100,000 files would write its megabytes 100,000 times.
+      if (i == 1) entry.command = "same command as file " + std::to_string(job.firstNumber);
       entry.path = (*paths_)[job.first + i];
       entry.size = 0;
       entry.time.clear();

@@ -416,6 +416,13 @@ TEST(JobsE2E, LogSaysWhatBecameOfEachFileAndResumeRunsTheRest) {
   r = RunZelvane(dir, {"*.tmp", "-n", "-Log:run.log", "-Resume", "-Gather", "echo", "$c:$n"});
   // Numbers count the whole list; a group ends before a file that is done.
   EXPECT_EQ(r.out, "2:2.tmp 3:3.tmp 4:4.tmp 5:5.tmp\n");
+  // The group's command is on its first file's line; the others name that file.
+  const std::string log = dir.ReadFile("run.log");
+  std::string commands;
+  for (std::size_t end = log.size() - 1, k = 0; k < 4; ++k, end = log.rfind('\n', end - 1))
+    commands.insert(0, log.substr(log.rfind('\t', end) + 1, end - log.rfind('\t', end)));
+  EXPECT_EQ(commands, std::string("echo 2:2.tmp 3:3.tmp 4:4.tmp 5:5.tmp\n") +
+                          "same command as file 2\nsame command as file 2\nsame command as file 2\n");
   r = RunZelvane(dir, {"*.tmp", "-n", "-Log:run.log", "-Resume", "no-such-program-zv", "$n"});
   EXPECT_EQ(r.out, "");
   RunZelvane(dir, {"1.tmp", "-n", "-Log:other.log", "no-such-program-zv", "$n"});
