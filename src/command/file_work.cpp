@@ -370,7 +370,7 @@ std::size_t PrepareGroupWork(const RunSettings& ctx, const CommandTemplate& comm
     part.args.clear();
     if (part.kind == WorkPart::Kind::InternalEcho) {
       part.text.assign(InternalEchoText(part.text));
-      if (!ctx.noCrLf) part.text += '\n';
+      FinishEchoText(ctx, part.text);
     } else if (part.kind == WorkPart::Kind::Program) {
       part.args = std::move(args);
     }
