@@ -150,18 +150,90 @@ std::uint64_t KeyBytes(const std::string& entry, std::size_t from) {
 
 using Order = std::vector<SortKey>;
 
+// Sorts [first, last) into KeyLess's order, reading as little of the entries' text as it can: by the keys
+// and places alone first, then each run of equal keys by the entries' next eight bytes, and so on, while
+// the bytes a run's keys were taken from are ASCII (so the folded form and the text keep step). A run
+// whose bytes are not is sorted by the whole comparison. Entries that share a directory share their keys
+// for a long way, and reading each one's text once a step is far cheaper than comparing pairs of them.
+// `from` is where the keys were taken; every key is as it was when the sort returns.
+void SortByKeys(Order::iterator first, Order::iterator last, const std::string* entries, std::size_t from) {
+  const auto byKeyAndPlace = [](const SortKey& a, const SortKey& b) {
+    if (a.high != b.high) return a.high < b.high;
+    if (a.low != b.low) return a.low < b.low;
+    return a.index < b.index;
+  };
+  struct Run {
+    Order::iterator first;
+    Order::iterator last;
+    std::size_t from;  // where this run's keys were taken
+  };
+  struct Held {
+    Order::iterator first;
+    Order::iterator last;
+    SortKey key;
+  };
+  std::sort(first, last, byKeyAndPlace);
+  std::vector<Run> pending{{first, last, from}};
+  std::vector<Held> restore;
+  while (!pending.empty()) {
+    const Run run = pending.back();
+    pending.pop_back();
+    for (auto begin = run.first; begin != run.last;) {
+      auto end = begin + 1;
+      while (end != run.last && end->high == begin->high && end->low == begin->low)
+        ++end;
+      const auto at = begin;
+      begin = end;
+      if (end - at < 2) continue;
+      // Equal keys of ASCII bytes are equal text so far: the order goes on from the next eight bytes, or,
+      // for entries that end within these, is their place (they are the same text).
+      bool ascii = true;
+      bool anyLonger = false;
+      for (auto k = at; k != end && ascii; ++k) {
+        const std::string& e = entries[k->index];
+        const std::size_t stop = std::min(e.size(), run.from + 8);
+        for (std::size_t i = run.from; i < stop && ascii; ++i)
+          ascii = static_cast<unsigned char>(e[i]) < 0x80;
+        anyLonger = anyLonger || e.size() > run.from + 8;
+      }
+      if (!ascii) {
+        std::sort(at, end, KeyLess{entries});
+        continue;
+      }
+      // Every one ends within these bytes: with equal keys they are the same text, in place order.
+      if (!anyLonger) continue;
+      const SortKey held = *at;
+      for (auto k = at; k != end; ++k) {
+        const std::uint64_t key = KeyBytes(entries[k->index], run.from + 8);
+        k->high = static_cast<std::uint32_t>(key >> 32);
+        k->low = static_cast<std::uint32_t>(key);
+      }
+      std::sort(at, end, byKeyAndPlace);
+      pending.push_back({at, end, run.from + 8});
+      // The run's own keys are put back once it is in order: the sort's merges compare by them.
+      restore.push_back({at, end, held});
+    }
+  }
+  for (auto r = restore.rbegin(); r != restore.rend(); ++r) {
+    for (auto k = r->first; k != r->last; ++k) {
+      k->high = r->key.high;
+      k->low = r->key.low;
+    }
+  }
+}
+
 // Below this many entries a second thread would cost more than it saves.
 constexpr std::ptrdiff_t kEntriesPerSortingThread = 16384;
 
 // Sorts [first, last) on up to one thread per processor: the range is cut into runs, each run sorted on a
 // thread of its own, and neighbouring runs merged. No two keys are equivalent, so the result is exactly the
-// one-thread sort's.
-void SortKeys(Order::iterator first, Order::iterator last, KeyLess less) {
+// one-thread sort's. The keys were taken at `from`.
+void SortKeys(Order::iterator first, Order::iterator last, KeyLess less, std::size_t from) {
   const std::ptrdiff_t n = last - first;
   const std::ptrdiff_t processors = std::max(1, platform::ProcessorCount());
   const std::ptrdiff_t runs = std::min<std::ptrdiff_t>(processors, n / kEntriesPerSortingThread);
   if (runs <= 1) {
-    std::sort(first, last, less);
+    SortByKeys(first, last, less.entries, from);
     return;
   }
   std::vector<Order::iterator> bounds;
@@ -169,17 +241,17 @@ void SortKeys(Order::iterator first, Order::iterator last, KeyLess less) {
     bounds.push_back(first + n * r / runs);
   std::vector<std::thread> helpers;
   for (std::ptrdiff_t r = 1; r < runs; ++r) {
-    const Order::iterator from = bounds[static_cast<std::size_t>(r)];
-    const Order::iterator to = bounds[static_cast<std::size_t>(r) + 1];
+    const Order::iterator start = bounds[static_cast<std::size_t>(r)];
+    const Order::iterator end = bounds[static_cast<std::size_t>(r) + 1];
     try {
-      helpers.emplace_back([from, to, less] { std::sort(from, to, less); });
+      helpers.emplace_back([start, end, less, from] { SortByKeys(start, end, less.entries, from); });
     } catch (const std::system_error&) {
-      std::sort(from, to, less);  // no thread to spare: sorted here, with the same result
+      SortByKeys(start, end, less.entries, from);  // no thread to spare: sorted here, with the same result
     } catch (const std::bad_alloc&) {
-      std::sort(from, to, less);
+      SortByKeys(start, end, less.entries, from);
     }
   }
-  std::sort(bounds[0], bounds[1], less);
+  SortByKeys(bounds[0], bounds[1], less.entries, from);
   for (std::thread& t : helpers)
     t.join();
   // Neighbours merged pairwise, then pairs of pairs: each entry is moved once per level.
@@ -215,7 +287,7 @@ void Settle(PathList& list) {
   }
   const KeyLess less{entries.data()};
   const auto middle = order.begin() + static_cast<std::ptrdiff_t>(list.sortedCount);
-  SortKeys(middle, order.end(), less);
+  SortKeys(middle, order.end(), less, same);
   std::inplace_merge(order.begin(), middle, order.end(), less);
   // Each entry is moved to its place along the cycles of the order, in place; a place done is marked.
   std::vector<platform::DirIdentity>& directories = list.directories;

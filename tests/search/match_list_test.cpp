@@ -179,6 +179,29 @@ TEST(InsertSorted, LargeListsKeepEqualEntriesInInsertionOrder) {
   EXPECT_TRUE(Entries(list) == expected);
 }
 
+// Entries that share long beginnings, end at and around every eight-byte step, and hold letters beyond
+// ASCII at any place are put in exactly the order of the comparison, equal ones in insertion order.
+TEST(InsertSorted, LongSharedBeginningsSortAsTheComparisonSays) {
+  const char* pieces[] = {"a",        "A",        "b",    "/",        ".",        "_",
+                          "\xc3\xa9", "\xc3\x89", "\xcf", "\xcf\x89", "abcdefgh", "ABCDEFG"};
+  std::uint32_t state = 4242;
+  std::vector<std::string> paths;
+  for (int i = 0; i < 40000; ++i) {
+    std::string p = "/same/long/beginning/";
+    state = state * 1103515245u + 12345u;
+    const unsigned n = (state >> 16) % 9;
+    for (unsigned k = 0; k < n; ++k) {
+      state = state * 1103515245u + 12345u;
+      p += pieces[(state >> 16) % (sizeof pieces / sizeof *pieces)];
+    }
+    paths.push_back(p);
+  }
+  std::vector<std::string> expected = paths;
+  std::stable_sort(expected.begin(), expected.end(),
+                   [](const std::string& a, const std::string& b) { return ComparePaths(a, b) < 0; });
+  EXPECT_TRUE(Insert(paths) == expected);
+}
+
 TEST(MatchListScale, TwoHundredThousandEntriesInsertAndExcludeQuickly) {
   constexpr int kCount = 200000;
   std::vector<std::string> paths;
