@@ -214,10 +214,11 @@ void SortByKeys(Order::iterator first, Order::iterator last, const std::string* 
       restore.push_back({at, end, held});
     }
   }
-  for (auto r = restore.rbegin(); r != restore.rend(); ++r) {
-    for (auto k = r->first; k != r->last; ++k) {
-      k->high = r->key.high;
-      k->low = r->key.low;
+  // The innermost runs last held first: each outer run then puts back its own keys over them.
+  for (std::size_t r = restore.size(); r-- > 0;) {
+    for (auto k = restore[r].first; k != restore[r].last; ++k) {
+      k->high = restore[r].key.high;
+      k->low = restore[r].key.low;
     }
   }
 }
