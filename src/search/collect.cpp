@@ -76,7 +76,7 @@ void CollectMatches(const RunSettings& ctx, const std::string& spec, PathList& t
         why->Add(entries[i], nullptr, {});
       }
       if (keep[i]) {
-        why->matches.push_back({entries[i], found.directories[i], step.spec, looked});
+        why->matches.push_back({entries[i], DirectoryOf(found, i), step.spec, looked});
         continue;
       }
       // The qualifier, then the file's value and the operand's.

@@ -292,21 +292,23 @@ void Settle(PathList& list) {
   std::inplace_merge(order.begin(), middle, order.end(), less);
   // Each entry is moved to its place along the cycles of the order, in place; a place done is marked.
   std::vector<platform::DirIdentity>& directories = list.directories;
+  const bool withDirectories = !directories.empty();
   for (std::size_t start = 0; start < total; ++start) {
     if (order[start].index == kPlaced) continue;
     std::string held = std::move(entries[start]);
-    const platform::DirIdentity heldDirectory = directories[start];
+    const platform::DirIdentity heldDirectory =
+        withDirectories ? directories[start] : platform::DirIdentity{};
     std::size_t to = start;
     for (;;) {
       const std::size_t from = order[to].index;
       order[to].index = kPlaced;
       if (from == start) {
         entries[to] = std::move(held);
-        directories[to] = heldDirectory;
+        if (withDirectories) directories[to] = heldDirectory;
         break;
       }
       entries[to] = std::move(entries[from]);
-      directories[to] = directories[from];
+      if (withDirectories) directories[to] = directories[from];
       to = from;
     }
   }
@@ -321,7 +323,13 @@ int ComparePaths(std::string_view a, std::string_view b) {
 
 void InsertSorted(PathList& list, std::string path, platform::DirIdentity directory) {
   list.entries.push_back(std::move(path));
-  list.directories.push_back(directory);
+  // Unknown directories take no room until one is known.
+  if (!list.directories.empty()) {
+    list.directories.push_back(directory);
+  } else if (directory.known) {
+    list.directories.resize(list.entries.size());
+    list.directories.back() = directory;
+  }
 }
 
 const std::vector<std::string>& Entries(PathList& list) {
@@ -340,12 +348,12 @@ void KeepEntries(PathList& list, const std::vector<bool>& keep) {
     if (i < keep.size() && !keep[i]) continue;
     if (out != i) {
       list.entries[out] = std::move(list.entries[i]);
-      list.directories[out] = list.directories[i];
+      if (!list.directories.empty()) list.directories[out] = list.directories[i];
     }
     ++out;
   }
   list.entries.resize(out);
-  list.directories.resize(out);
+  if (!list.directories.empty()) list.directories.resize(out);
   list.sortedCount = out;
 }
 
@@ -354,7 +362,14 @@ void MoveEntries(PathList& from, PathList& to) {
   to.entries.reserve(to.entries.size() + from.entries.size());
   for (std::string& path : from.entries)
     to.entries.push_back(std::move(path));
-  to.directories.insert(to.directories.end(), from.directories.begin(), from.directories.end());
+  if (!from.directories.empty() || !to.directories.empty()) {
+    to.directories.resize(to.entries.size() - from.entries.size());
+    if (from.directories.empty()) {
+      to.directories.resize(to.entries.size());
+    } else {
+      to.directories.insert(to.directories.end(), from.directories.begin(), from.directories.end());
+    }
+  }
   from.entries.clear();
   from.directories.clear();
   from.sortedCount = 0;
@@ -410,7 +425,7 @@ void RemoveDuplicates(PathList& list) {
   std::vector<bool> keep(entries.size(), true);
   FirstOfEachFile rule(entries.size());
   for (std::size_t i = 0; i < entries.size(); ++i)
-    keep[i] = rule.Add(FileKey(entries[i], list.directories[i]), i) == i;
+    keep[i] = rule.Add(FileKey(entries[i], DirectoryOf(list, i)), i) == i;
   KeepEntries(list, keep);
 }
 
@@ -419,11 +434,11 @@ void RemoveSameFiles(PathList& list, PathList& scratch) {
   if (removals.empty() || Count(list) == 0) return;
   Removals rule;
   for (std::size_t j = 0; j < removals.size(); ++j)
-    rule.Add(FileKey(removals[j], scratch.directories[j]));
+    rule.Add(FileKey(removals[j], DirectoryOf(scratch, j)));
   const std::vector<std::string>& entries = Entries(list);
   std::vector<bool> keep(entries.size(), true);
   for (std::size_t i = 0; i < entries.size(); ++i)
-    keep[i] = rule.Take(FileKey(entries[i], list.directories[i])) == Removals::kNone;
+    keep[i] = rule.Take(FileKey(entries[i], DirectoryOf(list, i))) == Removals::kNone;
   KeepEntries(list, keep);
 }
 

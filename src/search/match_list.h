@@ -20,7 +20,8 @@ struct PathList {
   // entries[0, sortedCount) are in order; the rest were appended since and are not yet merged in.
   std::vector<std::string> entries;
   // Parallel to `entries`: the identity of the directory each entry was listed in, which with the entry's
-  // name tells which file it is, however its path is spelled.
+  // name tells which file it is, however its path is spelled. Empty while no entry's directory is known (a
+  // recursive search without an Xspec or -c asks for none), so such a list holds nothing for them.
   std::vector<platform::DirIdentity> directories;
   std::size_t sortedCount = 0;
 };
@@ -37,6 +38,11 @@ void InsertSorted(PathList& list, std::string path, platform::DirIdentity direct
 const std::vector<std::string>& Entries(PathList& list);
 
 std::size_t Count(const PathList& list);
+
+// The directory entry `i` was listed in; unknown when none is.
+inline platform::DirIdentity DirectoryOf(const PathList& list, std::size_t i) {
+  return i < list.directories.size() ? list.directories[i] : platform::DirIdentity{};
+}
 
 // Removes the entries for which keep[i] is false; `keep` runs parallel to Entries(list).
 void KeepEntries(PathList& list, const std::vector<bool>& keep);

@@ -589,7 +589,7 @@ void WalkPiece(const WalkSettings& s, Pool* pool, Task task, std::size_t held, b
 // Moves the matches of `root` and of every piece handed off from it, each at its place, into `target`.
 void Join(const WalkSettings& s, Output& root, std::size_t total, PathList& target) {
   target.entries.reserve(target.entries.size() + total);
-  target.directories.reserve(target.directories.size() + total);
+  if (s.wantIdentity) target.directories.reserve(target.entries.size() + total);
   struct Place {
     Output* output;
     std::size_t group;   // the group of the next match

@@ -121,6 +121,24 @@ TEST(RemoveDuplicates, KeepsTheFirstOfEachFileHoweverItIsSpelled) {
   EXPECT_EQ(list.directories.back(), e);
 }
 
+// A list holds no directories until one is known; from then on each entry keeps its own, through the sort,
+// a move and a removal.
+TEST(InsertSorted, DirectoriesTakeRoomOnlyOnceOneIsKnown) {
+  const platform::DirIdentity d{1, 10, true};
+  PathList list, other;
+  InsertSorted(list, "/w/c");
+  InsertSorted(list, "/w/b");
+  EXPECT_TRUE(list.directories.empty());
+  InsertSorted(other, "/w/a", d);
+  InsertSorted(other, "/w/d");
+  MoveEntries(other, list);
+  KeepEntries(list, {true, true, false, true});  // /w/c goes
+  EXPECT_EQ(Entries(list), (std::vector<std::string>{"/w/a", "/w/b", "/w/d"}));
+  EXPECT_EQ(DirectoryOf(list, 0), d);
+  EXPECT_FALSE(DirectoryOf(list, 1).known);
+  EXPECT_FALSE(DirectoryOf(list, 2).known);
+}
+
 TEST(RemoveSameFiles, EachScratchEntryRemovesTheFirstEntryOfItsFile) {
   const platform::DirIdentity d{1, 10, true};
   PathList list, scratch;
