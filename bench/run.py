@@ -57,6 +57,18 @@ def busy_processes(count):
     return [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(count)]
 
 
+def empty_files(root, count, per_directory=0):
+    """Makes `root` and `count` empty .txt files in it, in directories of `per_directory` files when that is
+    given; flushed to disk."""
+    os.makedirs(root)
+    for k in range(count):
+        folder = root if not per_directory else os.path.join(root, f"d{k // per_directory:04d}")
+        if per_directory and k % per_directory == 0:
+            os.makedirs(folder)
+        open(os.path.join(folder, f"f{k:06d}.txt"), "w").close()
+    os.sync()
+
+
 def make_tree(root, directories, files_per_dir):
     """`directories` directories in two levels, each with `files_per_dir` files of assorted extensions."""
     names = ["main.c", "util.c", "Parse.C", "x.h", "readme.txt", "Makefile", "a.o", "data.csv", "c.cc", "lib.H"]
@@ -140,11 +152,8 @@ def main():
 
         if "exec" in groups:
             root = os.path.join(work, "exec")
-            os.makedirs(root)
             count = 500 if args.quick else 5000
-            for k in range(count):
-                open(os.path.join(root, f"f{k:05d}.txt"), "w").close()
-            os.sync()
+            empty_files(root, count)
             busy = busy_processes(args.load)
             if busy:
                 print(f"\n(exec group with {args.load} busy processes beside it)")
@@ -167,11 +176,8 @@ def main():
         if "gather" in groups:
             # Many files to one command: the run builds command lines as long as the system takes.
             root = os.path.join(work, "gather")
-            os.makedirs(root)
             count = 10000 if args.quick else 100000
-            for k in range(count):
-                open(os.path.join(root, f"g{k:06d}.txt"), "w").close()
-            os.sync()
+            empty_files(root, count)
             cmds = {"zelvane": [zelvane, "*.txt", "-n", "-Gather", "/bin/true", "$f"],
                     "find": ["find", ".", "-name", "*.txt", "-exec", "/bin/true", "{}", "+"]}
             if fd:
@@ -183,13 +189,8 @@ def main():
         if "log" in groups:
             # The cost of -Log: a line and a status call per file, against the commands it records.
             root = os.path.join(work, "log")
-            os.makedirs(root)
             count = 10000 if args.quick else 100000
-            for k in range(count // 1000):
-                os.makedirs(os.path.join(root, f"d{k:03d}"))
-                for j in range(1000):
-                    open(os.path.join(root, f"d{k:03d}", f"f{j:03d}.txt"), "w").close()
-            os.sync()
+            empty_files(root, count, per_directory=1000)
             log = os.path.join(work, "run.log")
             run_one = ["-n", "-Jobs:0", "/bin/true", "$f"]
             compare(f"-Log over {count} files, one process each, {os.cpu_count()} at once",
@@ -206,10 +207,8 @@ def main():
             # Commands that print far more than any buffer: their blocks pass through the run in order
             # while its memory stays bounded.
             root = os.path.join(work, "output")
-            os.makedirs(root)
             files, mib = (4, 5) if args.quick else (8, 25)
-            for k in range(files):
-                open(os.path.join(root, f"o{k}.txt"), "w").close()
+            empty_files(root, files)
             dd = ["/bin/dd", "if=/dev/zero", f"bs={1 << 20}", f"count={mib}", "status=none"]
             cmds = {"zelvane": [zelvane, "*.txt", "-n", "-Jobs:0"] + dd}
             if fd:

@@ -104,9 +104,7 @@ std::string ChecksumText(const FileMacros& file, bool eolBlind, std::optional<st
     if (ComputeChecksum(file.path, eolBlind, crc) != 0) crc = 0;
     cached = crc;
   }
-  char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "0x%.8X", static_cast<unsigned>(*cached));
-  return buffer;
+  return zelvane::ChecksumText(*cached);
 }
 
 const FileStamp& StampOf(const RunSettings& ctx, FileMacros& file) {
@@ -343,6 +341,12 @@ std::string ExpandTemplate(const RunSettings& ctx, FileMacros& file, std::string
 std::string ExpandMacros(const RunSettings& ctx, const std::string& path, const std::string& templateText) {
   FileMacros file = PrepareFileMacros(ctx, path);
   return ExpandTemplate(ctx, file, templateText);
+}
+
+std::string ChecksumText(std::uint32_t checksum) {
+  char buffer[16];
+  std::snprintf(buffer, sizeof buffer, "0x%.8X", static_cast<unsigned>(checksum));
+  return buffer;
 }
 
 }  // namespace zelvane

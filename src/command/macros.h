@@ -75,4 +75,7 @@ std::string ExpandTemplate(const RunSettings& ctx, FileMacros& file, std::string
 // the current directory nor the environment.
 std::string ExpandMacros(const RunSettings& ctx, const std::string& path, const std::string& templateText);
 
+// A checksum as $k and $K write it: "0x" and eight upper-case hexadecimal digits.
+std::string ChecksumText(std::uint32_t checksum);
+
 }  // namespace zelvane

@@ -1,6 +1,5 @@
 #include "filespec/qualifiers.h"
 
-#include <cstdio>
 #include <limits>
 
 #include "checksum/checksum.h"
@@ -95,12 +94,6 @@ std::uint32_t OperandFileChecksum(const std::string& name, const platform::FindD
   ComputeChecksum(name, eolBlind, checksum);
   last = OperandChecksum{true, directory, name, found.name, found.size, found.lastWriteTime, checksum};
   return checksum;
-}
-
-std::string ChecksumText(std::uint32_t checksum) {
-  char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "0x%.8X", static_cast<unsigned>(checksum));
-  return buffer;
 }
 
 }  // namespace

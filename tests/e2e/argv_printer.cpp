@@ -20,6 +20,10 @@
 #include <windows.h>
 
 #include <cstdint>
+
+#include "support/utf8_win32.h"
+
+using zelvane::test::Utf8;
 #endif
 
 namespace {
@@ -83,16 +87,6 @@ int Print(const std::vector<std::string>& args) {
 
 #ifdef _WIN32
 namespace {
-
-std::string Utf8(const std::wstring& text) {
-  const int size = static_cast<int>(text.size());
-  std::string out(static_cast<std::size_t>(
-                      WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr)),
-                  '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), static_cast<int>(out.size()), nullptr,
-                      nullptr);
-  return out;
-}
 
 std::wstring Wide(const std::string& text) {
   const int size = static_cast<int>(text.size());

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "e2e/e2e_fixture.h"
+#include "support/utf8_win32.h"
 
 namespace zelvane::test {
 namespace {
@@ -83,16 +84,6 @@ std::wstring Long(const std::string& path) {
                     L'\0');
   MultiByteToWideChar(CP_UTF8, 0, path.data(), size, wide.data(), static_cast<int>(wide.size()));
   return L"\\\\?\\" + wide;
-}
-
-std::string Utf8(const std::wstring& text) {
-  const int size = static_cast<int>(text.size());
-  std::string out(static_cast<std::size_t>(
-                      WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr)),
-                  '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, out.data(), static_cast<int>(out.size()), nullptr,
-                      nullptr);
-  return out;
 }
 
 // Creates the file `path` (a full path, any length) with `content`, and the directories it lies in.
