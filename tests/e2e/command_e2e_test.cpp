@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "e2e/e2e_fixture.h"
 
 namespace zelvane::test {
@@ -135,6 +139,47 @@ TEST(CommandE2E, ShellModeHandsThePartToTheShell) {
 
   r = RunZelvane(dir, {"*.tmp", "-e", "true", "$n"}, WithShell("/no/such/sh"));
   EXPECT_EQ(r.out, "true a.tmp\nCould not execute /no/such/sh.\n");
+}
+#endif
+
+#ifndef _WIN32  // PATH and the execute permission as POSIX has them
+// A program is looked for as a shell looks for it, one at a time and side by side alike: a name holding '/'
+// as it stands, from where the command starts; any other along PATH, past a file there that cannot be
+// executed, with a relative PATH directory taken from where the command starts. A file without an
+// interpreter line is not handed to a shell.
+TEST(CommandE2E, ProgramsAreFoundAsAShellFindsThem) {
+  TempDir dir;
+  dir.WriteFile("sub/a.tmp");
+  const auto script = [&](const std::string& name, const std::string& text, mode_t mode) {
+    dir.WriteFile(name, text);
+    chmod((dir / name).c_str(), mode);
+  };
+  script("sub/tools/tool", "#!/bin/sh\necho sub tool $1\n", 0755);
+  script("locked/tool", "#!/bin/sh\necho locked\n", 0644);
+  script("bin/tool", "#!/bin/sh\necho bin tool $1\n", 0755);
+  script("bin/plain", "echo plain\n", 0755);
+  const struct {
+    std::vector<std::string> args;
+    std::string path;
+    std::string out;
+  } rows[] = {
+      {{"tool", "$n"}, dir / "locked:" + dir / "bin", "bin tool a.tmp\n"},
+      {{"tool", "$n"}, dir / "locked", "Could not execute tool.\n"},
+      {{"-c", "tool", "$n"}, "tools:" + dir / "bin", "sub tool a.tmp\n"},
+      {{"-c", "./tools/tool", "$n"}, dir / "bin", "sub tool a.tmp\n"},
+      {{"plain"}, dir / "bin", "Could not execute plain.\n"},
+  };
+  for (const auto& row : rows) {
+    for (const std::vector<std::string>& jobs : {std::vector<std::string>{}, {"-Jobs:2"}}) {
+      std::vector<std::string> args = {"sub/*.tmp", "-n"};
+      args.insert(args.end(), jobs.begin(), jobs.end());
+      args.insert(args.end(), row.args.begin(), row.args.end());
+      RunOptions options;
+      options.env = {{"PATH", row.path}};
+      const RunResult r = RunZelvane(dir, args, options);
+      EXPECT_EQ(r.out, row.out) << row.args[0] << " " << row.path << " " << jobs.size();
+    }
+  }
 }
 #endif
 

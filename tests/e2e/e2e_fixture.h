@@ -20,7 +20,8 @@ struct RunResult {
 struct RunOptions {
   std::string input;  // bytes on standard input (a pipe that ends after them)
   std::string cwd;    // working directory; empty for the temporary directory's root
-  std::vector<std::pair<std::string, std::string>> env;  // added to PATH, TZ=UTC and LC_ALL=C
+  // Added to PATH, TZ=UTC and LC_ALL=C; a PATH here stands instead of this process's own.
+  std::vector<std::pair<std::string, std::string>> env;
   // POSIX only: the program starts with descriptor 0 closed (no standard input at all, not an empty one).
   bool closeInput = false;
   // POSIX only: standard output is a pipe whose reading end is already closed; `out` stays empty.

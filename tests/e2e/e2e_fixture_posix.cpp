@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
 
 #include <cstdlib>
 #include <filesystem>
@@ -48,7 +49,10 @@ int TempFile() {
 RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd,
                      const RunOptions& options) {
   std::vector<std::string> envText;
-  if (const char* path = std::getenv("PATH")) envText.push_back(std::string("PATH=") + path);
+  const bool ownPath = std::any_of(options.env.begin(), options.env.end(),
+                                   [](const auto& variable) { return variable.first == "PATH"; });
+  if (const char* path = std::getenv("PATH"); path != nullptr && !ownPath)
+    envText.push_back(std::string("PATH=") + path);
   envText.push_back("TZ=UTC");
   envText.push_back("LC_ALL=C");
   for (const auto& [name, value] : options.env)

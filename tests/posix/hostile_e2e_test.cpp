@@ -531,6 +531,33 @@ const SignalRow kSignalRows[] = {
        EXPECT_EQ(r.err, "");
        EXPECT_EQ(r.status, 0);
      }},
+    {"ChildrenGetNoHandlerMaskOrIgnoreOfTheRunsOwn",
+     [](const TempDir& dir) {
+       // The run catches the ending signals and ignores SIGPIPE and SIGXFSZ for itself; its children start
+       // with nothing blocked, with those two at their default, and with what its starter ignored (here
+       // SIGHUP, as under nohup) still ignored. The masks as /proc shows them, one at a time and side by
+       // side.
+       dir.WriteFile("a.c");
+       const auto ignored = [](const std::string& status) {
+         const std::size_t at = status.find("SigIgn:");
+         return at == std::string::npos ? 0ULL : std::stoull(status.substr(at + 7, 17), nullptr, 16);
+       };
+       for (const std::string jobs : {"-Jobs:1", "-Jobs:2"}) {
+         const std::string script =
+             "trap '' HUP PIPE XFSZ; grep -E '^Sig(Blk|Ign)' /proc/self/status; exec '" + ZelvaneBinary() +
+             "' '*.c' " + jobs + " -n grep -E '^Sig(Blk|Ign)' /proc/self/status";
+         const RunResult r = RunProgram({"/bin/bash", "-c", script}, dir.path(), {});
+         const std::size_t child = r.out.find("SigBlk:", 1);
+         ASSERT_NE(child, std::string::npos) << r.out;
+         const unsigned long long starter = ignored(r.out.substr(0, child));
+         const unsigned long long bit = 1;
+         EXPECT_NE(starter & (bit << (SIGHUP - 1)), 0U) << r.out;
+         EXPECT_EQ(ignored(r.out.substr(child)), starter & ~(bit << (SIGPIPE - 1)) & ~(bit << (SIGXFSZ - 1)))
+             << jobs << "\n"
+             << r.out;
+         EXPECT_EQ(r.out.substr(child, 25), "SigBlk:\t0000000000000000\n") << jobs << "\n" << r.out;
+       }
+     }},
     {"BackgroundJobReadsNoKeyAndIsNeverStopped",
      [](const TempDir& dir) {
        dir.WriteFile("a.tmp");

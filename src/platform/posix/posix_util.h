@@ -1,7 +1,6 @@
 // Helpers shared by the POSIX backend files only.
 #pragma once
 
-#include <spawn.h>
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -42,9 +41,6 @@ DirIdentity IdentityOfDescriptor(int fd);
 
 // Win32 attribute bits of an entry named `name` whose status is `st`.
 std::uint32_t AttributesOf(const std::string& name, const struct stat& st);
-
-// Makes a child started with `actions` begin in the open directory `fd`.
-void AddStartDirectory(posix_spawn_file_actions_t& actions, int fd);
 
 // A child's exit code from its wait status: its own code, or 128 plus the signal that ended it; -1 for
 // anything else.

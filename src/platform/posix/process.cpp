@@ -1,12 +1,12 @@
-// Children: started with posix_spawn (their words or shell line, their own environment, a starting
+// Children: started with vfork and exec (their words or shell line, their own environment, a starting
 // directory held open by descriptor, and either the console or a capture), and one wait for whichever ends.
 // A capture is a pipe drained by that wait; a child's end is seen through SIGCHLD, whose handler writes a
 // byte into a pipe the wait polls beside the captures.
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sched.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -446,42 +446,152 @@ int posix::ExitCodeOf(int waitStatus) {
   return -1;
 }
 
-#if ZELVANE_HAVE_SPAWN_FCHDIR
-void posix::AddStartDirectory(posix_spawn_file_actions_t& actions, int fd) {
-#if ZELVANE_HAVE_SPAWN_FCHDIR_NP
-  posix_spawn_file_actions_addfchdir_np(&actions, fd);
-#else
-  posix_spawn_file_actions_addfchdir(&actions, fd);
-#endif
-}
-#else
 namespace {
 
-// Where posix_spawn cannot start a child in a directory: fork, and in the child what posix_spawn would
-// have done, then the change of directory. Returns 0 or the error.
-int ForkInDirectory(pid_t& pid, const std::string& program, std::vector<char*>& argv,
-                    std::vector<char*>& envp, Capture* capture, int directory) {
-  FlushOutput();
-  pid = fork();
-  if (pid < 0) return errno;
-  if (pid > 0) return 0;
-  std::signal(SIGPIPE, SIG_DFL);
-  std::signal(SIGXFSZ, SIG_DFL);
-  if (capture != nullptr) {
-    const int input = open("/dev/null", O_RDONLY);
-    if (input >= 0) dup2(input, STDIN_FILENO);
-    dup2(capture->output.write, STDOUT_FILENO);
-    dup2(capture->ErrorStream().write, STDERR_FILENO);
-    setpgid(0, 0);
+// Signals this process catches. A child shares this process's memory from its fork until its exec, so it
+// takes them back to their default first: a handler run there would act on this process's state.
+constexpr int kCaughtSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCHLD};
+
+// Everything a child is started with, worked out before the fork: until its exec the child makes system
+// calls only, on what this holds.
+struct ExecPlan {
+  std::vector<std::string> programs;  // the paths to try in turn: the name as given, or along PATH
+  char* const* argv = nullptr;
+  char* const* envp = nullptr;
+  int input = -1;  // descriptors to become the child's standard input, output and error; -1: inherited
+  int output = -1;
+  int error = -1;
+  int directory = -1;  // where it starts; -1: here
+  bool newGroup = false;
+  sigset_t mask;    // this process's signal mask, the child's once its handlers are reset
+  int report = -1;  // where a child that shares no memory with this process writes why it could not start
+};
+
+// The null device for the standard input of children that get no keys: opened once.
+int NullInput() {
+  static const int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  return fd;
+}
+
+// The paths execvp would try for `name`: itself when it holds a '/', otherwise each PATH directory in turn
+// (an empty one is the directory the child starts in), as the child will see them after its change of
+// directory.
+std::vector<std::string> ProgramPaths(const std::string& name) {
+  if (name.empty()) return {};
+  if (name.find('/') != std::string::npos) return {name};
+  const char* path = std::getenv("PATH");
+  std::string_view dirs = path != nullptr ? path : "/bin:/usr/bin";
+  std::vector<std::string> programs;
+  for (;;) {
+    const std::size_t colon = dirs.find(':');
+    const std::string_view dir = dirs.substr(0, colon);
+    std::string& program = programs.emplace_back(dir);
+    if (!dir.empty() && dir.back() != '/') program += '/';
+    program += name;
+    if (colon == std::string_view::npos) break;
+    dirs.remove_prefix(colon + 1);
   }
-  if (fchdir(directory) != 0) _exit(127);
-  environ = envp.data();
-  execvp(program.c_str(), argv.data());
+  return programs;
+}
+
+// Makes `from` the child's descriptor `to`; a descriptor that is already there loses its close-on-exec.
+bool Redirect(int from, int to) {
+  if (from < 0) return true;
+  if (from == to) return fcntl(to, F_SETFD, 0) == 0;
+  return dup2(from, to) == to;
+}
+
+// The child, between its fork and its exec: system calls only, and nothing of the memory it shares with
+// this process is changed but `failure`.
+[[noreturn]] __attribute__((noinline)) void ExecChild(const ExecPlan& plan, volatile int* failure) {
+  struct sigaction byDefault {};
+  byDefault.sa_handler = SIG_DFL;
+  for (const int signal : kCaughtSignals) {
+    struct sigaction now {};
+    if (sigaction(signal, nullptr, &now) == 0 && now.sa_handler != SIG_IGN)
+      sigaction(signal, &byDefault, nullptr);
+  }
+  // Ignored here, to report a failed write instead of dying; a program expects their default. Other
+  // signals ignored by whoever started this process (SIGHUP under nohup) stay ignored for the child too.
+  sigaction(SIGPIPE, &byDefault, nullptr);
+  sigaction(SIGXFSZ, &byDefault, nullptr);
+  int error = 0;
+  if (!Redirect(plan.input, STDIN_FILENO) || !Redirect(plan.output, STDOUT_FILENO) ||
+      !Redirect(plan.error, STDERR_FILENO) || (plan.newGroup && setpgid(0, 0) != 0) ||
+      (plan.directory >= 0 && fchdir(plan.directory) != 0)) {
+    error = errno;
+  } else {
+    sigprocmask(SIG_SETMASK, &plan.mask, nullptr);
+    // As execvp: a directory along PATH that cannot have it is passed over; EACCES is remembered.
+    bool denied = false;
+    error = ENOENT;
+    for (const std::string& program : plan.programs) {
+      execve(program.c_str(), plan.argv, plan.envp);
+      error = errno;
+      if (error == EACCES) {
+        denied = true;
+      } else if (error != ENOENT && error != ESTALE && error != ENOTDIR && error != ENODEV &&
+                 error != ETIMEDOUT) {
+        break;
+      }
+    }
+    if (denied &&
+        (error == ENOENT || error == ESTALE || error == ENOTDIR || error == ENODEV || error == ETIMEDOUT))
+      error = EACCES;
+  }
+  *failure = error;
+  if (plan.report >= 0 && write(plan.report, &error, sizeof error) < 0) error = 0;
   _exit(127);
 }
 
-}  // namespace
+// Forks and execs the child: vfork where there is one, so this process waits only for the child's few
+// system calls and copies nothing of itself. Returns its pid, or 0 with the reason it could not start.
+pid_t ForkAndExec(ExecPlan& plan, int& error) {
+  volatile int failure = 0;
+#if !ZELVANE_HAVE_VFORK
+  // A forked child shares no memory to leave its reason in: it writes it into a pipe that its exec closes.
+  int report[2];
+  if (!MakePipe(report)) {
+    error = errno;
+    return 0;
+  }
+  plan.report = report[1];
 #endif
+  sigset_t all;
+  sigfillset(&all);
+  // Blocked across the fork: no handler of this process runs in the child before it has reset them.
+  pthread_sigmask(SIG_SETMASK, &all, nullptr);
+#if ZELVANE_HAVE_VFORK
+  const pid_t pid = vfork();
+#else
+  const pid_t pid = fork();
+#endif
+  if (pid == 0) ExecChild(plan, &failure);
+  const int forkError = errno;
+  pthread_sigmask(SIG_SETMASK, &plan.mask, nullptr);
+  int reported = failure;
+#if !ZELVANE_HAVE_VFORK
+  close(report[1]);
+  ssize_t n = 0;
+  int value = 0;
+  while (pid > 0 && (n = read(report[0], &value, sizeof value)) < 0 && errno == EINTR) {
+  }
+  if (n == static_cast<ssize_t>(sizeof value)) reported = value;
+  close(report[0]);
+#endif
+  if (pid < 0) {
+    error = forkError;
+    return 0;
+  }
+  if (reported == 0) return pid;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  error = reported;
+  return 0;
+}
+
+}  // namespace
 
 ChildHandle StartChild(const ChildStart& start) {
   std::vector<std::string> shellArgs;
@@ -504,54 +614,30 @@ ChildHandle StartChild(const ChildStart& start) {
     envp.push_back(e.data());
   envp.push_back(nullptr);
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  // A child gets the default action for a broken pipe and a file past its size limit, whatever this
-  // process does with them (it ignores both, to report the failed write instead). Other signals ignored
-  // by whoever started this process, such as SIGHUP under nohup, stay ignored for the child too.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  sigaddset(&defaults, SIGXFSZ);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  short flags = POSIX_SPAWN_SETSIGDEF;
+  ExecPlan plan;
+  // A name without '/' is looked up along PATH, as execvp does; with a starting directory, from there, as
+  // it would be after a change of directory.
+  plan.programs = ProgramPaths(posix::ToOsPath(args[0]));
+  plan.argv = argv.data();
+  plan.envp = envp.data();
   if (start.capture != kNoCapture) {
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, start.capture->output.write, STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, start.capture->ErrorStream().write, STDERR_FILENO);
+    plan.input = NullInput();
+    if (plan.input < 0) return Failed(kNoChild, errno);
+    plan.output = start.capture->output.write;
+    plan.error = start.capture->ErrorStream().write;
     // A group of its own, so the run can end it with everything it started.
-    posix_spawnattr_setpgroup(&attributes, 0);
-    flags |= POSIX_SPAWN_SETPGROUP;
+    plan.newGroup = true;
   } else {
     FlushOutput();
     // A group of its own away from the terminal would stop it at its first read of the keys.
-    if (start.ownGroup && !isatty(STDIN_FILENO)) {
-      posix_spawnattr_setpgroup(&attributes, 0);
-      flags |= POSIX_SPAWN_SETPGROUP;
-    }
+    plan.newGroup = start.ownGroup && !isatty(STDIN_FILENO);
   }
-  posix_spawnattr_setflags(&attributes, flags);
-  pid_t pid = 0;
-  // posix_spawnp searches PATH only for names without '/', as execvp does; with a starting directory the
-  // name is looked up from there, as it would be after a change of directory.
-  const std::string program = posix::ToOsPath(args[0]);
-  int failed = 0;
-#if ZELVANE_HAVE_SPAWN_FCHDIR
-  if (start.directory != kNoStartDirectory) posix::AddStartDirectory(actions, start.directory->fd);
-  failed = posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
-#else
-  if (start.directory == kNoStartDirectory) {
-    failed = posix_spawnp(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
-  } else {
-    failed = ForkInDirectory(pid, program, argv, envp, start.capture, start.directory->fd);
-  }
-#endif
-  posix_spawnattr_destroy(&attributes);
-  posix_spawn_file_actions_destroy(&actions);
-  if (failed != 0) return Failed(kNoChild, failed);
-  return new Child{pid, start.capture, (flags & POSIX_SPAWN_SETPGROUP) != 0};
+  if (start.directory != kNoStartDirectory) plan.directory = start.directory->fd;
+  pthread_sigmask(SIG_SETMASK, nullptr, &plan.mask);
+  int error = 0;
+  const pid_t pid = ForkAndExec(plan, error);
+  if (pid == 0) return Failed(kNoChild, error);
+  return new Child{pid, start.capture, plan.newGroup};
 }
 
 WaitResult WaitForAny(const std::vector<ChildHandle>& running, const std::vector<CaptureHandle>& reading,
