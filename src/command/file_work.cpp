@@ -326,11 +326,9 @@ std::size_t PrepareGroupWork(const RunSettings& ctx, const CommandTemplate& comm
     // A name the system would read as another file's starts a group of its own, which is then skipped.
     if (taken > 0 && platform::SystemRewritesName(paths[j])) break;
     if (taken > 0 && ctx.changeDir && FileDirectory(ctx, paths[j]) != work.directory) break;
-#if defined(__GNUC__)
     // The walk made the paths in the order it found them, so in sorted order each one's text lies anywhere:
     // asked for a few files ahead, it is there when its turn comes.
     if (j + 8 < paths.size()) __builtin_prefetch(paths[j + 8].data());
-#endif
     path = &paths[j];
     const bool alone = taken > 0 && pathOnly && PathShowsAsItIs(ctx, paths[j]);
     if (!alone) {

@@ -77,7 +77,6 @@ class Removals {
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
   // The next removal, numbered from 0, by the FileKey of its file.
   void Add(std::string key);
-  bool Empty() const { return next_.empty(); }
   // The removal that takes out the next entry (in list order) with this key, or kNone: it stays.
   std::size_t Take(const std::string& key);
 

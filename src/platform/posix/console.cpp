@@ -71,11 +71,7 @@ class RawTerminal {
 void RestoreAndDie(int signal) {
   if (signal != SIGQUIT && posix::SignalsDeferred()) {
     posix::DeferredSignal(signal);
-    struct sigaction action {};
-    action.sa_handler = RestoreAndDie;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND | SA_NODEFER;
-    sigaction(signal, &action, nullptr);
+    posix::CatchSignal(signal, RestoreAndDie, SA_RESETHAND | SA_NODEFER);
     return;
   }
   if (rawActive != 0) tcsetattr(STDIN_FILENO, TCSANOW, &savedMode);
@@ -87,11 +83,7 @@ void StopHandler(int signal);
 void InstallHandler(int signal, void (*handler)(int), int flags) {
   struct sigaction old {};
   if (sigaction(signal, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) return;
-  struct sigaction action {};
-  action.sa_handler = handler;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = flags;
-  sigaction(signal, &action, nullptr);
+  posix::CatchSignal(signal, handler, flags);
 }
 
 // SIGTSTP (Ctrl-Z at a prompt): the terminal gets its settings back while the process is stopped, and its raw

@@ -21,6 +21,15 @@ std::string ToOsPath(const std::string& path);
 // which may have renamed it.
 void ForgetCurrentDir();
 
+// Installs `handler` for `signal` and remembers the signal as caught. Every handler this process has goes in
+// through here, since a child, which shares this process's memory until its exec, takes each caught signal
+// back to its default first. Safe in a signal handler.
+void CatchSignal(int signal, void (*handler)(int), int flags);
+
+// Whether `signal` was ever caught through CatchSignal. Safe in a signal handler and in a child before its
+// exec.
+bool IsCaught(int signal);
+
 // Installs the handlers that restore a terminal switched to raw input before SIGINT, SIGTERM, SIGHUP or
 // SIGQUIT ends the process, and around a stop by SIGTSTP. Signals that were ignored stay ignored.
 void InstallTerminalGuards();

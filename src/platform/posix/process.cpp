@@ -70,6 +70,13 @@ void ChildEnded(int) {
   Wake();
 }
 
+// The signals CatchSignal installed a handler for.
+sigset_t caught = [] {
+  sigset_t none;
+  sigemptyset(&none);
+  return none;
+}();
+
 bool MakePipe(int fds[2]) {
   if (pipe(fds) != 0) return false;
   for (int i = 0; i < 2; ++i)
@@ -85,11 +92,7 @@ void EnsureWakePipe() {
   fcntl(fds[1], F_SETFL, O_NONBLOCK);
   wakeRead = fds[0];
   wakeWrite = fds[1];
-  struct sigaction action {};
-  action.sa_handler = ChildEnded;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART | SA_NOCLDSTOP;
-  sigaction(SIGCHLD, &action, nullptr);
+  posix::CatchSignal(SIGCHLD, ChildEnded, SA_RESTART | SA_NOCLDSTOP);
 }
 
 // Whether an ending signal was deferred and not yet reported; reporting it ends the deferral, so a second
@@ -448,10 +451,6 @@ int posix::ExitCodeOf(int waitStatus) {
 
 namespace {
 
-// Signals this process catches. A child shares this process's memory from its fork until its exec, so it
-// takes them back to their default first: a handler run there would act on this process's state.
-constexpr int kCaughtSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCHLD};
-
 // Everything a child is started with, worked out before the fork: until its exec the child makes system
 // calls only, on what this holds.
 struct ExecPlan {
@@ -504,12 +503,11 @@ bool Redirect(int from, int to) {
 // The child, between its fork and its exec: system calls only, and nothing of the memory it shares with
 // this process is changed but `failure`.
 [[noreturn]] __attribute__((noinline)) void ExecChild(const ExecPlan& plan, volatile int* failure) {
+  // A handler run here would act on this process's memory.
   struct sigaction byDefault {};
   byDefault.sa_handler = SIG_DFL;
-  for (const int signal : kCaughtSignals) {
-    struct sigaction now {};
-    if (sigaction(signal, nullptr, &now) == 0 && now.sa_handler != SIG_IGN)
-      sigaction(signal, &byDefault, nullptr);
+  for (int signal = 1; signal < NSIG; ++signal) {
+    if (posix::IsCaught(signal)) sigaction(signal, &byDefault, nullptr);
   }
   // Ignored here, to report a failed write instead of dying; a program expects their default. Other
   // signals ignored by whoever started this process (SIGHUP under nohup) stay ignored for the child too.
@@ -523,21 +521,15 @@ bool Redirect(int from, int to) {
   } else {
     sigprocmask(SIG_SETMASK, &plan.mask, nullptr);
     // As execvp: a directory along PATH that cannot have it is passed over; EACCES is remembered.
-    bool denied = false;
     error = ENOENT;
     for (const std::string& program : plan.programs) {
       execve(program.c_str(), plan.argv, plan.envp);
-      error = errno;
-      if (error == EACCES) {
-        denied = true;
-      } else if (error != ENOENT && error != ESTALE && error != ENOTDIR && error != ENODEV &&
-                 error != ETIMEDOUT) {
-        break;
-      }
+      const bool passedOver = errno == EACCES || errno == ENOENT || errno == ESTALE || errno == ENOTDIR ||
+                              errno == ENODEV || errno == ETIMEDOUT;
+      // A directory's EACCES stands over the errors of the directories after it.
+      if (!passedOver || error != EACCES) error = errno;
+      if (!passedOver) break;
     }
-    if (denied &&
-        (error == ENOENT || error == ESTALE || error == ENOTDIR || error == ENODEV || error == ETIMEDOUT))
-      error = EACCES;
   }
   *failure = error;
   if (plan.report >= 0 && write(plan.report, &error, sizeof error) < 0) error = 0;
@@ -702,6 +694,19 @@ WaitResult WaitForAny(const std::vector<ChildHandle>& running, const std::vector
     }
     if (ended) return result;
   }
+}
+
+void posix::CatchSignal(int signal, void (*handler)(int), int flags) {
+  sigaddset(&caught, signal);
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = flags;
+  sigaction(signal, &action, nullptr);
+}
+
+bool posix::IsCaught(int signal) {
+  return sigismember(&caught, signal) == 1;
 }
 
 void posix::DeferredSignal(int signal) {
